@@ -1,0 +1,22 @@
+# Flags and the target of the Windows builds (win32 ships, win64 runs under Wine).
+
+# The exe must stay small: no exceptions, RTTI or unwind tables, every function
+# and datum in its own section so the linker can drop what nothing uses.
+add_compile_options(-fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+                    -ffunction-sections -fdata-sections)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
+                        _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+
+# The Win32 edge: the system calls, kept apart from the portable core.
+add_library(zorva_edge STATIC)
+target_link_libraries(zorva_edge PUBLIC zorva_core)
+
+add_executable(ZorvaSetup WIN32)
+target_link_libraries(ZorvaSetup PRIVATE zorva_edge)
+target_link_options(ZorvaSetup PRIVATE
+  # Static runtime: the exe needs no DLL beyond Windows' own.
+  -static -static-libgcc -static-libstdc++
+  # Drop unreferenced sections and the symbol table.
+  -Wl,--gc-sections -s
+  # No link time stamp in the PE header, so two builds give the same bytes.
+  -Wl,--no-insert-timestamp)

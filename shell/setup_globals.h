@@ -1,0 +1,62 @@
+// The one record the main thread and the worker thread share, and the two
+// operations beside it. Portable: no <windows.h>.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Opaque system handles. HWND__* is exactly the type <windows.h> calls HWND.
+struct HWND__;
+using WindowHandle = HWND__*;
+using ThreadHandle = void*;
+// A GDI+ image wrapper of the Win32 edge (splash/).
+class Image;
+
+enum SetupState : std::int32_t {
+  Idle = 0,
+  Downloading = 1,
+  Cancelled = 2,
+  Failed = 3,
+  Downloaded = 4,
+  Finished = 5,
+};
+
+// The default headline of the splash.
+inline constexpr char16_t kDefaultHeadline[] = u"INSTALLING ZORVA";
+
+struct SetupGlobals {
+  std::atomic<std::int32_t> state;
+  std::atomic<std::int32_t> percent;
+  std::atomic<const char16_t*> headline;
+  std::atomic<const char16_t*> progressText;
+  std::atomic<std::uint8_t> workerFinished;
+  std::atomic<WindowHandle> window;
+  std::atomic<ThreadHandle> workerThread;
+  std::atomic<std::int32_t> dpi;
+  std::uint32_t backgroundColor;
+  std::uint32_t textColor;
+  std::uint32_t hintColor;
+  std::atomic<Image*> tileImage;
+  std::atomic<Image*> logoImage;
+};
+
+// No lock guards the record: every field must be a single lock-free word.
+static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+static_assert(std::atomic<std::uint8_t>::is_always_lock_free);
+static_assert(std::atomic<const char16_t*>::is_always_lock_free);
+static_assert(std::atomic<WindowHandle>::is_always_lock_free);
+static_assert(std::atomic<ThreadHandle>::is_always_lock_free);
+static_assert(std::atomic<Image*>::is_always_lock_free);
+
+extern SetupGlobals setupGlobals;
+
+// Puts `setupGlobals` back to its start-up values. The program never calls it;
+// the native tests do, between cases.
+void ResetSetupGlobals();
+
+// Invalidates the whole setup window with erase; any thread. Defined by the
+// Win32 edge (shell/), and by the native tests, which count the calls.
+void RequestRepaint();
+
+// A confirmed cancel: `Downloading` becomes `Cancelled`, any other code stays.
+void CancelSetup();
