@@ -1,0 +1,226 @@
+"""What the Wine tests share: a fresh prefix with its own display, a loopback
+HTTP server with scripted answers, and the paths of the built programs."""
+import contextlib
+import getpass
+import http.server
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+SOURCE_DIR = os.environ.get("ZORVA_SOURCE_DIR",
+                            os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+TEMPLATE = os.environ.get("ZORVA_WINE_TEMPLATE",
+                          os.path.join(SOURCE_DIR, "build", "native", "wine-template"))
+NATIVE_BUILD = os.environ.get("ZORVA_NATIVE_BUILD", os.path.join(SOURCE_DIR, "build", "native"))
+WIN64_BUILD = os.path.join(SOURCE_DIR, "build", "win64")
+SETUP_EXE = os.path.join(WIN64_BUILD, "ZorvaSetup.exe")
+PROGRAMS_DIR = os.path.join(WIN64_BUILD, "tests", "wine", "programs")
+ZORVA_TAG = os.path.join(NATIVE_BUILD, "zorva-tag")
+DEV_PRIVATE_KEY = os.path.join(SOURCE_DIR, "keys", "development", "private.pem")
+
+
+def program(name):
+    """Path of a helper program built from tests/wine/programs/<name>.cpp."""
+    return os.path.join(PROGRAMS_DIR, name + ".exe")
+
+
+def wait_until(predicate, timeout, interval=0.1):
+    """Polls predicate until it returns something true; returns that, or None at timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class WinePrefix:
+    """A fresh copy of the template prefix with an Xvfb display of its own.
+
+    Use as a context manager; everything it started is ended on exit."""
+
+    def __init__(self, screen="1920x1080x24"):
+        self.screen = screen
+        self.root = None
+        self.xvfb = None
+        self.display = None
+
+    def __enter__(self):
+        self.root = tempfile.mkdtemp(prefix="zorva-wine-")
+        self.path = os.path.join(self.root, "prefix")
+        if not os.path.isdir(TEMPLATE):
+            raise RuntimeError(f"no template prefix at {TEMPLATE}; run make_template_prefix.py")
+        subprocess.run(["cp", "-a", TEMPLATE, self.path], check=True)
+        self._start_xvfb()
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen, "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+
+    def env(self, **extra):
+        env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=")
+        if self.display:
+            env["DISPLAY"] = self.display
+        env.update(extra)
+        return env
+
+    # Paths ------------------------------------------------------------
+    @property
+    def drive_c(self):
+        return os.path.join(self.path, "drive_c")
+
+    @property
+    def local_appdata(self):
+        """Unix path of the prefix's LOCALAPPDATA (C:\\users\\<user>\\AppData\\Local)."""
+        return os.path.join(self.drive_c, "users", getpass.getuser(), "AppData", "Local")
+
+    @staticmethod
+    def windows_path(unix_path):
+        """Z: maps the Unix root in every prefix."""
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    # Running ----------------------------------------------------------
+    def start(self, args, **extra_env):
+        """Starts a Windows program; returns the Popen of its wine process."""
+        return subprocess.Popen(["wine"] + list(args), env=self.env(**extra_env),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def run(self, args, timeout=120, **extra_env):
+        """Runs a Windows program to its end; returns (exit code, stdout text)."""
+        result = subprocess.run(["wine"] + list(args), env=self.env(**extra_env),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        return result.returncode, result.stdout.decode("utf-8", "replace")
+
+    def reg_add(self, key, value, data, kind="REG_SZ"):
+        args = ["reg", "add", key, "/f", "/t", kind, "/d", str(data)]
+        args[3:3] = ["/ve"] if value is None else ["/v", value]
+        code, _ = self.run(args)
+        if code != 0:
+            raise RuntimeError(f"reg add {key} failed")
+
+    def set_dpi(self, dpi):
+        self.reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, "REG_DWORD")
+
+    def register_url_protocol(self, scheme, handler_exe_unix_path):
+        """Makes `scheme:` links open with the given program, which gets the link as %1."""
+        key = rf"HKCU\Software\Classes\{scheme}"
+        self.reg_add(key, None, f"URL:{scheme}")
+        self.reg_add(key, "URL Protocol", "")
+        command = f'"{self.windows_path(handler_exe_unix_path)}" "%1"'
+        self.reg_add(key + r"\shell\open\command", None, command)
+
+    def screenshot(self, out_path, crop=None):
+        """Saves the whole screen, or the WxH+X+Y crop of it, as PNG."""
+        args = ["import", "-display", self.display, "-window", "root"]
+        if crop:
+            args += ["-crop", crop, "+repage"]
+        subprocess.run(args + [out_path], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        return out_path
+
+
+# HTTP ---------------------------------------------------------------------
+class Route:
+    """A scripted answer: a status, a body sent in chunks with a pause after
+    each, and optionally a cut after some bytes (the connection just closes)."""
+
+    def __init__(self, body=b"", status=200, chunk=65536, delay=0.0, cut_after=None,
+                 hold_open=False, content_length=None):
+        self.body = body
+        self.status = status
+        self.chunk = chunk
+        self.delay = delay
+        self.cut_after = cut_after
+        self.hold_open = hold_open
+        self.content_length = len(body) if content_length is None else content_length
+        self.requests = 0
+
+
+class HttpServer:
+    """A loopback HTTP server in a thread, answering each path with its Route."""
+
+    def __init__(self, routes=None):
+        self.routes = dict(routes or {})
+        self.closing = threading.Event()
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                route = server.routes.get(self.path.split("?")[0])
+                if route is None:
+                    route = Route(b"not found", status=404)
+                route.requests += 1
+                self.send_response(route.status)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(route.content_length))
+                self.send_header("Cache-Control", "no-store")
+                self.end_headers()
+                sent = 0
+                try:
+                    while sent < len(route.body):
+                        if route.cut_after is not None and sent >= route.cut_after:
+                            self.close_connection = True
+                            return
+                        piece = route.body[sent:sent + route.chunk]
+                        self.wfile.write(piece)
+                        self.wfile.flush()
+                        sent += len(piece)
+                        if route.delay and server.closing.wait(route.delay):
+                            return
+                    while route.hold_open and not server.closing.wait(0.2):
+                        pass
+                except (BrokenPipeError, ConnectionResetError):
+                    pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.closing.set()
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def unused_port():
+    """A loopback port with nothing listening on it."""
+    with contextlib.closing(socket.socket()) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
