@@ -1,0 +1,62 @@
+// The setup tag trailer: the last 1024 bytes of the program's file. Byte 0 is
+// skipped, bytes 1..256 sign bytes 257..1023, the payload of typed UTF-16
+// string records. Portable: the Win32 edge only fetches the bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tag/setup_tag.h"
+#include "tag/tag_key.h"
+
+inline constexpr std::size_t kTrailerSize = 1024;
+inline constexpr std::size_t kTrailerSignatureOffset = 1;
+inline constexpr std::size_t kTrailerPayloadOffset = 257;
+inline constexpr std::size_t kTrailerPayloadSize = kTrailerSize - kTrailerPayloadOffset;
+
+enum TagRecordType : std::uint8_t {
+  kTagEndRecord = 0,
+  kTagHeadlineRecord = 1,
+  kTagLaunchArgumentRecord = 2,
+  kTagDownloadUrlRecord = 3,
+};
+
+// A read position inside the payload; `end` is one past its last byte, and no
+// read ever reaches it.
+struct TagCursor {
+  const std::uint8_t* position;
+  const std::uint8_t* end;
+};
+
+// Returns the UTF-16LE string at the cursor and moves the cursor past its zero
+// unit. A string whose zero unit does not lie wholly before `end` is cut off:
+// the result is null and the cursor is left at `end`.
+const char16_t* NextTagString(TagCursor& cursor);
+
+// Walks the record list of a 767-byte payload. Fields point into the payload.
+// A string cut off by the payload's end is dropped and ends the walk; fields
+// set by the complete records before it stay set, since they were signed too.
+TagFields WalkTagPayload(const std::uint8_t* payload);
+
+// True when the trailer's signature over its payload verifies under `key`.
+bool IsTrailerSigned(const std::uint8_t* trailer, const TagKey& key);
+
+// The fields of a 1024-byte trailer: all absent unless it is signed by `key`.
+TagFields ParseSetupTag(const std::uint8_t* trailer, const TagKey& key);
+
+// The process-wide state behind ReadSetupTag: zero-initialised static storage.
+struct SetupTagStore {
+  std::uint8_t tagBuffer[kTrailerSize];
+  TagFields fields;
+  std::uint8_t tagRead;
+};
+
+// Fills `buffer` with the program file's last 1024 bytes; false when that
+// fails (no file, shorter file, short read).
+using TrailerReader = bool (*)(std::uint8_t* buffer);
+
+// The read-once logic of ReadSetupTag: the first call marks the store read,
+// then reads, verifies and walks; every later call returns the same record
+// without calling `readTrailer`.
+const TagFields& LoadSetupTagOnce(SetupTagStore& store, TrailerReader readTrailer,
+                                  const TagKey& key);
