@@ -1,0 +1,128 @@
+#include "splash/splash_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "shell/window_placement.h"
+
+namespace {
+
+TEST(ScaleToDpi, RoundsHalvesAwayFromZero) {
+  struct Case {
+    int length, dpi, expected;
+  };
+  const Case cases[] = {
+      {400, 96, 400}, {500, 120, 625}, {250, 120, 313},  // 312.5
+      {30, 120, 38},  {14, 120, 18},   {151, 144, 227},  // 37.5, 17.5, 226.5
+      {151, 168, 264}, {246, 168, 431},                  // 264.25, 430.5
+      {-250, 120, -313}, {0, 144, 0},  {7, 1, 0},  {24, 4, 1},  // 0.07, 1.0
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ScaleToDpi(c.length, c.dpi), c.expected) << c.length << " at " << c.dpi;
+  }
+}
+
+struct LayoutCase {
+  int dpi;
+  WindowPlacement window;  // on a 1920 x 1080 screen
+  PixelRect logo;
+  int centreX;
+  int headlineY, progressY, hintY;
+  int headlineFont, progressFont, hintFont;
+  int columns, rows;
+};
+
+const LayoutCase kLayouts[] = {
+    {96, {760, 290, 400, 500}, {77, 60, 246, 151}, 200, 250, 350, 460, 24, 30, 14, 7, 9},
+    {120, {710, 228, 500, 625}, {96, 75, 308, 189}, 250, 313, 438, 575, 30, 38, 18, 8, 10},
+    {144, {660, 165, 600, 750}, {116, 90, 369, 227}, 300, 375, 525, 690, 36, 45, 21, 8, 11},
+    {168, {610, 103, 700, 875}, {135, 105, 431, 264}, 350, 438, 613, 805, 42, 53, 25, 9, 12},
+};
+
+class SplashLayoutAtDpi : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(SplashLayoutAtDpi, WindowIsCentredOnTheScreen) {
+  const LayoutCase& c = GetParam();
+  const WindowPlacement w = CentreSetupWindow(1920, 1080, c.dpi);
+  EXPECT_EQ(w.x, c.window.x);
+  EXPECT_EQ(w.y, c.window.y);
+  EXPECT_EQ(w.width, c.window.width);
+  EXPECT_EQ(w.height, c.window.height);
+}
+
+TEST_P(SplashLayoutAtDpi, LogoAndTextsScale) {
+  const LayoutCase& c = GetParam();
+  const SplashLayout layout = LayoutSplash(c.window.width, c.dpi);
+  EXPECT_EQ(layout.logo.left, c.logo.left);
+  EXPECT_EQ(layout.logo.top, c.logo.top);
+  EXPECT_EQ(layout.logo.width, c.logo.width);
+  EXPECT_EQ(layout.logo.height, c.logo.height);
+  const TextPlacement texts[] = {layout.headline, layout.progress, layout.hint};
+  const int centresY[] = {c.headlineY, c.progressY, c.hintY};
+  const int fonts[] = {c.headlineFont, c.progressFont, c.hintFont};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(texts[i].centreX, c.centreX) << "text " << i;
+    EXPECT_EQ(texts[i].centreY, centresY[i]) << "text " << i;
+    EXPECT_EQ(texts[i].fontPixels, fonts[i]) << "text " << i;
+  }
+}
+
+TEST_P(SplashLayoutAtDpi, TileGridDoesNotScale) {
+  const LayoutCase& c = GetParam();
+  const TileGrid grid = PatternTileGrid(c.window.width, c.window.height);
+  EXPECT_EQ(grid.firstX, -300);
+  EXPECT_EQ(grid.firstY, -244);
+  EXPECT_EQ(grid.stepX, 150);
+  EXPECT_EQ(grid.stepY, 122);
+  EXPECT_EQ(grid.tileWidth, 150);
+  EXPECT_EQ(grid.tileHeight, 122);
+  EXPECT_EQ(grid.columns, c.columns);
+  EXPECT_EQ(grid.rows, c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, SplashLayoutAtDpi, testing::ValuesIn(kLayouts),
+                         [](const testing::TestParamInfo<LayoutCase>& info) {
+                           return std::to_string(info.param.dpi);
+                         });
+
+TEST(TileGrid, LastTileStartsBeforeTheFarMargin) {
+  // 400 x 500: x = -300 ... 600 (600 < 700) and y = -244 ... 732 (732 < 744).
+  const TileGrid grid = PatternTileGrid(400, 500);
+  EXPECT_EQ(grid.firstX + (grid.columns - 1) * grid.stepX, 600);
+  EXPECT_EQ(grid.firstY + (grid.rows - 1) * grid.stepY, 732);
+  EXPECT_EQ(grid.columns * grid.rows, 63);
+}
+
+// Whether the window point (x, y) lies on a tile once the grid is turned by
+// the pattern angle about the layer's top-left corner.
+bool RotatedGridCovers(const TileGrid& grid, double x, double y) {
+  const double angle = kPatternAngleDegrees * std::acos(-1.0) / 180.0;
+  const double gridX = x * std::cos(angle) + y * std::sin(angle);
+  const double gridY = -x * std::sin(angle) + y * std::cos(angle);
+  return gridX >= grid.firstX && gridX < grid.firstX + grid.columns * grid.stepX &&
+         gridY >= grid.firstY && gridY < grid.firstY + grid.rows * grid.stepY;
+}
+
+TEST(TileGrid, RotatedGridCoversTheCornersUpTo144Dpi) {
+  struct Case {
+    int dpi;
+    bool topRightCovered;
+  };
+  for (const Case c : {Case{96, true}, Case{120, true}, Case{144, true}, Case{168, false}}) {
+    const WindowPlacement w = CentreSetupWindow(1920, 1080, c.dpi);
+    const TileGrid grid = PatternTileGrid(w.width, w.height);
+    EXPECT_TRUE(RotatedGridCovers(grid, 0, 0)) << c.dpi;
+    EXPECT_TRUE(RotatedGridCovers(grid, 0, w.height)) << c.dpi;
+    EXPECT_TRUE(RotatedGridCovers(grid, w.width, w.height)) << c.dpi;
+    EXPECT_EQ(RotatedGridCovers(grid, w.width, 0), c.topRightCovered) << c.dpi;
+  }
+}
+
+TEST(SplashLayout, OddWidthTruncatesTheCentre) {
+  const SplashLayout layout = LayoutSplash(401, 96);
+  EXPECT_EQ(layout.headline.centreX, 200);
+  EXPECT_EQ(layout.logo.left, 77);
+}
+
+}  // namespace
