@@ -158,6 +158,7 @@ class Route:
         self.hold_open = hold_open
         self.content_length = len(body) if content_length is None else content_length
         self.requests = 0
+        self.request_times = []  # time.monotonic() of each request's arrival
 
 
 class HttpServer:
@@ -179,6 +180,7 @@ class HttpServer:
                 if route is None:
                     route = Route(b"not found", status=404)
                 route.requests += 1
+                route.request_times.append(time.monotonic())
                 self.send_response(route.status)
                 self.send_header("Content-Type", "application/octet-stream")
                 self.send_header("Content-Length", str(route.content_length))
