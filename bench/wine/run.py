@@ -1,0 +1,176 @@
+"""Runs the Wine benchmarks of the real exe, each against its floor measured
+in the same run, and prints one Markdown table row per figure.
+
+Usage: run.py [startup] [paint] [download] [memory] [size]   (default: all)
+Needs the native, win32 and win64 builds (bench/run.sh makes them).
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "wine"))
+import winetest  # noqa: E402
+from winetest import HttpServer, Route, WinePrefix  # noqa: E402
+
+BENCH_DIR = os.path.join(winetest.WIN64_BUILD, "bench", "wine")
+STARTUP_RUNS = 21
+DOWNLOAD_RUNS = 5
+MB = 1024 * 1024
+
+
+def bench_program(name):
+    return os.path.join(BENCH_DIR, name + ".exe")
+
+
+def tagged_copy(source_exe, url, folder, name="ZorvaSetup.exe"):
+    """A copy of the exe whose tag sends it to url (signed with the development key)."""
+    out = os.path.join(folder, name)
+    subprocess.run([winetest.ZORVA_TAG, "sign", "--key", winetest.DEV_PRIVATE_KEY,
+                    "--download-url", url, source_exe, out], check=True,
+                   stdout=subprocess.DEVNULL)
+    return out
+
+
+def padded_installer(size):
+    """The marker installer padded with zeros to size bytes (the loader ignores the overlay)."""
+    with open(bench_program("marker_installer"), "rb") as f:
+        body = f.read()
+    return body + bytes(size - len(body))
+
+
+def row(name, value, floor, unit, target, note=""):
+    ratio = value / floor if floor else float("nan")
+    print(f"| {name} | {value:.2f} {unit} | {floor:.2f} {unit} | {ratio:.3f} | {target} | {note} |",
+          flush=True)
+    return ratio
+
+
+def median_of_driver(prefix, window_class, program_unix_path):
+    code, out = prefix.run([bench_program("startup_driver"), str(STARTUP_RUNS), window_class,
+                            prefix.windows_path(program_unix_path)], timeout=900)
+    if code != 0:
+        raise RuntimeError(f"startup driver failed for {program_unix_path}:\n{out}")
+    return float(out.strip().splitlines()[-1].split()[1])
+
+
+def bench_startup(prefix, server, scratch):
+    server.routes["/held"] = Route(b"x" * 1000, content_length=100 * MB, hold_open=True)
+    exe = tagged_copy(winetest.SETUP_EXE, server.url("/held"), scratch)
+    floor = median_of_driver(prefix, "ZorvaFloorWindow", bench_program("empty_window_floor"))
+    setup = median_of_driver(prefix, "ZorvaSetupWindow", exe)
+    row(f"start-up to visible splash (median of {STARTUP_RUNS})", setup, floor, "ms", "≤ 1.10",
+        "floor: GDI+ start-up and an empty 400 × 500 popup")
+
+
+def bench_paint(prefix, scratch):
+    del scratch
+    for dpi in (96, 144):
+        code, out = prefix.run([bench_program("paint_bench"), str(dpi)], timeout=600)
+        if code != 0:
+            raise RuntimeError(f"paint bench failed at {dpi} DPI:\n{out}")
+        figures = dict(line.split(": ") for line in out.strip().splitlines())
+        row(f"paint at {dpi} DPI (ms per frame)", float(figures["splash"]), float(figures["floor"]),
+            "ms", "well under 16 ms at 144 DPI", "floor: fill and blit a bitmap of the window's size")
+
+
+def wait_for_file(path, process, timeout):
+    deadline = time.monotonic() + timeout
+    while not os.path.exists(path):
+        if time.monotonic() > deadline or process.poll() not in (None, 0):
+            raise RuntimeError(f"{path} never appeared")
+        time.sleep(0.005)
+
+
+def time_to_installer(prefix, args, marker, route):
+    """Seconds from the download's request reaching the server until the
+    installer creates its marker file. Start-up has a benchmark of its own,
+    so it is left out here."""
+    if os.path.exists(marker):
+        os.remove(marker)
+    process = prefix.start(args, ZORVA_BENCH_MARKER=prefix.windows_path(marker))
+    wait_for_file(marker, process, 600)
+    elapsed = time.monotonic() - route.request_times[0]
+    process.wait(timeout=120)
+    return elapsed
+
+
+def bench_download(prefix, server, scratch):
+    body = padded_installer(64 * MB)
+    marker = os.path.join(scratch, "installer-started")
+    setup_times, floor_times, curl_times = [], [], []
+    for run in range(DOWNLOAD_RUNS):
+        # A fresh path each run: urlmon must not answer from its cache.
+        routes = {kind: Route(body, chunk=256 * 1024) for kind in ("setup", "floor", "curl")}
+        for kind, route in routes.items():
+            server.routes[f"/{kind}-{run}.exe"] = route
+        exe = tagged_copy(winetest.SETUP_EXE, server.url(f"/setup-{run}.exe"), scratch)
+        setup_times.append(time_to_installer(prefix, [exe], marker, routes["setup"]))
+        floor_times.append(time_to_installer(
+            prefix, [bench_program("download_floor"), server.url(f"/floor-{run}.exe")], marker,
+            routes["floor"]))
+        start = time.monotonic()
+        subprocess.run(["curl", "-s", "-o", "/dev/null", server.url(f"/curl-{run}.exe")], check=True)
+        curl_times.append(time.monotonic() - start)
+    setup, floor = statistics.median(setup_times), statistics.median(floor_times)
+    row(f"64 MB download, request to installer start (median of {DOWNLOAD_RUNS})", setup, floor,
+        "s", "≤ 1.05", f"floor: same download call, silent callback; curl: "
+        f"{statistics.median(curl_times):.2f} s")
+
+
+def peak_working_set_kb(prefix, args, marker=None, settle=None):
+    """Highest VmHWM of the program's process (the wine process that runs it)."""
+    process = prefix.start(args, ZORVA_BENCH_MARKER=prefix.windows_path(marker) if marker else "")
+    peak = 0
+    deadline = time.monotonic() + (settle or 600)
+    while process.poll() is None and time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{process.pid}/status") as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]))
+        except FileNotFoundError:
+            break
+        time.sleep(0.02)
+    if process.poll() is None:
+        process.kill()
+    process.wait()
+    return peak
+
+
+def bench_memory(prefix, server, scratch):
+    floor = peak_working_set_kb(prefix, [bench_program("empty_window_floor")], settle=3)
+    marker = os.path.join(scratch, "installer-started")
+    for size in (8, 64):
+        server.routes[f"/memory-{size}.exe"] = Route(padded_installer(size * MB), chunk=256 * 1024)
+        exe = tagged_copy(winetest.SETUP_EXE, server.url(f"/memory-{size}.exe"), scratch)
+        peak = peak_working_set_kb(prefix, [exe], marker)
+        row(f"peak working set, {size} MB download", peak / 1024, floor / 1024, "MB",
+            "flat in the installer's size", "floor: the empty-window program")
+
+
+def bench_size():
+    sys.path.insert(0, os.path.dirname(__file__))
+    import exe_size  # noqa: E402
+    exe_size.print_rows(os.path.join(winetest.SOURCE_DIR, "build", "win32", "ZorvaSetup.exe"))
+
+
+def main():
+    wanted = sys.argv[1:] or ["startup", "paint", "download", "memory", "size"]
+    print("| figure | program | floor | ratio | target | note |")
+    print("|---|---|---|---|---|---|")
+    with tempfile.TemporaryDirectory(prefix="zorva-bench-") as scratch, \
+            WinePrefix() as prefix, HttpServer() as server:
+        for name in wanted:
+            if name == "size":
+                bench_size()
+            elif name == "paint":
+                bench_paint(prefix, scratch)
+            else:
+                globals()["bench_" + name](prefix, server, scratch)
+
+
+if __name__ == "__main__":
+    main()
