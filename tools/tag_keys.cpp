@@ -1,0 +1,160 @@
+#include "tools/tag_keys.h"
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/sha.h>
+
+#include "tools/tool_error.h"
+
+namespace {
+
+struct BioDeleter {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct BnDeleter {
+  void operator()(BIGNUM* number) const { BN_free(number); }
+};
+struct BnCtxDeleter {
+  void operator()(BN_CTX* context) const { BN_CTX_free(context); }
+};
+struct MdCtxDeleter {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using Bn = std::unique_ptr<BIGNUM, BnDeleter>;
+
+std::string OpenSslReason() {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return "no further detail";
+  char text[256];
+  ERR_error_string_n(code, text, sizeof text);
+  return text;
+}
+
+std::unique_ptr<BIO, BioDeleter> OpenKeyFile(const std::string& path) {
+  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_file(path.c_str(), "rb"));
+  if (!bio) throw ToolError(kExitOperationalError, path + ": cannot read the key file");
+  return bio;
+}
+
+Bn RsaParameter(EVP_PKEY* key, const char* name) {
+  BIGNUM* value = nullptr;
+  if (EVP_PKEY_get_bn_param(key, name, &value) != 1) {
+    throw ToolError(kExitOperationalError, std::string("cannot read the RSA parameter ") + name);
+  }
+  return Bn(value);
+}
+
+// The program's check has a fixed e = 65537 schedule and reduces with one
+// subtraction, which needs a full 2048-bit modulus.
+void RequireTagKeyShape(EVP_PKEY* key, const std::string& path) {
+  if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
+    throw ToolError(kExitOperationalError, path + ": not an RSA key");
+  }
+  const Bn modulus = RsaParameter(key, OSSL_PKEY_PARAM_RSA_N);
+  const Bn exponent = RsaParameter(key, OSSL_PKEY_PARAM_RSA_E);
+  if (BN_num_bits(modulus.get()) != 2048) {
+    throw ToolError(kExitOperationalError, path + ": the modulus has " +
+                                               std::to_string(BN_num_bits(modulus.get())) +
+                                               " bits, a tag key needs exactly 2048");
+  }
+  if (!BN_is_word(exponent.get(), 65537)) {
+    char* text = BN_bn2dec(exponent.get());
+    const std::string shown = text ? text : "?";
+    OPENSSL_free(text);
+    throw ToolError(kExitOperationalError,
+                    path + ": the public exponent is " + shown + ", a tag key needs 65537");
+  }
+}
+
+void StoreWords(const BIGNUM* number, TagNumber& words) {
+  std::uint8_t bytes[kSignatureSize];
+  if (BN_bn2binpad(number, bytes, sizeof bytes) != static_cast<int>(sizeof bytes)) {
+    throw ToolError(kExitOperationalError, "number does not fit 2048 bits");
+  }
+  for (int i = 0; i < kNumberWords; ++i) {
+    const std::uint8_t* word = bytes + kSignatureSize - 4 - 4 * i;
+    words[i] = (std::uint32_t{word[0]} << 24) | (std::uint32_t{word[1]} << 16) |
+               (std::uint32_t{word[2]} << 8) | std::uint32_t{word[3]};
+  }
+}
+
+}  // namespace
+
+Pkey LoadPrivateTagKey(const std::string& path) {
+  auto bio = OpenKeyFile(path);
+  Pkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+  if (!key) {
+    throw ToolError(kExitOperationalError, path + ": not a PEM private key (" + OpenSslReason() + ")");
+  }
+  RequireTagKeyShape(key.get(), path);
+  return key;
+}
+
+Pkey LoadPublicTagKey(const std::string& path) {
+  auto bio = OpenKeyFile(path);
+  Pkey key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  if (!key) {
+    throw ToolError(kExitOperationalError, path + ": not a PEM public key (" + OpenSslReason() + ")");
+  }
+  RequireTagKeyShape(key.get(), path);
+  return key;
+}
+
+std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,
+                                                        std::size_t size) {
+  std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> context(EVP_MD_CTX_new());
+  std::array<std::uint8_t, kSignatureSize> signature{};
+  std::size_t signatureSize = signature.size();
+  // RSA keys sign with PKCS #1 v1.5 padding unless told otherwise.
+  if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+      EVP_DigestSign(context.get(), signature.data(), &signatureSize, message, size) != 1 ||
+      signatureSize != signature.size()) {
+    throw ToolError(kExitOperationalError, "signing failed (" + OpenSslReason() + ")");
+  }
+  return signature;
+}
+
+TagKey TagKeyOf(EVP_PKEY* key) {
+  const Bn modulus = RsaParameter(key, OSSL_PKEY_PARAM_RSA_N);
+  std::unique_ptr<BN_CTX, BnCtxDeleter> context(BN_CTX_new());
+  Bn rSquared(BN_new());
+  Bn power(BN_new());
+  Bn wordModulus(BN_new());
+  Bn inverse(BN_new());
+  if (!context || !rSquared || !power || !wordModulus || !inverse ||
+      !BN_set_bit(power.get(), 4096) || !BN_mod(rSquared.get(), power.get(), modulus.get(), context.get()) ||
+      !BN_set_bit(wordModulus.get(), 32) ||
+      !BN_mod_inverse(inverse.get(), modulus.get(), wordModulus.get(), context.get())) {
+    throw ToolError(kExitOperationalError, "cannot derive the tag key (" + OpenSslReason() + ")");
+  }
+  TagKey tagKey{};
+  const std::uint32_t modulusInverse = static_cast<std::uint32_t>(BN_get_word(inverse.get()));
+  tagKey.negInverse = 0u - modulusInverse;
+  StoreWords(modulus.get(), tagKey.modulus);
+  StoreWords(rSquared.get(), tagKey.rSquared);
+  return tagKey;
+}
+
+std::array<std::uint8_t, kKeyFingerprintSize> PublicKeyDerSha256(EVP_PKEY* key) {
+  unsigned char* der = nullptr;
+  const int length = i2d_PUBKEY(key, &der);
+  if (length <= 0) throw ToolError(kExitOperationalError, "cannot encode the public key");
+  std::array<std::uint8_t, kKeyFingerprintSize> digest{};
+  SHA256(der, static_cast<std::size_t>(length), digest.data());
+  OPENSSL_free(der);
+  return digest;
+}
+
+std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}

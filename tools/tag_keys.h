@@ -1,0 +1,36 @@
+// OpenSSL side of the tagging tool: loading the tag keys, signing payloads and
+// deriving the TagKey form the program's own check uses.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tag/tag_key.h"
+#include "tag/tag_signature.h"
+
+struct PkeyDeleter {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
+
+// Both throw ToolError (operational) for a file that cannot be read, a key
+// that does not load, or a key other than RSA-2048 with exponent 65537.
+Pkey LoadPrivateTagKey(const std::string& path);
+Pkey LoadPublicTagKey(const std::string& path);
+
+// RSASSA-PKCS1-v1_5 with SHA-256 over `message`.
+std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,
+                                                        std::size_t size);
+
+// negInverse, modulus and rSquared of the key's public half.
+TagKey TagKeyOf(EVP_PKEY* key);
+
+// SHA-256 of the key's public half as DER SubjectPublicKeyInfo.
+std::array<std::uint8_t, kKeyFingerprintSize> PublicKeyDerSha256(EVP_PKEY* key);
+
+std::string HexOf(const std::uint8_t* bytes, std::size_t size);

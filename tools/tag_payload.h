@@ -1,0 +1,36 @@
+// Building a setup tag's payload and trailer from UTF-8 texts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tag/tag_signature.h"
+#include "tag/tag_trailer.h"
+
+// Each field absent (nullopt), empty, or a text. Texts are UTF-8.
+struct TagTexts {
+  std::optional<std::string> headline;
+  std::optional<std::string> launchArgument;
+  std::optional<std::string> downloadUrl;
+};
+
+using TagPayload = std::array<std::uint8_t, kTrailerPayloadSize>;
+using Trailer = std::array<std::uint8_t, kTrailerSize>;
+
+// UTF-16 units of a UTF-8 text. Throws ToolError (usage) naming `field` for
+// invalid UTF-8 or an embedded NUL, which would end the string early.
+std::u16string Utf16OfUtf8(std::string_view text, const std::string& field);
+
+// UTF-8 of a tag string, unpaired surrogates shown as U+FFFD.
+std::string Utf8OfTagString(const char16_t* text);
+
+// The records 1, 2, 3 for the present fields, the 0 end byte and zero fill.
+// Throws ToolError (usage) when they do not fit, saying by how many bytes.
+TagPayload BuildTagPayload(const TagTexts& texts);
+
+// Leading byte 1, the signature, the payload.
+Trailer AssembleTrailer(const std::array<std::uint8_t, kSignatureSize>& signature,
+                        const TagPayload& payload);
