@@ -1,0 +1,16 @@
+#include "download/binding_status.h"
+
+#include "download/download_progress.h"
+#include "shell/setup_globals.h"
+
+std::int32_t AnswerProgress(std::uint32_t progress, std::uint32_t total) {
+  if (setupGlobals.state.load(std::memory_order_acquire) != Downloading)
+    return binding_result::kAbort;
+  UpdateProgress(progress, total);
+  return binding_result::kOk;
+}
+
+std::int32_t AnswerStopBinding(std::int32_t result) {
+  setupGlobals.state.store(result >= 0 ? Downloaded : Failed, std::memory_order_release);
+  return binding_result::kNotImplemented;
+}

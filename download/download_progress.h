@@ -1,0 +1,26 @@
+// What the worker puts on the splash: the whole percentage of the transfer and
+// the failure texts. Portable; the worker and its status callback call these.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr char16_t kFailureHeadline[] = u"FAILED TO DOWNLOAD";
+inline constexpr char16_t kFailureProgressText[] = u":(";
+
+// The index into PercentTexts for a computed percentage: truncated toward
+// zero and clamped to 0..100, so a progress above the total shows ":)" and a
+// negative or not-a-number value shows "0%".
+int ClampedPercent(double percent);
+
+// (progress / total) * 100 in double precision, division first, then
+// ClampedPercent; 0 when total is 0. Counts are the callback's unsigned
+// 32-bit words, so counts of 2^31 and more are ordinary sizes.
+int WholePercent(std::uint32_t progress, std::uint32_t total);
+
+// Moves `percent` and `progressText` to the new whole percentage and asks for
+// a repaint, only when the percentage changed (so at most 101 repaints).
+void UpdateProgress(std::uint32_t progress, std::uint32_t total);
+
+// "FAILED TO DOWNLOAD" and ":(", `percent` back to 0, one repaint. `state`
+// is left alone.
+void ShowDownloadFailure();

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "download/download_progress.h"
+#include "download/percent_texts.h"
+#include "shell/setup_globals.h"
+#include "tests/unit/request_repaint_counter.h"
+
+namespace {
+
+std::u16string_view Shown() { return setupGlobals.progressText.load(); }
+
+class PercentRuleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSetupGlobals();
+    ResetRepaintRequests();
+  }
+};
+
+TEST(PercentTexts, HoldsZeroToNinetyNinePercentAndASmileAtOneHundred) {
+  ASSERT_EQ(PercentTexts.size(), 101u);
+  EXPECT_EQ(std::u16string_view(PercentTexts[0]), u"0%");
+  EXPECT_EQ(std::u16string_view(PercentTexts[9]), u"9%");
+  EXPECT_EQ(std::u16string_view(PercentTexts[10]), u"10%");
+  EXPECT_EQ(std::u16string_view(PercentTexts[57]), u"57%");
+  EXPECT_EQ(std::u16string_view(PercentTexts[99]), u"99%");
+  EXPECT_EQ(std::u16string_view(PercentTexts[100]), u":)");
+  for (const char16_t* text : PercentTexts) EXPECT_NE(std::u16string_view(text), u"100%");
+}
+
+TEST(PercentRule, DividesFirstInDoublesThenTruncates) {
+  struct Case {
+    std::uint32_t progress, total;
+    int percent;
+  };
+  const Case cases[] = {
+      {0, 0, 0},        {5, 0, 0},       {0, 100, 0},       {29, 100, 28},
+      {57, 100, 56},    {58, 100, 57},   {99, 100, 99},     {999, 1000, 99},
+      {100, 100, 100},  {1, 3, 33},      {2, 3, 66},        {1, 1, 100},
+      // Counts are unsigned 32-bit words: 2^31 and more are plain sizes.
+      {3000000000u, 4000000000u, 75},    {0x80000000u, 0xFFFFFFFFu, 50},
+      {0xFFFFFFFFu, 0xFFFFFFFFu, 100},
+      // A progress above its total is shown as complete.
+      {101, 100, 100},  {0xFFFFFFFFu, 1, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.progress << "/" << c.total);
+    EXPECT_EQ(WholePercent(c.progress, c.total), c.percent);
+  }
+}
+
+TEST(PercentRule, ClampsAnyComputedValueIntoTheTable) {
+  struct Case {
+    double computed;
+    int percent;
+  };
+  const Case cases[] = {
+      {-0.5, 0}, {-1e300, 0}, {0.0, 0},     {0.999, 0},   {99.999, 99},
+      {100.0, 100}, {100.5, 100}, {1e300, 100},
+      {std::numeric_limits<double>::infinity(), 100},
+      {-std::numeric_limits<double>::infinity(), 0},
+      {std::nan(""), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.computed);
+    EXPECT_EQ(ClampedPercent(c.computed), c.percent);
+  }
+}
+
+TEST_F(PercentRuleTest, ShowsTheMatchingEntryItselfAndRepaintsOncePerChange) {
+  UpdateProgress(29, 100);
+  EXPECT_EQ(setupGlobals.percent.load(), 28);
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[28]);
+  EXPECT_EQ(RepaintRequests(), 1);
+  UpdateProgress(289, 1000);  // 28.9: the same whole percentage
+  EXPECT_EQ(RepaintRequests(), 1);
+  UpdateProgress(58, 100);
+  EXPECT_EQ(Shown(), u"57%");
+  EXPECT_EQ(RepaintRequests(), 2);
+  UpdateProgress(100, 100);
+  EXPECT_EQ(Shown(), u":)");
+  EXPECT_EQ(RepaintRequests(), 3);
+}
+
+TEST_F(PercentRuleTest, TotalZeroAtZeroChangesNothing) {
+  UpdateProgress(0, 0);
+  UpdateProgress(12345, 0);
+  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
+  EXPECT_EQ(RepaintRequests(), 0);
+}
+
+TEST_F(PercentRuleTest, FollowsDownwardMoves) {
+  UpdateProgress(40, 100);
+  UpdateProgress(30, 100);
+  EXPECT_EQ(Shown(), u"30%");
+  UpdateProgress(10, 0);
+  EXPECT_EQ(Shown(), u"0%");
+  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(RepaintRequests(), 3);
+}
+
+TEST_F(PercentRuleTest, FailureShowsTheFailureTextsAndResetsThePercentage) {
+  UpdateProgress(40, 100);
+  setupGlobals.state.store(Failed);
+  ShowDownloadFailure();
+  EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"FAILED TO DOWNLOAD");
+  EXPECT_EQ(Shown(), u":(");
+  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(setupGlobals.state.load(), Failed);
+  EXPECT_EQ(RepaintRequests(), 2);
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "download/percent_texts.h"
+#include "shell/setup_globals.h"
+#include "tests/unit/request_repaint_counter.h"
+
+namespace {
+
+class SetupGlobalsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSetupGlobals();
+    ResetRepaintRequests();
+  }
+};
+
+TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEntry) {
+  EXPECT_EQ(setupGlobals.state.load(), Idle);
+  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
+  // The very pointer of entry 0, not a copy of "0%".
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
+  EXPECT_EQ(setupGlobals.workerFinished.load(), 0);
+  EXPECT_EQ(setupGlobals.window.load(), nullptr);
+  EXPECT_EQ(reinterpret_cast<std::intptr_t>(setupGlobals.workerThread.load()), -1);
+  EXPECT_EQ(setupGlobals.dpi.load(), 96);
+  EXPECT_EQ(setupGlobals.backgroundColor, 0xFF242424u);
+  EXPECT_EQ(setupGlobals.textColor, 0xFFD9D9D9u);
+  EXPECT_EQ(setupGlobals.hintColor, 0xFFB3B3B3u);
+  EXPECT_EQ(setupGlobals.tileImage.load(), nullptr);
+  EXPECT_EQ(setupGlobals.logoImage.load(), nullptr);
+}
+
+TEST_F(SetupGlobalsTest, CancelTurnsOnlyDownloadingIntoCancelled) {
+  struct Case {
+    SetupState before;
+    SetupState after;
+  };
+  const Case cases[] = {
+      {Idle, Idle},         {Downloading, Cancelled}, {Cancelled, Cancelled},
+      {Failed, Failed},     {Downloaded, Downloaded}, {Finished, Finished},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    setupGlobals.state.store(c.before);
+    CancelSetup();
+    EXPECT_EQ(setupGlobals.state.load(), c.after);
+  }
+}
+
+TEST_F(SetupGlobalsTest, CancelChangesNoTextAndRequestsNoRepaint) {
+  setupGlobals.state.store(Downloading);
+  setupGlobals.percent.store(40);
+  setupGlobals.progressText.store(PercentTexts[40]);
+  CancelSetup();
+  EXPECT_EQ(setupGlobals.percent.load(), 40);
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[40]);
+  EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
+  EXPECT_EQ(RepaintRequests(), 0);
+}
+
+TEST_F(SetupGlobalsTest, ResetUndoesEveryWrite) {
+  setupGlobals.state.store(Failed);
+  setupGlobals.percent.store(7);
+  setupGlobals.headline.store(u"X");
+  setupGlobals.progressText.store(PercentTexts[7]);
+  setupGlobals.workerFinished.store(1);
+  setupGlobals.dpi.store(144);
+  ResetSetupGlobals();
+  EXPECT_EQ(setupGlobals.state.load(), Idle);
+  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
+  EXPECT_EQ(setupGlobals.workerFinished.load(), 0);
+  EXPECT_EQ(setupGlobals.dpi.load(), 96);
+}
+
+}  // namespace
