@@ -1,0 +1,65 @@
+#include "download/download_worker.h"
+
+#include <urlmon.h>
+
+#include "download/download_progress.h"
+#include "download/download_status_callback.h"
+#include "download/download_url.h"
+#include "download/handoff_commands.h"
+#include "download/installer_run.h"
+#include "download/system_text.h"
+#include "shell/setup_globals.h"
+
+namespace {
+
+using DownloadToCacheFile = HRESULT(WINAPI*)(IUnknown* caller, const wchar_t* url,
+                                             wchar_t* filePath, DWORD filePathCapacity,
+                                             DWORD reserved, IBindStatusCallback* callback);
+
+DownloadToCacheFile LookUpDownloadFunction() {
+  // From the system folder only: the exe runs from Downloads, where a planted
+  // Urlmon.dll would otherwise be found first. Only the look-up is tested; a
+  // failed load makes it fail too. The module stays loaded.
+  HMODULE urlmon = LoadLibraryExA("Urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  FARPROC entry = GetProcAddress(urlmon, "URLDownloadToCacheFileW");
+  // Through void(*)(), the generic function pointer, to the real signature.
+  return reinterpret_cast<DownloadToCacheFile>(reinterpret_cast<void (*)()>(entry));
+}
+
+SetupState CurrentState() {
+  return static_cast<SetupState>(setupGlobals.state.load(std::memory_order_acquire));
+}
+
+void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_order_release); }
+
+}  // namespace
+
+bool DownloadInstaller(const char16_t* url) {
+  SetState(Downloading);
+  DownloadToCacheFile download = LookUpDownloadFunction();
+  if (download == nullptr) {
+    SetState(Failed);
+    return false;
+  }
+  char16_t filePath[kSystemPathCapacity] = {};
+  DownloadStatusCallback callback;
+  if (download(nullptr, SystemText(url), SystemText(filePath), kSystemPathCapacity, 0, &callback) !=
+      S_OK) {
+    SetState(Failed);
+    return false;
+  }
+  // The end-of-transfer notification may still be on its way.
+  while (CurrentState() == Downloading) Sleep(500);
+  if (CurrentState() == Downloaded) SetState(InstallerRun(filePath));
+  return CurrentState() == Finished;
+}
+
+DWORD WINAPI DownloadWorker(LPVOID downloadUrl) {
+  bool ok = DownloadInstaller(ChooseDownloadUrl(static_cast<const char16_t*>(downloadUrl)));
+  setupGlobals.workerFinished.store(1, std::memory_order_release);
+  if (ok)
+    SendMessageA(setupGlobals.window.load(std::memory_order_acquire), WM_CLOSE, 0, 0);
+  else
+    ShowDownloadFailure();
+  return 0;
+}

@@ -1,0 +1,56 @@
+#include "download/installer_run.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "download/handoff_commands.h"
+#include "download/system_text.h"
+#include "tag/setup_tag.h"
+
+// The process-creation call takes the structure's size as a version check.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);
+
+namespace {
+
+void CreateSetupFolders(const char16_t* localAppData) {
+  // An existing folder or a failure changes nothing, so results are ignored.
+  ForEachSetupFolder(localAppData,
+                     [](const char16_t* folder) { CreateDirectoryW(SystemText(folder), nullptr); });
+}
+
+bool RunInstallerToEnd(const char16_t* filePath) {
+  ComposedText commandLine;
+  if (!ComposeInstallerCommandLine(filePath, commandLine)) return false;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, SystemText(commandLine.WritableText()), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  // The installer's exit code is not read: a failing installer still hands off.
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return true;
+}
+
+void LaunchApplication(const char16_t* localAppData) {
+  HandOff handOff;
+  if (!ComposeHandOff(localAppData, ReadSetupTag().launchArgument, handOff)) return;
+  const wchar_t* parameters = handOff.hasParameters ? SystemText(handOff.parameters.Text()) : nullptr;
+  ShellExecuteW(nullptr, nullptr, SystemText(handOff.file.Text()), parameters, nullptr, SW_SHOW);
+}
+
+}  // namespace
+
+SetupState InstallerRun(const char16_t* filePath) {
+  char16_t localAppData[kSystemPathCapacity];
+  DWORD read = GetEnvironmentVariableW(SystemText(kLocalAppDataVariable), SystemText(localAppData),
+                                       kSystemPathCapacity);
+  bool found = LocalAppDataFound(read);
+  if (found) CreateSetupFolders(localAppData);
+  if (!RunInstallerToEnd(filePath)) return Failed;
+  LaunchApplication(found ? localAppData : nullptr);
+  return Finished;
+}

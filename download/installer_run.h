@@ -1,0 +1,12 @@
+// Runs the downloaded installer and hands off to the installed application
+// (Win32 edge).
+#pragma once
+
+#include "shell/setup_globals.h"
+
+// Creates the three setup folders under LOCALAPPDATA, runs filePath with
+// " --silent" without a console and waits for it, then starts Update.exe with
+// the deep link that carries the tag's launch argument (or opens the deep
+// link when LOCALAPPDATA is not found). Finished when the installer process
+// was created, whatever it exits with; Failed when it could not be.
+SetupState InstallerRun(const char16_t* filePath);
