@@ -7,9 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -48,10 +46,27 @@ constexpr char kUsage[] =
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError(kExitOperationalError, path + ": cannot open (" + std::strerror(errno) + ")");
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ToolError(kExitOperationalError, path + ": read failed");
+  const int descriptor = open(path.c_str(), O_RDONLY);
+  if (descriptor < 0) {
+    throw ToolError(kExitOperationalError, path + ": cannot open (" + std::strerror(errno) + ")");
+  }
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(descriptor);
+    throw ToolError(kExitOperationalError, path + ": not a regular file");
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = read(descriptor, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) {
+      const std::string reason = n < 0 ? std::strerror(errno) : "the file shrank while read";
+      close(descriptor);
+      throw ToolError(kExitOperationalError, path + ": cannot read (" + reason + ")");
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  close(descriptor);
   return bytes;
 }
 
