@@ -1,0 +1,160 @@
+#include "splash/splash_painter.h"
+
+#include "shell/setup_globals.h"
+#include "splash/gdiplus_flat.h"
+#include "splash/splash_image.h"
+#include "splash/splash_layout.h"
+
+namespace {
+
+constexpr wchar_t kFontFamily[] = L"Arial";
+constexpr wchar_t kHint[] = L"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
+
+HWND SetupWindow() { return setupGlobals.window.load(std::memory_order_acquire); }
+
+GpImage* CreateArgbBitmap(int width, int height) {
+  GpImage* bitmap = nullptr;
+  gdiplus.GdipCreateBitmapFromScan0(width, height, 0, kPixelFormat32bppARGB, nullptr, &bitmap);
+  return bitmap;
+}
+
+GpGraphics* GraphicsOf(GpImage* image) {
+  GpGraphics* graphics = nullptr;
+  gdiplus.GdipGetImageGraphicsContext(image, &graphics);
+  return graphics;
+}
+
+GpBrush* SolidBrush(UINT32 argb) {
+  GpBrush* brush = nullptr;
+  gdiplus.GdipCreateSolidFill(argb, &brush);
+  return brush;
+}
+
+void ApplyQualitySettings(GpGraphics* graphics) {
+  gdiplus.GdipSetInterpolationMode(graphics, kInterpolationModeHighQualityBilinear);
+  gdiplus.GdipSetTextRenderingHint(graphics, kTextRenderingHintClearTypeGridFit);
+  gdiplus.GdipSetSmoothingMode(graphics, kSmoothingModeHighQuality);
+  gdiplus.GdipSetPixelOffsetMode(graphics, kPixelOffsetModeHighQuality);
+}
+
+void FillBackground(GpGraphics* frameGraphics, GpImage* frame) {
+  GpBrush* background = SolidBrush(setupGlobals.backgroundColor);
+  UINT height = 0;
+  UINT width = 0;
+  gdiplus.GdipGetImageHeight(frame, &height);
+  gdiplus.GdipGetImageWidth(frame, &width);
+  gdiplus.GdipFillRectangleI(frameGraphics, background, 0, 0, width, height);
+  gdiplus.GdipDeleteBrush(background);
+}
+
+// The tiles go into a layer of their own, turned as a whole, which is then
+// laid over the background with source-over blending.
+void DrawPattern(GpGraphics* frameGraphics, int width, int height) {
+  GpImage* layer = CreateArgbBitmap(width, height);
+  GpGraphics* layerGraphics = GraphicsOf(layer);
+  gdiplus.GdipRotateWorldTransform(layerGraphics, kPatternAngleDegrees, kMatrixOrderPrepend);
+  UINT layerHeight = 0;
+  UINT layerWidth = 0;
+  gdiplus.GdipGetImageHeight(layer, &layerHeight);
+  gdiplus.GdipGetImageWidth(layer, &layerWidth);
+  const TileGrid grid = PatternTileGrid(layerWidth, layerHeight);
+  GpImage* tile = NativeImage(setupGlobals.tileImage.load(std::memory_order_acquire));
+  for (int row = 0; row < grid.rows; ++row) {
+    for (int column = 0; column < grid.columns; ++column) {
+      gdiplus.GdipDrawImageRectI(layerGraphics, tile, grid.firstX + column * grid.stepX,
+                                 grid.firstY + row * grid.stepY, grid.tileWidth, grid.tileHeight);
+    }
+  }
+  gdiplus.GdipResetWorldTransform(layerGraphics);
+  gdiplus.GdipDrawImageI(frameGraphics, layer, 0, 0);
+  gdiplus.GdipDeleteGraphics(layerGraphics);
+  gdiplus.GdipDisposeImage(layer);
+}
+
+void DrawLogo(GpGraphics* frameGraphics, const PixelRect& logo) {
+  GpImage* image = NativeImage(setupGlobals.logoImage.load(std::memory_order_acquire));
+  gdiplus.GdipDrawImageRectI(frameGraphics, image, logo.left, logo.top, logo.width, logo.height);
+}
+
+struct TextTools {
+  GpGraphics* graphics;
+  GpFontFamily* family;
+  GpStringFormat* format;
+};
+
+void DrawCentredText(const TextTools& tools, const wchar_t* text, const TextPlacement& placement,
+                     GpBrush* brush) {
+  GpFont* font = nullptr;
+  gdiplus.GdipCreateFont(tools.family, static_cast<float>(placement.fontPixels),
+                         kFontStyleRegular, kUnitPixel, &font);
+  // An empty rectangle at the centre point: each line is centred on x and the
+  // block of lines on y, without wrapping or clipping.
+  const GdiplusRectF layout{static_cast<float>(placement.centreX),
+                            static_cast<float>(placement.centreY), 0.0f, 0.0f};
+  gdiplus.GdipDrawString(tools.graphics, text, -1, font, &layout, tools.format, brush);
+  gdiplus.GdipDeleteFont(font);
+}
+
+// Strings from the shared record are UTF-16 as the system wants them.
+const wchar_t* SystemString(const std::atomic<const char16_t*>& text) {
+  return reinterpret_cast<const wchar_t*>(text.load(std::memory_order_acquire));
+}
+
+void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
+  TextTools tools{frameGraphics, nullptr, nullptr};
+  gdiplus.GdipCreateFontFamilyFromName(kFontFamily, nullptr, &tools.family);
+  gdiplus.GdipCreateStringFormat(0, LANG_NEUTRAL, &tools.format);
+  gdiplus.GdipSetStringFormatLineAlign(tools.format, kStringAlignmentCenter);
+  gdiplus.GdipSetStringFormatAlign(tools.format, kStringAlignmentCenter);
+  GpBrush* textBrush = SolidBrush(setupGlobals.textColor);
+  DrawCentredText(tools, SystemString(setupGlobals.headline), layout.headline, textBrush);
+  DrawCentredText(tools, SystemString(setupGlobals.progressText), layout.progress, textBrush);
+  GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
+  DrawCentredText(tools, kHint, layout.hint, hintBrush);
+  gdiplus.GdipDeleteBrush(hintBrush);
+  gdiplus.GdipDeleteBrush(textBrush);
+  gdiplus.GdipDeleteStringFormat(tools.format);
+  gdiplus.GdipDeleteFontFamily(tools.family);
+}
+
+// BeginPaint and EndPaint validate the window; the frame goes on in one draw.
+void PresentFrame(HWND hwnd, GpImage* frame) {
+  PAINTSTRUCT paint;
+  BeginPaint(hwnd, &paint);
+  GpGraphics* windowGraphics = nullptr;
+  gdiplus.GdipCreateFromHWND(SetupWindow(), &windowGraphics);
+  gdiplus.GdipDrawImageI(windowGraphics, frame, 0, 0);
+  EndPaint(hwnd, &paint);
+  gdiplus.GdipDeleteGraphics(windowGraphics);
+}
+
+void ValidateWithoutDrawing(HWND hwnd) {
+  PAINTSTRUCT paint;
+  BeginPaint(hwnd, &paint);
+  EndPaint(hwnd, &paint);
+}
+
+}  // namespace
+
+void PaintSplash(HWND hwnd) {
+  if (!GdiplusLoaded()) {
+    ValidateWithoutDrawing(hwnd);
+    return;
+  }
+  RECT bounds{};
+  GetWindowRect(SetupWindow(), &bounds);
+  const int width = bounds.right - bounds.left;
+  const int height = bounds.bottom - bounds.top;
+  GpImage* frame = CreateArgbBitmap(width, height);
+  GpGraphics* frameGraphics = GraphicsOf(frame);
+  ApplyQualitySettings(frameGraphics);
+  FillBackground(frameGraphics, frame);
+  DrawPattern(frameGraphics, width, height);
+  const SplashLayout layout = LayoutSplash(width, setupGlobals.dpi.load(std::memory_order_acquire));
+  DrawLogo(frameGraphics, layout.logo);
+  DrawTexts(frameGraphics, layout);
+  gdiplus.GdipFlush(frameGraphics, kFlushIntentionFlush);
+  PresentFrame(hwnd, frame);
+  gdiplus.GdipDeleteGraphics(frameGraphics);
+  gdiplus.GdipDisposeImage(frame);
+}
