@@ -1,0 +1,52 @@
+// The program's entry: start-up in a fixed order, then the message loop.
+#include <windows.h>
+
+#include "resources/splash_artwork.h"
+#include "shell/setup_globals.h"
+#include "shell/setup_window.h"
+#include "splash/gdiplus_flat.h"
+#include "splash/splash_image.h"
+#include "tag/setup_tag.h"
+
+namespace {
+
+void StartGdiplus() {
+  if (!LoadGdiplus()) return;
+  const GdiplusStartupInput input{1, nullptr, FALSE, FALSE};
+  ULONG_PTR token = 0;
+  // Never shut down: GDI+ stays started until the process ends.
+  gdiplus.GdiplusStartup(&token, &input, nullptr);
+}
+
+void RunMessageLoop() {
+  MSG message{};
+  // Only WM_QUIT (0) ends the loop; an error (-1) does not.
+  while (GetMessageA(&message, nullptr, 0, 0) != 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  // The exe runs from Downloads: DLLs loaded from here on come from the
+  // system folder only, never from the exe's own folder.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  LookUpDpiFunctions();
+  StartGdiplus();
+  const TagFields& tag = ReadSetupTag();
+  if (tag.headline != nullptr) setupGlobals.headline.store(tag.headline, std::memory_order_release);
+  HWND window = CreateSetupWindow(instance);
+  if (window == nullptr) return 0;
+  setupGlobals.window.store(window, std::memory_order_release);
+  const int dpi = QueryWindowDpi();
+  setupGlobals.dpi.store(dpi, std::memory_order_release);
+  setupGlobals.tileImage.store(LoadEmbeddedImage(kPatternTilePng), std::memory_order_release);
+  setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
+  PlaceSetupWindow(window, dpi);
+  ShowWindow(window, showCommand);
+  StartWorker(ReadSetupTag().downloadUrl);
+  RunMessageLoop();
+  return 0;
+}

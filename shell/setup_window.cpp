@@ -1,0 +1,82 @@
+#include "shell/setup_window.h"
+
+#include "download/download_worker.h"
+#include "shell/setup_globals.h"
+#include "shell/setup_window_proc.h"
+#include "shell/system_function.h"
+#include "shell/window_placement.h"
+
+namespace {
+
+constexpr char kWindowClass[] = "ZorvaSetupWindow";
+constexpr char kWindowTitle[] = "Zorva Setup";
+constexpr int kIconResource = 102;
+constexpr int kUnscaledWidth = 400;
+constexpr int kUnscaledHeight = 500;
+
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);
+using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR monitor, int dpiType, UINT* dpiX,
+                                                  UINT* dpiY);
+
+constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+
+GetDpiForWindowFunction getDpiForWindow = nullptr;
+GetDpiForMonitorFunction getDpiForMonitor = nullptr;
+
+HWND SetupWindow() { return setupGlobals.window.load(std::memory_order_acquire); }
+
+int ScreenLogicalDpi(HWND window) {
+  HDC dc = GetDC(window);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+  ReleaseDC(window, dc);
+  return dpi;
+}
+
+}  // namespace
+
+void LookUpDpiFunctions() {
+  getDpiForWindow =
+      LookUpFunction<GetDpiForWindowFunction>(GetModuleHandleA("User32.dll"), "GetDpiForWindow");
+  getDpiForMonitor =
+      LookUpFunction<GetDpiForMonitorFunction>(GetModuleHandleA("Shcore.dll"), "GetDpiForMonitor");
+}
+
+HWND CreateSetupWindow(HINSTANCE instance) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = SetupWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
+  windowClass.lpszClassName = kWindowClass;
+  // A failed registration shows up as a failed creation.
+  RegisterClassA(&windowClass);
+  return CreateWindowExA(0, kWindowClass, kWindowTitle, WS_POPUP, 0, 0, kUnscaledWidth,
+                         kUnscaledHeight, nullptr, nullptr, instance, nullptr);
+}
+
+int QueryWindowDpi() {
+  HWND window = SetupWindow();
+  if (getDpiForWindow != nullptr) return static_cast<int>(getDpiForWindow(window));
+  if (getDpiForMonitor != nullptr) {
+    // Both out-pointers share one variable: only the horizontal DPI is used.
+    UINT dpi = 0;
+    if (getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &dpi,
+                         &dpi) == S_OK) {
+      return static_cast<int>(dpi);
+    }
+  }
+  return ScreenLogicalDpi(window);
+}
+
+void PlaceSetupWindow(HWND window, int dpi) {
+  HDC dc = GetDC(window);
+  const WindowPlacement placement =
+      CentreSetupWindow(GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES), dpi);
+  SetWindowPos(window, nullptr, placement.x, placement.y, placement.width, placement.height, 0);
+  ReleaseDC(window, dc);
+}
+
+void StartWorker(const char16_t* downloadUrl) {
+  HANDLE worker = CreateThread(nullptr, 0, DownloadWorker,
+                               const_cast<char16_t*>(downloadUrl), 0, nullptr);
+  setupGlobals.workerThread.store(worker, std::memory_order_release);
+}

@@ -1,0 +1,22 @@
+// Start-up steps of the setup window and its worker.
+#pragma once
+
+#include <windows.h>
+
+// Finds GetDpiForWindow and GetDpiForMonitor in modules already loaded; none
+// is loaded for the purpose. Either may stay missing.
+void LookUpDpiFunctions();
+
+// Registers the window class and creates the hidden, borderless 400 x 500
+// window at 0, 0. Null on failure.
+HWND CreateSetupWindow(HINSTANCE instance);
+
+// The DPI of the setup window: by window, else by monitor, else the screen's.
+int QueryWindowDpi();
+
+// Sizes the window for `dpi` and centres it on the full screen.
+void PlaceSetupWindow(HWND window, int dpi);
+
+// Starts the worker with the tag's download URL, or null for the built-in
+// one, and keeps its handle (null when the thread could not be created).
+void StartWorker(const char16_t* downloadUrl);

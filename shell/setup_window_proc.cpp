@@ -1,0 +1,72 @@
+#include "shell/setup_window_proc.h"
+
+#include "shell/setup_globals.h"
+#include "splash/splash_painter.h"
+
+namespace {
+
+constexpr char kCancelQuestion[] = "Are you sure you want to cancel the setup?";
+constexpr char kWindowTitle[] = "Zorva Setup";
+
+bool UserConfirmsCancel(HWND hwnd) {
+  return MessageBoxA(hwnd, kCancelQuestion, kWindowTitle, MB_YESNOCANCEL | MB_ICONWARNING) ==
+         IDYES;
+}
+
+// Once the worker has finished (done or failed) closing asks nothing. Before,
+// only a Yes closes; the worker is then ended wherever it stands, so none of
+// its later steps (installer start, launch, failure texts) takes effect. The
+// worker's own close arrives while it waits inside SendMessageA: ending it
+// there releases it without side effects.
+void HandleClose(HWND hwnd) {
+  if (setupGlobals.workerFinished.load(std::memory_order_acquire) == 0 &&
+      !UserConfirmsCancel(hwnd)) {
+    return;
+  }
+  CancelSetup();
+  HANDLE worker = setupGlobals.workerThread.load(std::memory_order_acquire);
+  if (worker != INVALID_HANDLE_VALUE) TerminateThread(worker, 0);
+  DestroyWindow(hwnd);
+}
+
+// The size comes from the system's suggestion for the new DPI; the splash
+// lays itself out again from `dpi` on the next paint.
+void HandleDpiChange(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  setupGlobals.dpi.store(LOWORD(wParam), std::memory_order_release);
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  RequestRepaint();
+}
+
+// Every point of the client area acts as a caption: a press anywhere drags.
+LRESULT HitTest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  const LRESULT hit = DefWindowProcA(hwnd, WM_NCHITTEST, wParam, lParam);
+  return hit == HTCLIENT ? HTCAPTION : hit;
+}
+
+}  // namespace
+
+LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_PAINT:
+      if (hwnd == setupGlobals.window.load(std::memory_order_acquire)) PaintSplash(hwnd);
+      return 0;
+    case WM_CLOSE:
+      HandleClose(hwnd);
+      return 0;
+    case WM_ERASEBKGND:
+      // The painter covers the whole window.
+      return 1;
+    case WM_NCHITTEST:
+      return HitTest(hwnd, wParam, lParam);
+    case WM_DPICHANGED:
+      HandleDpiChange(hwnd, wParam, lParam);
+      return 0;
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
