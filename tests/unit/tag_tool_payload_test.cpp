@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/tag_payload.h"
+#include "tools/tool_error.h"
+#include "tag_test_support.h"
+
+namespace {
+
+struct Utf8Case {
+  const char* name;
+  std::string text;
+  std::u16string units;  // expected when accepted
+  const char* error;     // expected message part when rejected, else null
+};
+
+const Utf8Case kUtf8Cases[] = {
+    {"ASCII", "https://a/b?c=d", u"https://a/b?c=d", nullptr},
+    {"two-byte", "Zo\xC3\xAB", u"Zoë", nullptr},
+    {"three-byte", "\xE2\x82\xAC", u"€", nullptr},
+    {"four-byte becomes a surrogate pair", "\xF0\x9F\x8E\x89", u"\U0001F389", nullptr},
+    {"empty", "", u"", nullptr},
+    {"embedded NUL", std::string("a\0b", 3), u"", "embedded NUL at byte 1"},
+    {"lone continuation byte", "a\x80", u"", "invalid UTF-8 at byte 1"},
+    {"overlong NUL", "\xC0\x80", u"", "invalid UTF-8 at byte 0"},
+    {"overlong three-byte", "\xE0\x80\xAF", u"", "invalid UTF-8"},
+    {"encoded surrogate", "\xED\xA0\x80", u"", "invalid UTF-8"},
+    {"above U+10FFFF", "\xF4\x90\x80\x80", u"", "invalid UTF-8"},
+    {"cut-off sequence", "ab\xE2\x82", u"", "invalid UTF-8 at byte 2"},
+    {"five-byte lead", "\xF8\x88\x80\x80\x80", u"", "invalid UTF-8"},
+};
+
+TEST(TagToolPayload, Utf8Table) {
+  for (const auto& test : kUtf8Cases) {
+    if (test.error == nullptr) {
+      EXPECT_EQ(Utf16OfUtf8(test.text, "--headline"), test.units) << test.name;
+      continue;
+    }
+    try {
+      Utf16OfUtf8(test.text, "--headline");
+      ADD_FAILURE() << test.name << " was accepted";
+    } catch (const ToolError& error) {
+      EXPECT_EQ(error.exitCode, kExitUsageError) << test.name;
+      EXPECT_NE(std::string(error.what()).find(test.error), std::string::npos) << test.name << ": " << error.what();
+      EXPECT_EQ(std::string(error.what()).rfind("--headline: ", 0), 0u) << test.name;
+    }
+  }
+}
+
+TEST(TagToolPayload, RecordsInOrderThenEndByteAndZeroFill) {
+  const TagPayload payload = BuildTagPayload({"H", "", "u"});
+  const TagPayload expected = PayloadBuilder().Record(1, u"H").Record(2, u"").Record(3, u"u").Build();
+  EXPECT_EQ(payload, expected);
+  EXPECT_EQ(BuildTagPayload({}), TagPayload{});
+}
+
+TEST(TagToolPayload, ExactFitAndOneByteOver) {
+  // One record of n units takes 2n + 3 bytes; the end byte one more.
+  EXPECT_NO_THROW(BuildTagPayload({std::string(381, 'x'), std::nullopt, std::nullopt}));
+  try {
+    BuildTagPayload({std::string(382, 'x'), std::nullopt, std::nullopt});
+    ADD_FAILURE() << "382 units were accepted";
+  } catch (const ToolError& error) {
+    EXPECT_NE(std::string(error.what()).find("need 768 bytes, 1 too many"), std::string::npos) << error.what();
+  }
+}
+
+TEST(TagToolPayload, Utf8OfTagStringShowsLoneSurrogatesAsReplacement) {
+  const char16_t text[] = {u'a', 0xD800, u'b', 0xD83C, 0xDF89, 0xDC00, 0};
+  EXPECT_EQ(Utf8OfTagString(text), "a\xEF\xBF\xBD" "b\xF0\x9F\x8E\x89\xEF\xBF\xBD");
+}
+
+}  // namespace
