@@ -38,6 +38,10 @@ def wait_until(predicate, timeout, interval=0.1):
         time.sleep(interval)
 
 
+# Where the whole prefix's classes live; HKCR reads them (see register_url_protocol).
+MACHINE_CLASSES = r"HKLM\Software\Classes"
+
+
 class WinePrefix:
     """A fresh copy of the template prefix with an Xvfb display of its own.
 
@@ -125,9 +129,13 @@ class WinePrefix:
     def set_dpi(self, dpi):
         self.reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, "REG_DWORD")
 
-    def register_url_protocol(self, scheme, handler_exe_unix_path):
-        """Makes `scheme:` links open with the given program, which gets the link as %1."""
-        key = rf"HKCU\Software\Classes\{scheme}"
+    def register_url_protocol(self, scheme, handler_exe_unix_path, classes=r"HKCU\Software\Classes"):
+        """Makes `scheme:` links open with the given program, which gets the link as %1.
+
+        Wine 8's ShellExecute looks only at HKCR, which does not merge the
+        per-user HKCU classes: pass classes=MACHINE_CLASSES for links that a
+        program opens through the shell."""
+        key = rf"{classes}\{scheme}"
         self.reg_add(key, None, f"URL:{scheme}")
         self.reg_add(key, "URL Protocol", "")
         command = f'"{self.windows_path(handler_exe_unix_path)}" "%1"'
