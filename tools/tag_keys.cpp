@@ -82,27 +82,26 @@ void StoreWords(const BIGNUM* number, TagNumber& words) {
   }
 }
 
+using PemKeyReader = EVP_PKEY* (*)(BIO*, EVP_PKEY**, pem_password_cb*, void*);
+
+Pkey LoadTagKey(const std::string& path, PemKeyReader read, const char* kind) {
+  auto bio = OpenKeyFile(path);
+  Pkey key(read(bio.get(), nullptr, nullptr, nullptr));
+  if (!key) {
+    throw ToolError(kExitOperationalError,
+                    path + ": not a PEM " + kind + " key (" + OpenSslReason() + ")");
+  }
+  RequireTagKeyShape(key.get(), path);
+  return key;
+}
+
 }  // namespace
 
 Pkey LoadPrivateTagKey(const std::string& path) {
-  auto bio = OpenKeyFile(path);
-  Pkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
-  if (!key) {
-    throw ToolError(kExitOperationalError, path + ": not a PEM private key (" + OpenSslReason() + ")");
-  }
-  RequireTagKeyShape(key.get(), path);
-  return key;
+  return LoadTagKey(path, PEM_read_bio_PrivateKey, "private");
 }
 
-Pkey LoadPublicTagKey(const std::string& path) {
-  auto bio = OpenKeyFile(path);
-  Pkey key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
-  if (!key) {
-    throw ToolError(kExitOperationalError, path + ": not a PEM public key (" + OpenSslReason() + ")");
-  }
-  RequireTagKeyShape(key.get(), path);
-  return key;
-}
+Pkey LoadPublicTagKey(const std::string& path) { return LoadTagKey(path, PEM_read_bio_PUBKEY, "public"); }
 
 std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,
                                                         std::size_t size) {
