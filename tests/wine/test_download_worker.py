@@ -1,0 +1,132 @@
+"""The download worker under Wine, against a loopback HTTP server: the
+installer it downloads is the command recorder, so is Update.exe, and every
+run records the command lines it caused."""
+import getpass
+import os
+import shutil
+import unittest
+
+import winetest
+import worker_run
+
+
+class DownloadWorkerTest(worker_run.PrefixAndServerTest):
+    def serve(self, path, route):
+        """Each test has URLs of its own: urlmon caches by URL."""
+        self.server.routes[path] = route
+        return self.server.url(path)
+
+    def local_appdata(self, name, with_update_exe=False):
+        """A fresh local application-data folder with a space in its path;
+        returns its Unix and Windows paths."""
+        unix = os.path.join(self.prefix.root, "local " + name)
+        os.makedirs(unix)
+        if with_update_exe:
+            os.makedirs(os.path.join(unix, "Zorva"))
+            shutil.copy(worker_run.RECORDER, os.path.join(unix, "Zorva", "Update.exe"))
+        return unix, self.prefix.windows_path(unix)
+
+    def assert_state(self, values, expected):
+        self.assertEqual({name: values.get(name) for name in expected}, expected)
+
+    def assert_installer_then_launcher(self, records, update_exe, parameters):
+        self.assertEqual(len(records), 2, records)
+        installer, installer_command = records[0]
+        self.assertIn(r"\INetCache", installer)
+        self.assertEqual(installer_command, f'"{installer}" --silent')
+        self.assertEqual(records[1], (update_exe, f'"{update_exe}" {parameters}'))
+
+    def setup_folders(self, local_unix):
+        zorva = os.path.join(local_unix, "Zorva")
+        return [zorva, os.path.join(zorva, "packages"),
+                os.path.join(zorva, "packages", "SquirrelTemp")]
+
+    def test_status_callback_answers_by_slot(self):
+        values = worker_run.WorkerRun(self.prefix, "callback").run("callback")
+        self.assertEqual(values, {
+            "slot0": "0x80004002", "slot0_out_null": "1", "slot1": "1", "slot2": "1",
+            "slot3": "0x80004001", "slot4": "0x80004001", "slot5": "0x00000000",
+            "slot6_downloading": "0x00000000", "slot6_progress": "57%",
+            "slot6_cancelled": "0x80004004",
+            "slot7_ok": "0x80004001", "slot7_ok_state": "4",
+            "slot7_failed": "0x80004001", "slot7_failed_state": "3",
+            "slot8": "0x80004001", "slot9": "0x80004001", "slot10": "0x80004001"})
+
+    def test_download_runs_the_installer_and_starts_update_exe(self):
+        # The prefix's own LOCALAPPDATA, as a real run has it.
+        zorva = os.path.join(self.prefix.local_appdata, "Zorva")
+        os.makedirs(zorva)
+        shutil.copy(worker_run.RECORDER, os.path.join(zorva, "Update.exe"))
+        url = self.serve("/ok/installer.exe", winetest.Route(worker_run.recorder_bytes(), chunk=4096))
+        run = worker_run.WorkerRun(self.prefix, "ok")
+        self.assert_state(run.run("run", url), worker_run.FINISHED)
+        for folder in self.setup_folders(self.prefix.local_appdata):
+            self.assertTrue(os.path.isdir(folder), folder)
+        update_exe = rf"C:\users\{getpass.getuser()}\AppData\Local\Zorva\Update.exe"
+        self.assert_installer_then_launcher(run.wait_for_records(2), update_exe,
+                                            worker_run.LAUNCHER_PARAMETERS + '"')
+
+    def test_installer_exiting_with_an_error_still_hands_off(self):
+        local_unix, local = self.local_appdata("exit code", with_update_exe=True)
+        url = self.serve("/exit7/installer.exe", winetest.Route(worker_run.recorder_bytes()))
+        run = worker_run.WorkerRun(self.prefix, "exit7")
+        values = run.run("run", url, local_appdata=local, ZORVA_RECORDER_EXIT_CODE="7")
+        self.assert_state(values, worker_run.FINISHED)
+        self.assert_installer_then_launcher(run.wait_for_records(2), local + r"\Zorva\Update.exe",
+                                            worker_run.LAUNCHER_PARAMETERS + '"')
+
+    def test_launch_argument_from_the_tag_reaches_update_exe_verbatim(self):
+        argument = 'open "a b" c?d=%20'
+        probe = worker_run.tagged_probe(os.path.join(self.prefix.root, "tagged_probe.exe"), argument)
+        local_unix, local = self.local_appdata("tagged", with_update_exe=True)
+        url = self.serve("/tagged/installer.exe", winetest.Route(worker_run.recorder_bytes()))
+        run = worker_run.WorkerRun(self.prefix, "tagged")
+        self.assert_state(run.run("run", url, local_appdata=local, probe=probe), worker_run.FINISHED)
+        self.assert_installer_then_launcher(run.wait_for_records(2), local + r"\Zorva\Update.exe",
+                                            worker_run.LAUNCHER_PARAMETERS + argument + '"')
+
+    def test_installer_that_cannot_start_fails_after_making_the_folders(self):
+        local_unix, local = self.local_appdata("not a program")
+        url = self.serve("/garbage/installer.exe", winetest.Route(b"MZ but not a program" * 64))
+        run = worker_run.WorkerRun(self.prefix, "garbage")
+        values = run.run("run", url, local_appdata=local)
+        self.assert_state(values, worker_run.FAILURE_TEXTS)
+        for folder in self.setup_folders(local_unix):
+            self.assertTrue(os.path.isdir(folder), folder)
+        self.assertEqual(run.records(), [])
+
+    def test_failed_downloads_show_the_failure_texts(self):
+        body = worker_run.recorder_bytes()
+        # Wine's urlmon hands over a 404 page or a cut body as a complete
+        # file (Windows fails the call): there the download "succeeds", the
+        # folders are made, and the failure comes from the installer start.
+        # Either way nothing is run and the failure texts show.
+        cases = {
+            "HTTP 404": (self.server.url("/not-served/installer.exe"), True),
+            "connection closed mid-body": (self.serve(
+                "/cut/installer.exe", winetest.Route(body, chunk=1024, cut_after=len(body) // 4)),
+                True),
+            "nothing listening": (f"http://127.0.0.1:{winetest.unused_port()}/installer.exe", False),
+        }
+        for name, (url, completes_under_wine) in cases.items():
+            with self.subTest(name):
+                local_unix, local = self.local_appdata(name)
+                run = worker_run.WorkerRun(self.prefix, name.replace(" ", "-"))
+                self.assert_state(run.run("run", url, local_appdata=local), worker_run.FAILURE_TEXTS)
+                self.assertEqual(os.listdir(local_unix), ["Zorva"] if completes_under_wine else [])
+                self.assertEqual(run.records(), [])
+
+    def test_a_cancel_is_overwritten_by_the_failed_download_call(self):
+        # About three seconds of body, so the cancel lands mid-transfer.
+        url = self.serve("/slow/installer.exe",
+                         winetest.Route(bytes(600 * 1024), chunk=8192, delay=0.04))
+        values = worker_run.WorkerRun(self.prefix, "cancel").run("cancel", url)
+        self.assertGreater(int(values["percent_at_cancel"]), 0)
+        self.assertLess(int(values["percent_at_cancel"]), 100)
+        self.assertEqual(values["state_after_cancel"], "2")
+        self.assertEqual(values["result"], "0")
+        self.assertEqual(values["state"], "3")
+
+
+if __name__ == "__main__":
+    unittest.main()
