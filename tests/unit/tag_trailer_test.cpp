@@ -106,7 +106,7 @@ TEST(TagTrailer, NextTagStringTable) {
   }
 }
 
-class SignedTrailerTest : public ::testing::Test {
+class TagSignedTrailerTest : public ::testing::Test {
  protected:
   TagFields Parse(const Trailer& trailer) { return ParseSetupTag(trailer.data(), DevelopmentTagKey()); }
   const TagPayload payload_ =
@@ -114,7 +114,7 @@ class SignedTrailerTest : public ::testing::Test {
   const Trailer trailer_ = SignedTrailer(payload_);
 };
 
-TEST_F(SignedTrailerTest, GenuineTrailerGivesItsFields) {
+TEST_F(TagSignedTrailerTest, GenuineTrailerGivesItsFields) {
   const TagFields fields = Parse(trailer_);
   EXPECT_EQ(TextOf(fields.headline), u"Eighteen char text");
   EXPECT_EQ(TextOf(fields.launchArgument), u"go/there");
@@ -125,7 +125,7 @@ TEST_F(SignedTrailerTest, GenuineTrailerGivesItsFields) {
   EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(fields.launchArgument), trailer_.data() + 297);
 }
 
-TEST_F(SignedTrailerTest, LeadingByteIsOutsideTheSignature) {
+TEST_F(TagSignedTrailerTest, LeadingByteIsOutsideTheSignature) {
   for (const std::uint8_t leading : {0x00, 0x02, 0xFF}) {
     Trailer changed = trailer_;
     changed[0] = leading;
@@ -133,7 +133,7 @@ TEST_F(SignedTrailerTest, LeadingByteIsOutsideTheSignature) {
   }
 }
 
-TEST_F(SignedTrailerTest, AnyChangedPayloadByteGivesNoTag) {
+TEST_F(TagSignedTrailerTest, AnyChangedPayloadByteGivesNoTag) {
   // Every payload byte, the zero fill included.
   for (std::size_t offset = kTrailerPayloadOffset; offset < kTrailerSize; ++offset) {
     Trailer changed = trailer_;
@@ -145,7 +145,7 @@ TEST_F(SignedTrailerTest, AnyChangedPayloadByteGivesNoTag) {
   }
 }
 
-TEST_F(SignedTrailerTest, OtherKeyOrNoSignatureGivesNoTag) {
+TEST_F(TagSignedTrailerTest, OtherKeyOrNoSignatureGivesNoTag) {
   const Trailer otherKey = SignedTrailer(payload_, OtherKey());
   Trailer zeroSignature = trailer_;
   std::memset(zeroSignature.data() + kTrailerSignatureOffset, 0, kSignatureSize);
