@@ -18,6 +18,7 @@ SOURCE_DIR = os.environ.get("ZORVA_SOURCE_DIR", os.path.join(os.path.dirname(__f
 DEV_KEYS = os.path.join(SOURCE_DIR, "keys", "development")
 PRIVATE_KEY = os.path.join(DEV_KEYS, "private.pem")
 PUBLIC_KEY = os.path.join(DEV_KEYS, "public.pem")
+CONFIGURED_KEY = os.environ.get("ZORVA_TAG_PUBLIC_KEY", PUBLIC_KEY)
 PAYLOAD_SIZE = 767
 
 
@@ -26,6 +27,9 @@ def run(*args):
 
 
 def show_lines(path, *options):
+    """`show` under the development key, whatever key this build compiled in."""
+    if not options:
+        options = ("--public-key", PUBLIC_KEY)
     result = run("show", *options, path)
     assert result.returncode == 0, result.stderr
     return result.stdout.decode("utf-8").splitlines()
@@ -130,10 +134,20 @@ class RoundTripTest(ToolTest):
         self.assertIn(f'headline: "{headline}"', show_lines(output))
 
     def test_show_prints_the_key_fingerprint(self):
-        der = subprocess.run(["openssl", "pkey", "-pubin", "-in", PUBLIC_KEY, "-outform", "DER"],
-                             check=True, stdout=subprocess.PIPE).stdout
-        expected = "public key SHA-256: " + hashlib.sha256(der).hexdigest()
-        self.assertEqual(show_lines(self.input, "--public-key", PUBLIC_KEY)[0], expected)
+        for key, options in ((PUBLIC_KEY, ("--public-key", PUBLIC_KEY)), (CONFIGURED_KEY, ())):
+            der = subprocess.run(["openssl", "pkey", "-pubin", "-in", key, "-outform", "DER"],
+                                 check=True, stdout=subprocess.PIPE).stdout
+            expected = "public key SHA-256: " + hashlib.sha256(der).hexdigest()
+            result = run("show", *options, self.input)
+            self.assertEqual(result.stdout.decode().splitlines()[0], expected, options)
+
+    def test_show_without_a_key_uses_the_compiled_in_key(self):
+        output = self.path("out.exe")
+        self.assert_signed(self.input, output, "--headline", "Default key")
+        verdict = "verified" if CONFIGURED_KEY == PUBLIC_KEY else "not verified"
+        result = run("show", output)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(f"signature: {verdict}", result.stdout.decode().splitlines())
 
     def test_show_of_plain_and_short_files(self):
         self.assertEqual(show_lines(self.input)[1:], [
