@@ -6,6 +6,8 @@ static_assert(binding_result::kOk == S_OK);
 static_assert(binding_result::kNotImplemented == E_NOTIMPL);
 static_assert(binding_result::kNoInterface == E_NOINTERFACE);
 static_assert(binding_result::kAbort == E_ABORT);
+// Nothing but the pointer to the table of operations.
+static_assert(sizeof(DownloadStatusCallback) == sizeof(void*));
 
 HRESULT DownloadStatusCallback::QueryInterface(REFIID, void** object) {
   *object = nullptr;
