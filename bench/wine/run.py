@@ -48,19 +48,25 @@ def row(name, value, floor, unit, target, note=""):
     return ratio
 
 
-def median_of_driver(prefix, window_class, program_unix_path):
-    code, out = prefix.run([bench_program("startup_driver"), str(STARTUP_RUNS), window_class,
-                            prefix.windows_path(program_unix_path)], timeout=900)
+def startup_medians(prefix, programs):
+    """Median milliseconds to a visible window, by window class, the programs
+    ({class: Unix path}) started in turn."""
+    args = [bench_program("startup_driver"), str(STARTUP_RUNS)]
+    for window_class, path in programs.items():
+        args += [window_class, prefix.windows_path(path)]
+    code, out = prefix.run(args, timeout=900)
     if code != 0:
-        raise RuntimeError(f"startup driver failed for {program_unix_path}:\n{out}")
-    return float(out.strip().splitlines()[-1].split()[1])
+        raise RuntimeError(f"startup driver failed:\n{out}")
+    medians = [line.split() for line in out.splitlines() if line.startswith("median ")]
+    return {fields[1].rstrip(":"): float(fields[2]) for fields in medians}
 
 
 def bench_startup(prefix, server, scratch):
     server.routes["/held"] = Route(b"x" * 1000, content_length=100 * MB, hold_open=True)
     exe = tagged_copy(winetest.SETUP_EXE, server.url("/held"), scratch)
-    floor = median_of_driver(prefix, "ZorvaFloorWindow", bench_program("empty_window_floor"))
-    setup = median_of_driver(prefix, "ZorvaSetupWindow", exe)
+    medians = startup_medians(prefix, {"ZorvaFloorWindow": bench_program("empty_window_floor"),
+                                       "ZorvaSetupWindow": exe})
+    floor, setup = medians["ZorvaFloorWindow"], medians["ZorvaSetupWindow"]
     row(f"start-up to visible splash (median of {STARTUP_RUNS})", setup, floor, "ms", "≤ 1.10",
         "floor: GDI+ start-up and an empty 400 × 500 popup")
 

@@ -1,7 +1,9 @@
-// Starts a program N times and measures, for each start, the time from
-// CreateProcessW until a visible top-level window of the given class exists;
-// then ends the program. Prints each time and the median, in milliseconds.
-// Usage: startup_driver RUNS WINDOW_CLASS PROGRAM
+// Starts programs in turn, RUNS times each, and measures for each start the
+// time from CreateProcessW until a visible top-level window of the program's
+// class exists; then ends the program. Taking the programs in turn spreads
+// cache warm-up and machine load over all of them alike. Prints every time
+// and each program's median, in milliseconds.
+// Usage: startup_driver RUNS WINDOW_CLASS PROGRAM [WINDOW_CLASS PROGRAM ...]
 #include <windows.h>
 
 #include <algorithm>
@@ -59,24 +61,34 @@ double TimeOneStart(const wchar_t* windowClass, const wchar_t* program) {
 
 }  // namespace
 
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  const size_t n = times.size();
+  return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
+
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 4) {
-    fwprintf(stderr, L"usage: startup_driver RUNS WINDOW_CLASS PROGRAM\n");
+  const int runs = argc > 1 ? _wtoi(argv[1]) : 0;
+  if (argc < 4 || argc % 2 != 0 || runs < 1) {
+    fwprintf(stderr, L"usage: startup_driver RUNS WINDOW_CLASS PROGRAM [WINDOW_CLASS PROGRAM ...]\n");
     return 2;
   }
-  const int runs = _wtoi(argv[1]);
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    double elapsed = TimeOneStart(argv[2], argv[3]);
-    if (elapsed < 0) {
-      fwprintf(stderr, L"start %d: no visible window of class %ls\n", i + 1, argv[2]);
-      return 1;
+  const int programs = (argc - 2) / 2;
+  std::vector<std::vector<double>> times(programs);
+  for (int run = 1; run <= runs; ++run) {
+    for (int p = 0; p < programs; ++p) {
+      const wchar_t* windowClass = argv[2 + 2 * p];
+      const wchar_t* program = argv[3 + 2 * p];
+      const double elapsed = TimeOneStart(windowClass, program);
+      if (elapsed < 0) {
+        fwprintf(stderr, L"%ls, start %d: no visible window of class %ls\n", program, run, windowClass);
+        return 1;
+      }
+      times[p].push_back(elapsed);
+      wprintf(L"%ls, run %d: %.2f ms\n", windowClass, run, elapsed);
     }
-    times.push_back(elapsed);
-    wprintf(L"run %d: %.2f ms\n", i + 1, elapsed);
   }
-  std::sort(times.begin(), times.end());
-  const double median = runs % 2 ? times[runs / 2] : (times[runs / 2 - 1] + times[runs / 2]) / 2;
-  wprintf(L"median: %.2f ms\n", median);
+  for (int p = 0; p < programs; ++p)
+    wprintf(L"median %ls: %.2f ms\n", argv[2 + 2 * p], Median(times[p]));
   return 0;
 }
