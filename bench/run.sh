@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs every benchmark, each against its floor measured in the same run, and
+# writes the results into bench/README.md. Not part of the tests: no test
+# asserts a time. Usage: bash bench/run.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-prereqs.sh
+bash scripts/build-all.sh >/dev/null
+# The Wine benchmarks copy the tests' template prefix.
+ctest --test-dir build/native -R '^wine\.prefix$' >/dev/null
+
+results=$(mktemp)
+trap 'rm -f "$results" "$results.native"' EXIT
+build/native/bench/tag_check_bench --benchmark_color=false --benchmark_min_time=1 | tee "$results.native"
+python3 bench/wine/run.py | tee "$results"
+python3 bench/write_readme.py "$results.native" "$results" bench/README.md
+echo "results written to bench/README.md"
