@@ -1,0 +1,100 @@
+// Drives the setup window from outside, as a user or the system would:
+//   window_poke rect                 prints "x y width height" of the window
+//                                    once it is shown
+//   window_poke close                posts WM_CLOSE to it
+//   window_poke question             prints the open question box's title,
+//                                    text and buttons; fails when none is open
+//   window_poke answer yes|no        clicks that button of the question box
+//   window_poke dpi N L T R B        sends WM_DPICHANGED for N DPI with the
+//                                    suggested rectangle (L, T, R, B)
+// Exit codes: 0 done, 1 usage, 2 no setup window, 3 no question box, 4 the
+// rectangle could not be handed over.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kSetupWindowClass[] = L"ZorvaSetupWindow";
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+HWND QuestionBox(HWND setupWindow) {
+  for (HWND box = FindWindowExW(nullptr, nullptr, kDialogClass, nullptr); box != nullptr;
+       box = FindWindowExW(nullptr, box, kDialogClass, nullptr)) {
+    if (GetWindow(box, GW_OWNER) == setupWindow && IsWindowVisible(box)) return box;
+  }
+  return nullptr;
+}
+
+int PrintRect(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+  return 0;
+}
+
+int PrintQuestion(HWND box) {
+  wchar_t title[256] = {};
+  wchar_t text[256] = {};
+  GetWindowTextW(box, title, 256);
+  GetDlgItemTextW(box, kMessageBoxTextId, text, 256);
+  std::printf("title: %ls\ntext: %ls\nbuttons:", title, text);
+  const struct {
+    int id;
+    const char* name;
+  } buttons[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"}, {IDCANCEL, "cancel"}};
+  for (const auto& button : buttons) {
+    if (GetDlgItem(box, button.id) != nullptr) std::printf(" %s", button.name);
+  }
+  std::printf("\n");
+  return 0;
+}
+
+// The rectangle must live in the setup process: the message carries its
+// address there.
+int SendDpiChange(HWND window, int dpi, RECT suggested) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+  if (process == nullptr) return 4;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+  if (remote == nullptr ||
+      !WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr)) {
+    return 4;
+  }
+  SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 1;
+  HWND window = FindWindowW(kSetupWindowClass, nullptr);
+  if (window == nullptr) return 2;
+  const wchar_t* command = argv[1];
+  if (std::wcscmp(command, L"rect") == 0) return IsWindowVisible(window) ? PrintRect(window) : 2;
+  if (std::wcscmp(command, L"close") == 0) {
+    // Posted: the close handling may open a modal box, which a sent message
+    // would wait for.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (std::wcscmp(command, L"question") == 0) {
+    HWND box = QuestionBox(window);
+    return box ? PrintQuestion(box) : 3;
+  }
+  if (std::wcscmp(command, L"answer") == 0 && argc == 3) {
+    HWND box = QuestionBox(window);
+    if (box == nullptr) return 3;
+    PostMessageW(box, WM_COMMAND, std::wcscmp(argv[2], L"yes") == 0 ? IDYES : IDNO, 0);
+    return 0;
+  }
+  if (std::wcscmp(command, L"dpi") == 0 && argc == 7) {
+    const RECT suggested{_wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6])};
+    return SendDpiChange(window, _wtoi(argv[2]), suggested);
+  }
+  return 1;
+}

@@ -1,0 +1,216 @@
+"""What the tests of the running setup share: a prepared prefix (a recorder
+as Update.exe), a served installer, the setup window driven from outside, and
+screenshots read region by region.
+
+Screenshots are compared with tolerances, never glyph by glyph: text is found
+as the bounding box of light grey pixels in a band, the logo as colourful
+pixels, the background as pixels of exactly its colour."""
+import os
+import shutil
+import subprocess
+import time
+
+import winetest
+from winetest import wait_until
+
+BACKGROUND = (0x24, 0x24, 0x24)
+INSTALLER_SIZE = 2 * 1024 * 1024
+
+
+# Screenshots ---------------------------------------------------------------
+class Shot:
+    """An RGB screenshot (decoded through ImageMagick's PPM output)."""
+
+    def __init__(self, png_path):
+        ppm = subprocess.run(["convert", png_path, "-depth", "8", "ppm:-"], check=True,
+                             stdout=subprocess.PIPE).stdout
+        fields, offset = [], 0
+        while len(fields) < 4:  # P6, width, height, maximum
+            while ppm[offset:offset + 1].isspace():
+                offset += 1
+            end = offset
+            while not ppm[end:end + 1].isspace():
+                end += 1
+            fields.append(ppm[offset:end])
+            offset = end
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = ppm[offset + 1:]
+        self.path = png_path
+
+    def pixel(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.pixels[i:i + 3])
+
+    def points(self, left, top, width, height):
+        for y in range(max(top, 0), min(top + height, self.height)):
+            for x in range(max(left, 0), min(left + width, self.width)):
+                yield x, y, self.pixel(x, y)
+
+    def share_of(self, region, predicate):
+        hits = total = 0
+        for _, _, rgb in self.points(*region):
+            total += 1
+            hits += bool(predicate(rgb))
+        return hits / total if total else 0.0
+
+    def box_of(self, region, predicate):
+        """(left, top, right, bottom) of the matching pixels, right and bottom
+        exclusive; None when none match."""
+        xs, ys = [], []
+        for x, y, rgb in self.points(*region):
+            if predicate(rgb):
+                xs.append(x)
+                ys.append(y)
+        if not xs:
+            return None
+        return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+
+    def rows_of(self, region, predicate):
+        """The runs of consecutive rows holding a matching pixel, as (top, bottom)."""
+        left, top, width, height = region
+        runs, start = [], None
+        for y in range(top, top + height + 1):
+            hit = y < top + height and any(predicate(self.pixel(x, y))
+                                           for x in range(left, left + width))
+            if hit and start is None:
+                start = y
+            elif not hit and start is not None:
+                runs.append((start, y))
+                start = None
+        return runs
+
+    def region_bytes(self, region):
+        return bytes(v for _, _, rgb in self.points(*region) for v in rgb)
+
+
+def is_text(rgb):
+    """Light grey: the headline and progress text (0xD9) and the hint (0xB3)."""
+    return min(rgb) >= 0x80 and max(rgb) - min(rgb) <= 0x30
+
+
+def is_logo(rgb):
+    """Clearly coloured: only the logo is not grey."""
+    return max(rgb) - min(rgb) >= 0x40
+
+
+def is_background(rgb):
+    return rgb == BACKGROUND
+
+
+def text_box(shot, centre_y, font_pixels):
+    """Bounding box of the text centred near centre_y, in a band of one font size each way."""
+    return shot.box_of((0, centre_y - font_pixels, shot.width, 2 * font_pixels), is_text)
+
+
+def centre_x_tolerance(font_pixels):
+    """Wine's GDI+ centres a line with its side padding (a sixth of the font
+    size) on one side only, a few pixels right of the point."""
+    return font_pixels / 4 + 2
+
+
+def centre_of(box):
+    left, top, right, bottom = box
+    return (left + right) / 2, (top + bottom) / 2
+
+
+# Programs and the run ------------------------------------------------------
+def padded_installer():
+    """The recorder, padded to INSTALLER_SIZE: the loader ignores the overlay,
+    and a larger body gives the progress time to move."""
+    with open(winetest.program("command_recorder"), "rb") as f:
+        body = f.read()
+    return body + bytes(INSTALLER_SIZE - len(body))
+
+
+def slow_route(seconds):
+    """The installer served over about `seconds`."""
+    chunk = 64 * 1024
+    return winetest.Route(padded_installer(), chunk=chunk, delay=seconds * chunk / INSTALLER_SIZE)
+
+
+def tagged_copy(folder, key, name="ZorvaSetup.exe", **fields):
+    """A copy of the exe with a tag signed by key: fields are headline,
+    launch_argument and download_url."""
+    out = os.path.join(folder, name)
+    args = [winetest.ZORVA_TAG, "sign", "--key", key]
+    for field, value in fields.items():
+        args += ["--" + field.replace("_", "-"), value]
+    subprocess.run(args + [winetest.SETUP_EXE, out], check=True, stdout=subprocess.DEVNULL)
+    return out
+
+
+class SetupRun:
+    """The setup exe running in a prefix, with a recorder standing in for the
+    installer (served) and for Update.exe (placed in the product folder)."""
+
+    def __init__(self, prefix, exe, **extra_env):
+        self.prefix = prefix
+        self.record = os.path.join(prefix.root, "record.txt")
+        product = os.path.join(prefix.local_appdata, "Zorva")
+        os.makedirs(product, exist_ok=True)
+        shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
+        # Boot the prefix first: a program started while another one boots a
+        # fresh prefix may be ended by the boot.
+        prefix.run(["cmd", "/c", "exit"])
+        self.process = prefix.start([exe], ZORVA_RECORD_FILE=prefix.windows_path(self.record),
+                                    **extra_env)
+        self.rect = None
+
+    def poke(self, *args):
+        """Runs window_poke; returns (exit code, output)."""
+        return self.prefix.run([winetest.program("window_poke")] + list(args), timeout=60)
+
+    def window_rect(self):
+        code, out = self.poke("rect")
+        return tuple(int(v) for v in out.split()) if code == 0 else None
+
+    def wait_for_window(self, timeout=60):
+        """Waits until the window is shown and painted; returns (x, y, width, height)."""
+        # A second program started at the very moment the setup starts may
+        # find the session half up; give the setup a head start.
+        time.sleep(2.0)
+        self.rect = wait_until(lambda: self.process.poll() is None and self.window_rect(), timeout,
+                               interval=0.5)
+        if not self.rect:
+            raise AssertionError("the setup window did not appear")
+        time.sleep(1.0)
+        return self.rect
+
+    def shot(self, path):
+        x, y, width, height = self.rect
+        return Shot(self.prefix.screenshot(path, crop=f"{width}x{height}+{x}+{y}"))
+
+    def wait_for_exit(self, timeout=60):
+        """The exit code, or None when the process still runs after timeout."""
+        try:
+            self.process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        return self.process.returncode
+
+    def question(self, timeout=15):
+        """The question box's description, or None when none opens."""
+        def open_question():
+            code, out = self.poke("question")
+            return out if code == 0 else None
+
+        return wait_until(open_question, timeout, interval=0.5)
+
+    def recorded(self):
+        """[(program path, command line)] of every recorder start so far."""
+        if not os.path.exists(self.record):
+            return []
+        with open(self.record, encoding="utf-8") as f:
+            return [tuple(line.rstrip("\n").split("\t", 1)) for line in f if line.strip()]
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.communicate()
+
+
+def artifacts_dir(test_name):
+    """Where a test keeps its screenshots (inside the native build)."""
+    folder = os.path.join(winetest.NATIVE_BUILD, "wine-artifacts", test_name)
+    os.makedirs(folder, exist_ok=True)
+    return folder

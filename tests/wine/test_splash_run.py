@@ -1,0 +1,66 @@
+"""A normal run as the user meets it, at 96 DPI on a 1920 x 1080 screen: the
+splash appears centred with every layer, the percentage moves while the
+installer is served slowly, the installer runs with --silent, Update.exe gets
+the deep link, and the window closes by itself with exit code 0."""
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import splash_run  # noqa: E402
+import winetest  # noqa: E402
+from splash_run import SetupRun, centre_of, is_background, is_logo, is_text, text_box  # noqa: E402
+
+DOWNLOAD_SECONDS = 8
+
+
+class NormalRun(unittest.TestCase):
+    def test_splash_progress_install_and_hand_off(self):
+        shots = splash_run.artifacts_dir("splash_run")
+        with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
+                winetest.HttpServer({"/installer.exe": splash_run.slow_route(DOWNLOAD_SECONDS)}) as server:
+            exe = splash_run.tagged_copy(folder, winetest.DEV_PRIVATE_KEY,
+                                         launch_argument="welcome",
+                                         download_url=server.url("/installer.exe"))
+            run = SetupRun(prefix, exe)
+            try:
+                self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
+                first = run.shot(os.path.join(shots, "start.png"))
+                self.check_layers(first)
+                progress = (0, 320, 400, 60)
+                moved = winetest.wait_until(
+                    lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
+                    != first.region_bytes(progress), DOWNLOAD_SECONDS, interval=0.5)
+                self.assertTrue(moved, "the percentage did not move")
+                self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
+            finally:
+                run.kill()
+            self.check_commands(run.recorded())
+
+    def check_layers(self, shot):
+        self.assertGreater(shot.share_of((0, 0, 400, 500), is_background), 0.3,
+                           "the background colour does not show")
+        self.assertGreater(shot.share_of((77, 60, 246, 151), is_logo), 0.1, "no logo")
+        self.assertEqual(shot.share_of((0, 0, 400, 55), is_logo), 0, "logo above its box")
+        for centre_y, font, label in [(250, 24, "headline"), (350, 30, "progress text")]:
+            box = text_box(shot, centre_y, font)
+            self.assertIsNotNone(box, f"no {label}")
+            x, y = centre_of(box)
+            self.assertAlmostEqual(x, 200, delta=splash_run.centre_x_tolerance(font), msg=label)
+            self.assertAlmostEqual(y, centre_y, delta=4, msg=label)
+        hint_lines = shot.rows_of((0, 430, 400, 60), is_text)
+        self.assertEqual(len(hint_lines), 2, f"hint lines: {hint_lines}")
+        self.assertAlmostEqual((hint_lines[0][0] + hint_lines[1][1]) / 2, 460, delta=4)
+
+    def check_commands(self, recorded):
+        self.assertEqual(len(recorded), 2, recorded)
+        (installer, installer_line), (launcher, launcher_line) = recorded
+        self.assertTrue(installer_line.endswith('" --silent'), installer_line)
+        self.assertTrue(launcher.lower().endswith(r"\zorva\update.exe"), launcher)
+        self.assertTrue(launcher_line.endswith(
+            '--processStart "Zorva.exe" --process-start-args "zorva://welcome"'), launcher_line)
+
+
+if __name__ == "__main__":
+    unittest.main()
