@@ -5,9 +5,11 @@ screenshots read region by region.
 Screenshots are compared with tolerances, never glyph by glyph: text is found
 as the bounding box of light grey pixels in a band, the logo as colourful
 pixels, the background as pixels of exactly its colour."""
+import contextlib
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 
 import winetest
@@ -128,15 +130,38 @@ def slow_route(seconds):
     return winetest.Route(padded_installer(), chunk=chunk, delay=seconds * chunk / INSTALLER_SIZE)
 
 
-def tagged_copy(folder, key, name="ZorvaSetup.exe", **fields):
-    """A copy of the exe with a tag signed by key: fields are headline,
-    launch_argument and download_url."""
-    out = os.path.join(folder, name)
-    args = [winetest.ZORVA_TAG, "sign", "--key", key]
-    for field, value in fields.items():
-        args += ["--" + field.replace("_", "-"), value]
-    subprocess.run(args + [winetest.SETUP_EXE, out], check=True, stdout=subprocess.DEVNULL)
-    return out
+class Session:
+    """A scratch folder, a fresh prefix and a loopback server for one test."""
+
+    def __init__(self, folder, prefix, server):
+        self.folder = folder
+        self.prefix = prefix
+        self.server = server
+
+    def tagged_copy(self, path, key=winetest.DEV_PRIVATE_KEY, **fields):
+        """A copy of the exe in the folder whose tag, signed by key, points
+        at the server's path; fields may add headline and launch_argument."""
+        out = os.path.join(self.folder, "ZorvaSetup.exe")
+        args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", self.server.url(path)]
+        for field, value in fields.items():
+            args += ["--" + field.replace("_", "-"), value]
+        subprocess.run(args + [winetest.SETUP_EXE, out], check=True, stdout=subprocess.DEVNULL)
+        return out
+
+    @contextlib.contextmanager
+    def running(self, exe, **extra_env):
+        run = SetupRun(self.prefix, exe, **extra_env)
+        try:
+            yield run
+        finally:
+            run.kill()
+
+
+@contextlib.contextmanager
+def session(routes=None):
+    with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
+            winetest.HttpServer(routes) as server:
+        yield Session(folder, prefix, server)
 
 
 class SetupRun:

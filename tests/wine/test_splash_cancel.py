@@ -3,14 +3,12 @@ cancel the setup?" with Yes, No and Cancel; No keeps the download going; a
 second close answered Yes ends the process with 0 and no installer starts."""
 import os
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import splash_run  # noqa: E402
 import winetest  # noqa: E402
-from splash_run import SetupRun  # noqa: E402
 
 PROGRESS = (0, 320, 400, 60)
 QUESTION = ("title: Zorva Setup\ntext: Are you sure you want to cancel the setup?\n"
@@ -20,34 +18,26 @@ QUESTION = ("title: Zorva Setup\ntext: Are you sure you want to cancel the setup
 class CancelDuringDownload(unittest.TestCase):
     def test_no_keeps_going_and_yes_ends_without_installing(self):
         shots = splash_run.artifacts_dir("splash_cancel")
-        route = splash_run.slow_route(40)
-        with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
-                winetest.HttpServer({"/slow.exe": route}) as server:
-            exe = splash_run.tagged_copy(folder, winetest.DEV_PRIVATE_KEY,
-                                         download_url=server.url("/slow.exe"))
-            run = SetupRun(prefix, exe)
-            try:
-                run.wait_for_window()
-                self.assertEqual(run.poke("close")[0], 0)
-                self.assertEqual(run.question().replace("\r", "").strip(), QUESTION)
-                prefix.screenshot(os.path.join(shots, "question.png"))
-                self.assertEqual(run.poke("answer", "no")[0], 0)
-                self.assertIsNone(run.question(timeout=2), "the question stayed open")
-                before = run.shot(os.path.join(shots, "after_no.png")).region_bytes(PROGRESS)
-                moved = winetest.wait_until(
-                    lambda: run.shot(os.path.join(shots, "going_on.png")).region_bytes(PROGRESS)
-                    != before, 10, interval=0.5)
-                self.assertTrue(moved, "the download stopped after No")
+        with splash_run.session({"/slow.exe": splash_run.slow_route(40)}) as s, \
+                s.running(s.tagged_copy("/slow.exe")) as run:
+            run.wait_for_window()
+            self.assertEqual(run.poke("close")[0], 0)
+            self.assertEqual(run.question().replace("\r", "").strip(), QUESTION)
+            s.prefix.screenshot(os.path.join(shots, "question.png"))
+            self.assertEqual(run.poke("answer", "no")[0], 0)
+            self.assertIsNone(run.question(timeout=2), "the question stayed open")
+            before = run.shot(os.path.join(shots, "after_no.png")).region_bytes(PROGRESS)
+            moved = winetest.wait_until(
+                lambda: run.shot(os.path.join(shots, "going_on.png")).region_bytes(PROGRESS)
+                != before, 10, interval=0.5)
+            self.assertTrue(moved, "the download stopped after No")
 
-                self.assertEqual(run.poke("close")[0], 0)
-                self.assertIsNotNone(run.question(), "no question on the second close")
-                self.assertEqual(run.poke("answer", "yes")[0], 0)
-                self.assertEqual(run.wait_for_exit(15), 0)
-            finally:
-                run.kill()
+            self.assertEqual(run.poke("close")[0], 0)
+            self.assertIsNotNone(run.question(), "no question on the second close")
+            self.assertEqual(run.poke("answer", "yes")[0], 0)
+            self.assertEqual(run.wait_for_exit(15), 0)
             time.sleep(1)
             self.assertEqual(run.recorded(), [], "the installer started after a cancel")
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -3,14 +3,13 @@ scales; at 120 it is 500 x 625; a WM_DPICHANGED with a suggested rectangle
 resizes the window to it and repaints at the new scale."""
 import os
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import splash_run  # noqa: E402
 import winetest  # noqa: E402
-from splash_run import SetupRun, centre_of, is_logo, is_text, text_box  # noqa: E402
+from splash_run import centre_of, is_logo, is_text, text_box  # noqa: E402
 
 # (dpi, window rectangle on 1920 x 1080, logo box, [(centre y, font) of the
 # headline and the progress text], hint centre y)
@@ -22,11 +21,6 @@ SCALES = {
 
 
 class DpiScaling(unittest.TestCase):
-    def run_setup(self, prefix, server, folder):
-        exe = splash_run.tagged_copy(folder, winetest.DEV_PRIVATE_KEY,
-                                     download_url=server.url("/slow.exe"))
-        return SetupRun(prefix, exe)
-
     def check_splash(self, shot, dpi):
         rect, logo, texts, hint_y = SCALES[dpi]
         width = rect[2]
@@ -48,15 +42,11 @@ class DpiScaling(unittest.TestCase):
 
     def check_logical_dpi(self, dpi):
         shots = splash_run.artifacts_dir("splash_dpi")
-        with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
-                winetest.HttpServer({"/slow.exe": splash_run.slow_route(60)}) as server:
-            prefix.set_dpi(dpi)
-            run = self.run_setup(prefix, server, folder)
-            try:
+        with splash_run.session({"/slow.exe": splash_run.slow_route(60)}) as s:
+            s.prefix.set_dpi(dpi)
+            with s.running(s.tagged_copy("/slow.exe")) as run:
                 self.assertEqual(run.wait_for_window(), SCALES[dpi][0])
                 self.check_splash(run.shot(os.path.join(shots, f"dpi_{dpi}.png")), dpi)
-            finally:
-                run.kill()
 
     def test_144_dpi(self):
         self.check_logical_dpi(144)
@@ -66,22 +56,17 @@ class DpiScaling(unittest.TestCase):
 
     def test_dpi_change_takes_the_suggested_rectangle(self):
         shots = splash_run.artifacts_dir("splash_dpi")
-        with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
-                winetest.HttpServer({"/slow.exe": splash_run.slow_route(60)}) as server:
-            run = self.run_setup(prefix, server, folder)
-            try:
-                run.wait_for_window()
-                self.check_splash(run.shot(os.path.join(shots, "before_change.png")), 96)
-                # A suggestion off the centre, to tell it from a recomputed placement.
-                self.assertEqual(run.poke("dpi", "144", "600", "100", "1200", "850")[0], 0)
-                moved = winetest.wait_until(lambda: run.window_rect() == (600, 100, 600, 750), 10)
-                self.assertTrue(moved, f"window at {run.window_rect()}")
-                run.rect = (600, 100, 600, 750)
-                time.sleep(1)  # the repaint follows the move
-                self.check_splash(run.shot(os.path.join(shots, "after_change.png")), 144)
-            finally:
-                run.kill()
-
+        with splash_run.session({"/slow.exe": splash_run.slow_route(60)}) as s, \
+                s.running(s.tagged_copy("/slow.exe")) as run:
+            run.wait_for_window()
+            self.check_splash(run.shot(os.path.join(shots, "before_change.png")), 96)
+            # A suggestion off the centre, to tell it from a recomputed placement.
+            self.assertEqual(run.poke("dpi", "144", "600", "100", "1200", "850")[0], 0)
+            moved = winetest.wait_until(lambda: run.window_rect() == (600, 100, 600, 750), 10)
+            self.assertTrue(moved, f"window at {run.window_rect()}")
+            run.rect = (600, 100, 600, 750)
+            time.sleep(1)  # the repaint follows the move
+            self.check_splash(run.shot(os.path.join(shots, "after_change.png")), 144)
 
 if __name__ == "__main__":
     unittest.main()

@@ -4,13 +4,12 @@ installer is served slowly, the installer runs with --silent, Update.exe gets
 the deep link, and the window closes by itself with exit code 0."""
 import os
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import splash_run  # noqa: E402
 import winetest  # noqa: E402
-from splash_run import SetupRun, centre_of, is_background, is_logo, is_text, text_box  # noqa: E402
+from splash_run import centre_of, is_background, is_logo, is_text, text_box  # noqa: E402
 
 DOWNLOAD_SECONDS = 8
 
@@ -18,24 +17,18 @@ DOWNLOAD_SECONDS = 8
 class NormalRun(unittest.TestCase):
     def test_splash_progress_install_and_hand_off(self):
         shots = splash_run.artifacts_dir("splash_run")
-        with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
-                winetest.HttpServer({"/installer.exe": splash_run.slow_route(DOWNLOAD_SECONDS)}) as server:
-            exe = splash_run.tagged_copy(folder, winetest.DEV_PRIVATE_KEY,
-                                         launch_argument="welcome",
-                                         download_url=server.url("/installer.exe"))
-            run = SetupRun(prefix, exe)
-            try:
-                self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
-                first = run.shot(os.path.join(shots, "start.png"))
-                self.check_layers(first)
-                progress = (0, 320, 400, 60)
-                moved = winetest.wait_until(
-                    lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
-                    != first.region_bytes(progress), DOWNLOAD_SECONDS, interval=0.5)
-                self.assertTrue(moved, "the percentage did not move")
-                self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
-            finally:
-                run.kill()
+        route = splash_run.slow_route(DOWNLOAD_SECONDS)
+        with splash_run.session({"/installer.exe": route}) as s, \
+                s.running(s.tagged_copy("/installer.exe", launch_argument="welcome")) as run:
+            self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
+            first = run.shot(os.path.join(shots, "start.png"))
+            self.check_layers(first)
+            progress = (0, 320, 400, 60)
+            moved = winetest.wait_until(
+                lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
+                != first.region_bytes(progress), DOWNLOAD_SECONDS, interval=0.5)
+            self.assertTrue(moved, "the percentage did not move")
+            self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
             self.check_commands(run.recorded())
 
     def check_layers(self, shot):
@@ -55,7 +48,7 @@ class NormalRun(unittest.TestCase):
 
     def check_commands(self, recorded):
         self.assertEqual(len(recorded), 2, recorded)
-        (installer, installer_line), (launcher, launcher_line) = recorded
+        (_, installer_line), (launcher, launcher_line) = recorded
         self.assertTrue(installer_line.endswith('" --silent'), installer_line)
         self.assertTrue(launcher.lower().endswith(r"\zorva\update.exe"), launcher)
         self.assertTrue(launcher_line.endswith(
