@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(ScaleToDpi, RoundsHalvesAwayFromZero) {
+TEST(SplashLayout, ScaleToDpiRoundsHalvesAwayFromZero) {
   struct Case {
     int length, dpi, expected;
   };
@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Dpi, SplashLayoutAtDpi, testing::ValuesIn(kLayouts),
                            return std::to_string(info.param.dpi);
                          });
 
-TEST(TileGrid, LastTileStartsBeforeTheFarMargin) {
+TEST(SplashLayout, LastTileStartsBeforeTheFarMargin) {
   // 400 x 500: x = -300 ... 600 (600 < 700) and y = -244 ... 732 (732 < 744).
   const TileGrid grid = PatternTileGrid(400, 500);
   EXPECT_EQ(grid.firstX + (grid.columns - 1) * grid.stepX, 600);
@@ -104,7 +104,7 @@ bool RotatedGridCovers(const TileGrid& grid, double x, double y) {
          gridY >= grid.firstY && gridY < grid.firstY + grid.rows * grid.stepY;
 }
 
-TEST(TileGrid, RotatedGridCoversTheCornersUpTo144Dpi) {
+TEST(SplashLayout, RotatedTileGridCoversTheCornersUpTo144Dpi) {
   struct Case {
     int dpi;
     bool topRightCovered;
