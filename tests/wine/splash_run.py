@@ -104,6 +104,20 @@ def text_box(shot, centre_y, font_pixels):
     return shot.box_of((0, centre_y - font_pixels, shot.width, 2 * font_pixels), is_text)
 
 
+# At 24 pixels "FAILED TO DOWNLOAD" is about 270 pixels wide, "INSTALLING
+# ZORVA" about 230; ":(" is a narrow pair, "0%" twice as wide.
+FAILURE_HEADLINE_MIN_WIDTH = 250
+SAD_FACE_MAX_WIDTH = 25
+
+
+def failure_shown(shot):
+    """Whether a 96-DPI splash shows the failure texts."""
+    headline = text_box(shot, 250, 24)
+    progress = text_box(shot, 350, 30)
+    return bool(headline and headline[2] - headline[0] >= FAILURE_HEADLINE_MIN_WIDTH and
+                progress and progress[2] - progress[0] <= SAD_FACE_MAX_WIDTH)
+
+
 def centre_x_tolerance(font_pixels):
     """Wine's GDI+ centres a line with its side padding (a sixth of the font
     size) on one side only, a few pixels right of the point."""
