@@ -10,6 +10,7 @@ import splash_run  # noqa: E402
 import winetest  # noqa: E402
 from splash_run import failure_shown, is_text  # noqa: E402
 
+
 class DownloadFailure(unittest.TestCase):
     def test_failure_texts_then_a_silent_close(self):
         shots = splash_run.artifacts_dir("splash_failure")
