@@ -15,13 +15,13 @@ import pe_file  # noqa: E402
 SIZE_BUDGET = 96 * 1024
 SIZE_TARGET = 64 * 1024
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
-# The KnownDLLs of every supported Windows: the loader maps these from the
-# system folder whatever lies beside the exe.
+# In the KnownDLLs of every Windows from 7 to 11: the loader maps these from
+# the system folder whatever lies beside the exe. (gdiplus.dll and urlmon.dll
+# are not among them everywhere; the exe loads both itself, from System32.)
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll",
               "ole32.dll", "oleaut32.dll", "advapi32.dll", "msvcrt.dll", "comdlg32.dll",
-              "imagehlp.dll", "psapi.dll", "setupapi.dll", "wldap32.dll", "ws2_32.dll",
-              "normaliz.dll", "nsi.dll", "difxapi.dll", "combase.dll", "rpcrt4.dll",
-              "sechost.dll", "imm32.dll", "msctf.dll"}
+              "imagehlp.dll", "imm32.dll", "msctf.dll", "normaliz.dll", "nsi.dll", "psapi.dll",
+              "rpcrt4.dll", "sechost.dll", "setupapi.dll", "wldap32.dll", "ws2_32.dll"}
 VS_FIXEDFILEINFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 TRANSLATION = "Translation\0".encode("utf-16-le") + b"\0\0" + struct.pack("<HH", 0x0409, 1200)
 MANIFEST_TEXTS = [b'level="asInvoker"', b'uiAccess="false"', b">True/PM<",
