@@ -7,8 +7,9 @@
 #include "download/download_url.h"
 #include "download/handoff_commands.h"
 #include "download/installer_run.h"
-#include "download/system_text.h"
 #include "shell/setup_globals.h"
+#include "shell/system_function.h"
+#include "shell/system_text.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ DownloadToCacheFile LookUpDownloadFunction() {
   // Urlmon.dll would otherwise be found first. Only the look-up is tested; a
   // failed load makes it fail too. The module stays loaded.
   HMODULE urlmon = LoadLibraryExA("Urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  FARPROC entry = GetProcAddress(urlmon, "URLDownloadToCacheFileW");
-  // Through void(*)(), the generic function pointer, to the real signature.
-  return reinterpret_cast<DownloadToCacheFile>(reinterpret_cast<void (*)()>(entry));
+  return LookUpFunction<DownloadToCacheFile>(urlmon, "URLDownloadToCacheFileW");
 }
 
 SetupState CurrentState() {

@@ -1,6 +1,7 @@
 #include "splash/splash_painter.h"
 
 #include "shell/setup_globals.h"
+#include "shell/system_text.h"
 #include "splash/gdiplus_flat.h"
 #include "splash/splash_image.h"
 #include "splash/splash_layout.h"
@@ -95,9 +96,9 @@ void DrawCentredText(const TextTools& tools, const wchar_t* text, const TextPlac
   gdiplus.GdipDeleteFont(font);
 }
 
-// Strings from the shared record are UTF-16 as the system wants them.
-const wchar_t* SystemString(const std::atomic<const char16_t*>& text) {
-  return reinterpret_cast<const wchar_t*>(text.load(std::memory_order_acquire));
+// Each pointer is read once, as its text is drawn.
+const wchar_t* SharedText(const std::atomic<const char16_t*>& text) {
+  return SystemText(text.load(std::memory_order_acquire));
 }
 
 void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
@@ -107,8 +108,8 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   gdiplus.GdipSetStringFormatLineAlign(tools.format, kStringAlignmentCenter);
   gdiplus.GdipSetStringFormatAlign(tools.format, kStringAlignmentCenter);
   GpBrush* textBrush = SolidBrush(setupGlobals.textColor);
-  DrawCentredText(tools, SystemString(setupGlobals.headline), layout.headline, textBrush);
-  DrawCentredText(tools, SystemString(setupGlobals.progressText), layout.progress, textBrush);
+  DrawCentredText(tools, SharedText(setupGlobals.headline), layout.headline, textBrush);
+  DrawCentredText(tools, SharedText(setupGlobals.progressText), layout.progress, textBrush);
   GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
   DrawCentredText(tools, kHint, layout.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
