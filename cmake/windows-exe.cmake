@@ -2,7 +2,7 @@
 
 # The exe must stay small: no exceptions, RTTI or unwind tables, every function
 # and datum in its own section so the linker can drop what nothing uses.
-add_compile_options(-fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+add_compile_options(-fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
                     -ffunction-sections -fdata-sections)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
