@@ -7,6 +7,9 @@ namespace {
 
 constexpr char kCancelQuestion[] = "Are you sure you want to cancel the setup?";
 constexpr char kWindowTitle[] = "Zorva Setup";
+// A thread being terminated is gone within moments; the bound only keeps a
+// close from hanging should the system never report it.
+constexpr DWORD kWorkerEndWaitMs = 5000;
 
 bool UserConfirmsCancel(HWND hwnd) {
   return MessageBoxA(hwnd, kCancelQuestion, kWindowTitle, MB_YESNOCANCEL | MB_ICONWARNING) ==
@@ -25,7 +28,13 @@ void HandleClose(HWND hwnd) {
   }
   CancelSetup();
   HANDLE worker = setupGlobals.workerThread.load(std::memory_order_acquire);
-  if (worker != INVALID_HANDLE_VALUE) TerminateThread(worker, 0);
+  if (worker != INVALID_HANDLE_VALUE) {
+    TerminateThread(worker, 0);
+    // TerminateThread only starts the end of the thread. Waiting for it makes
+    // sure no step of the worker (a finished download moving on to the
+    // installer start, say) slips in between the user's Yes and the exit.
+    WaitForSingleObject(worker, kWorkerEndWaitMs);
+  }
   DestroyWindow(hwnd);
 }
 

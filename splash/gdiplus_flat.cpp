@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "shell/system_function.h"
+
 GdiplusFunctions gdiplus{};
 
 namespace {
@@ -27,8 +29,7 @@ bool LoadGdiplus() {
   if (module == nullptr) return false;
   AnyFunction functions[std::size(kFunctionNames)];
   for (std::size_t i = 0; i < std::size(kFunctionNames); ++i) {
-    // Through void (*)(), the type that stands for any function.
-    functions[i] = reinterpret_cast<AnyFunction>(GetProcAddress(module, kFunctionNames[i]));
+    functions[i] = LookUpFunction<AnyFunction>(module, kFunctionNames[i]);
     if (functions[i] == nullptr) return false;
   }
   std::memcpy(&gdiplus, functions, sizeof gdiplus);
