@@ -94,11 +94,8 @@ def problems_of(path, ico_path):
 def print_breakdown(pe, size):
     print(f"{size} bytes ({size / 1024:.1f} KB; budget {SIZE_BUDGET // 1024} KB, "
           f"target {SIZE_TARGET // 1024} KB)")
-    for name, _, virtual_size, _, raw_size in pe.sections:
-        print(f"  section {name:8} {raw_size:6} bytes in the file ({virtual_size} in memory)")
-    for kind, name, _, leaf_size in pe.resources():
-        label = pe_file.RESOURCE_TYPES.get(kind, kind)
-        print(f"  resource {label} {name}: {leaf_size} bytes")
+    for what, size_in_file, note in pe.size_breakdown():
+        print(f"  {what}: {size_in_file} bytes" + (f" ({note})" if note else ""))
 
 
 def main():

@@ -56,30 +56,35 @@ class PeFile:
             raise ValueError("unterminated string")
         return self.data[start:end].decode("ascii", "replace")
 
-    def imported_dlls(self):
-        """Names of the DLLs in the import table, as written there."""
-        rva, size = self.directories[1]
+    def _descriptor_dll_names(self, directory, descriptor_format, name_field):
+        """DLL names of a table of descriptors, ended by one whose name is 0."""
+        rva, _ = self.directories[directory]
         if not rva:
             return []
         names, offset = [], self.offset_of(rva)
+        size = struct.calcsize(descriptor_format)
         while True:
-            _, _, _, name_rva, first_thunk = self._read("<IIIII", offset)
-            if name_rva == 0 and first_thunk == 0:
+            name_rva = self._read(descriptor_format, offset)[name_field]
+            if name_rva == 0:
                 return names
             names.append(self._string(name_rva))
-            offset += 20
+            offset += size
+
+    def imported_dlls(self):
+        """Names of the DLLs in the import table, as written there."""
+        return self._descriptor_dll_names(1, "<IIIII", 3)
 
     def delay_imported_dlls(self):
-        rva, _ = self.directories[13]
-        if not rva:
-            return []
-        names, offset = [], self.offset_of(rva)
-        while True:
-            fields = self._read("<IIIIIIII", offset)
-            if fields[1] == 0:
-                return names
-            names.append(self._string(fields[1]))
-            offset += 32
+        """Names of the DLLs in the delay-load import table."""
+        return self._descriptor_dll_names(13, "<IIIIIIII", 1)
+
+    def size_breakdown(self):
+        """(what, bytes in the file, note) for every section and every resource."""
+        rows = [(f"section {name}", raw_size, f"{virtual_size} in memory")
+                for name, _, virtual_size, _, raw_size in self.sections]
+        rows += [(f"resource {RESOURCE_TYPES.get(kind, kind)} {name}", leaf_size, "")
+                 for kind, name, _, leaf_size in self.resources()]
+        return rows
 
     def resources(self):
         """(type, name, language, size) of every resource leaf."""

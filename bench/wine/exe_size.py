@@ -11,11 +11,8 @@ def print_rows(path):
     pe = pe_file.load(path)
     ratio = size / (64 * 1024)
     print(f"| 32-bit exe, untagged | {size} B | 65536 B (64 KB budget) | {ratio:.3f} | ≤ 1.00 | |")
-    for name, _, virtual_size, _, raw_size in pe.sections:
-        print(f"| section {name} | {raw_size} B in the file | | | | {virtual_size} B in memory |")
-    for resource_type, name, _, leaf_size in pe.resources():
-        label = pe_file.RESOURCE_TYPES.get(resource_type, resource_type)
-        print(f"| resource {label} {name} | {leaf_size} B | | | | |")
+    for what, size_in_file, note in pe.size_breakdown():
+        print(f"| {what} | {size_in_file} B | | | | {note} |")
 
 
 if __name__ == "__main__":

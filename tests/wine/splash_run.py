@@ -237,10 +237,7 @@ class SetupRun:
 
     def recorded(self):
         """[(program path, command line)] of every recorder start so far."""
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record, encoding="utf-8") as f:
-            return [tuple(line.rstrip("\n").split("\t", 1)) for line in f if line.strip()]
+        return winetest.read_records(self.record)
 
     def kill(self):
         if self.process.poll() is None:

@@ -63,14 +63,17 @@ class WinePrefix:
         return self
 
     def __exit__(self, *exc):
-        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        self.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def stop(self):
+        """Ends every Windows program of the prefix, and the Xvfb if it has one."""
+        for action in ("-k", "-w"):
+            subprocess.run(["wineserver", action], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
-        shutil.rmtree(self.root, ignore_errors=True)
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
@@ -227,6 +230,14 @@ class HttpServer:
         self.closing.set()
         self.httpd.shutdown()
         self.httpd.server_close()
+
+
+def read_records(path):
+    """[(program path, command line)] that command_recorder.exe wrote to path, in order."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [tuple(line.split("\t", 1)) for line in f.read().splitlines() if line.strip()]
 
 
 def unused_port():

@@ -64,10 +64,7 @@ class WorkerRun:
 
     def records(self):
         """(program path, command line) of every recorder start so far, in order."""
-        if not os.path.exists(self.record_file):
-            return []
-        with open(self.record_file, encoding="utf-8") as f:
-            return [tuple(line.split("\t", 1)) for line in f.read().splitlines()]
+        return winetest.read_records(self.record_file)
 
     def wait_for_records(self, count, timeout=20):
         """The shell starts Update.exe and the zorva: handler without waiting."""

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "tag/setup_tag.h"
+#include "tests/wine/programs/probe_output.h"
 
 namespace {
 
@@ -15,10 +16,7 @@ void PrintField(const char* name, const char16_t* text) {
     std::printf("%s=<absent>\n", name);
     return;
   }
-  char bytes[4096];
-  WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), -1, bytes, sizeof bytes,
-                      nullptr, nullptr);
-  std::printf("%s=%s\n", name, bytes);
+  PrintText(name, text);
 }
 
 bool MoveOwnFileAway() {

@@ -15,17 +15,13 @@
 #include "download/download_status_callback.h"
 #include "download/download_worker.h"
 #include "shell/setup_globals.h"
+#include "tests/wine/programs/probe_output.h"
 
 namespace {
 
 bool closeReceived = false;
 
-void Print(const char* name, const char16_t* text) {
-  char bytes[4096];
-  WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), -1, bytes, sizeof bytes,
-                      nullptr, nullptr);
-  std::printf("%s=%s\n", name, bytes);
-}
+void Print(const char* name, const char16_t* text) { PrintText(name, text); }
 
 void Print(const char* name, long value) { std::printf("%s=%ld\n", name, value); }
 
