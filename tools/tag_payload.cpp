@@ -62,10 +62,39 @@ void AppendRecord(std::vector<std::uint8_t>& records, TagRecordType type,
   records.push_back(0);
 }
 
+// U+0000 to U+001F and U+007F, which only ever come as single bytes in UTF-8.
+void RequireNoControlCharacters(std::string_view text, const std::string& field) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x20 || byte == 0x7F) {
+      static const char kDigits[] = "0123456789ABCDEF";
+      RejectText(field, std::string("control character U+00") + kDigits[byte >> 4] + kDigits[byte & 0xF] +
+                            " at byte " + std::to_string(at));
+    }
+  }
+}
+
+// The program puts the launch argument verbatim inside the double quotes of
+// the hand-off's deep-link argument: a double quote would end that argument
+// early, and a trailing backslash would escape its closing quote.
+void RequireQuotableLaunchArgument(std::string_view text) {
+  const std::string field = "--launch-argument";
+  if (const std::size_t quote = text.find('"'); quote != std::string_view::npos) {
+    RejectText(field, "double quote at byte " + std::to_string(quote) +
+                          ", which would end the quoted deep link of the hand-off");
+  }
+  if (text.ends_with('\\')) {
+    RejectText(field, "backslash at its end (byte " + std::to_string(text.size() - 1) +
+                          "), which would escape the closing quote of the hand-off's deep link");
+  }
+}
+
 std::optional<std::u16string> EncodeField(const std::optional<std::string>& text,
                                           const std::string& field) {
   if (!text) return std::nullopt;
-  return Utf16OfUtf8(*text, field);
+  std::u16string units = Utf16OfUtf8(*text, field);
+  RequireNoControlCharacters(*text, field);
+  return units;
 }
 
 }  // namespace
@@ -121,6 +150,7 @@ TagPayload BuildTagPayload(const TagTexts& texts) {
   const auto headline = EncodeField(texts.headline, "--headline");
   const auto launchArgument = EncodeField(texts.launchArgument, "--launch-argument");
   const auto downloadUrl = EncodeField(texts.downloadUrl, "--download-url");
+  if (texts.launchArgument) RequireQuotableLaunchArgument(*texts.launchArgument);
   const std::size_t needed =
       RecordSize(headline) + RecordSize(launchArgument) + RecordSize(downloadUrl) + 1;
   if (needed > kTrailerPayloadSize) {

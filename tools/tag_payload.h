@@ -28,7 +28,9 @@ std::u16string Utf16OfUtf8(std::string_view text, const std::string& field);
 std::string Utf8OfTagString(const char16_t* text);
 
 // The records 1, 2, 3 for the present fields, the 0 end byte and zero fill.
-// Throws ToolError (usage) when they do not fit, saying by how many bytes.
+// Throws ToolError (usage) when they do not fit, saying by how many bytes, for
+// a control character in any field, and for a launch argument holding a
+// double quote or ending in a backslash.
 TagPayload BuildTagPayload(const TagTexts& texts);
 
 // Leading byte 1, the signature, the payload.

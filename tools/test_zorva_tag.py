@@ -220,6 +220,13 @@ class BadInputTest(ToolTest):
             (("--launch-argument", b"cut \xe2\x82"), "--launch-argument: invalid UTF-8"),
             # The overlong two-byte NUL some encoders use to smuggle a NUL.
             (("--headline", b"a\xc0\x80b"), "--headline: invalid UTF-8 at byte 1"),
+            # The hand-off puts the launch argument verbatim inside double quotes.
+            (("--launch-argument", 'x" --evil "y'), "--launch-argument: double quote at byte 1"),
+            (("--launch-argument", "folder\\"), "--launch-argument: backslash at its end (byte 6)"),
+            (("--launch-argument", "a\tb"), "--launch-argument: control character U+0009 at byte 1"),
+            (("--headline", "two\nlines"), "--headline: control character U+000A at byte 3"),
+            (("--headline", "\x1b[31mred"), "--headline: control character U+001B at byte 0"),
+            (("--download-url", "https://a/\x7f"), "--download-url: control character U+007F at byte 10"),
         ]
         for fields, text in cases:
             with self.subTest(fields=fields):
