@@ -2,18 +2,47 @@
 # Builds a release: the 32-bit ZorvaSetup.exe and the zorva-tag tool, from
 # clean folders, and writes build/release/ with both files and MANIFEST.txt
 # (file names, sizes, SHA-256, the commit, and the SHA-256 of the public key
-# compiled into the exe). Usage: release.sh [PUBLIC_KEY.pem]
-# Without an argument the development key is compiled in, which is only fit
-# for trying the process out.
+# compiled into the exe).
+# Usage: release.sh [--allow-development-key] PUBLIC_KEY.pem
+# The development key's private half is published: an exe built with it
+# accepts tags anyone can sign, so any copy could be given a download URL of
+# anyone's choosing. It is refused, by its SHA-256, unless
+# --allow-development-key is given for a trial, which the manifest then says.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
-public_key=${1:-$source_dir/keys/development/public.pem}
-if [ ! -r "$public_key" ]; then
-  echo "release: cannot read the public key '$public_key'" >&2
+usage="usage: release.sh [--allow-development-key] PUBLIC_KEY.pem"
+refuse() {
+  echo "release: $1" >&2
   exit 2
-fi
+}
+
+allow_development_key=no
+public_key=
+for argument in "$@"; do
+  case $argument in
+    --allow-development-key) allow_development_key=yes ;;
+    -*) refuse "unknown option $argument; $usage" ;;
+    *) [ -z "$public_key" ] || refuse "more than one key given; $usage"
+       public_key=$argument ;;
+  esac
+done
+[ -n "$public_key" ] || refuse "no public key given; $usage"
+[ -r "$public_key" ] || refuse "cannot read the public key '$public_key'"
 public_key=$(cd "$(dirname "$public_key")" && pwd)/$(basename "$public_key")
+
+# SHA-256 of a PEM public key's DER SubjectPublicKeyInfo, as zorva-tag shows it.
+key_sha256() {
+  openssl pkey -pubin -in "$1" -outform DER 2>/dev/null | sha256sum | cut -c1-64
+}
+key_sha256=$(key_sha256 "$public_key") || refuse "'$public_key' is not a PEM public key"
+development_key=no
+if [ "$key_sha256" = "$(key_sha256 keys/development/public.pem)" ]; then
+  development_key=yes
+  [ $allow_development_key = yes ] || refuse "'$public_key' is the development key, whose private half is \
+published: its release would accept tags anyone can sign. Give your own public key \
+(or --allow-development-key for a trial release that is never distributed)"
+fi
 
 bash scripts/install-prereqs.sh
 rm -rf build/release build/release-win32 build/release-native
@@ -28,9 +57,12 @@ cp build/release-win32/ZorvaSetup.exe build/release-native/zorva-tag build/relea
 
 commit=$(git rev-parse HEAD 2>/dev/null || echo unknown)
 [ -z "$(git status --porcelain --untracked-files=no 2>/dev/null)" ] || commit="$commit (with uncommitted changes)"
-key_sha256=$(openssl pkey -pubin -in "$public_key" -outform DER | sha256sum | cut -c1-64)
 {
   echo "Zorva Setup release"
+  if [ $development_key = yes ]; then
+    echo "WARNING: built with the development key (--allow-development-key): it accepts tags anyone"
+    echo "can sign, so this release must never be distributed"
+  fi
   echo "commit: $commit"
   echo "public key: $(basename "$public_key")"
   echo "public key SHA-256 (DER SubjectPublicKeyInfo): $key_sha256"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Command-line tests of zorva-tag: round trips, replacing a tag, every bad
 input with its exit code and no output left behind, a trailer signed by the
-openssl command line, and a tag inside an Authenticode signature.
+openssl command line, a tag inside an Authenticode signature, and the release
+script's refusals.
 
 Usage: test_zorva_tag.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
 """
@@ -22,8 +23,14 @@ CONFIGURED_KEY = os.environ.get("ZORVA_TAG_PUBLIC_KEY", PUBLIC_KEY)
 PAYLOAD_SIZE = 767
 
 
+def execute(command):
+    """No terminal and a time limit: a command that prompts or blocks fails the test."""
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL, start_new_session=True, timeout=60, check=False)
+
+
 def run(*args):
-    return subprocess.run([TOOL, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    return execute([TOOL, *args])
 
 
 def show_lines(path, *options):
@@ -315,6 +322,25 @@ class AuthenticodeTest(ToolTest):
         self.assertEqual(result.stderr, b"")
         self.assertEqual(os.path.getsize(self.path("tagged.exe")),
                          os.path.getsize(self.path("tiny.exe")) + 1024)
+
+
+class ReleaseScriptTest(unittest.TestCase):
+    def test_release_needs_a_public_key_other_than_the_development_key(self):
+        folder = tempfile.mkdtemp(prefix="zorva-release-test-")
+        self.addCleanup(shutil.rmtree, folder)
+        renamed_development_key = shutil.copy(PUBLIC_KEY, os.path.join(folder, "vendor.pem"))
+        cases = [
+            ((), "usage: release.sh [--allow-development-key] PUBLIC_KEY.pem"),
+            ((os.path.join(folder, "missing.pem"),), "cannot read the public key"),
+            ((PRIVATE_KEY,), "not a PEM public key"),
+            ((renamed_development_key,), "is the development key"),
+            (("--allow-development", PUBLIC_KEY), "unknown option --allow-development"),
+        ]
+        for args, text in cases:
+            with self.subTest(args=args):
+                result = execute(["bash", os.path.join(SOURCE_DIR, "scripts", "release.sh"), *args])
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(text, result.stderr.decode())
 
 
 if __name__ == "__main__":
