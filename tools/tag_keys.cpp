@@ -7,6 +7,10 @@
 #include <openssl/pem.h>
 #include <openssl/sha.h>
 
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/tag_files.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -34,9 +38,12 @@ std::string OpenSslReason() {
   return text;
 }
 
-std::unique_ptr<BIO, BioDeleter> OpenKeyFile(const std::string& path) {
-  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_file(path.c_str(), "rb"));
-  if (!bio) throw ToolError(kExitOperationalError, path + ": cannot read the key file");
+// Key files are a few kilobytes; a larger file is no key.
+constexpr std::size_t kKeyFileLimit = 1 << 20;
+
+std::unique_ptr<BIO, BioDeleter> KeyBytes(const std::string& pem) {
+  std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  if (!bio) throw ToolError(kExitOperationalError, "cannot read the key (" + OpenSslReason() + ")");
   return bio;
 }
 
@@ -82,26 +89,63 @@ void StoreWords(const BIGNUM* number, TagNumber& words) {
   }
 }
 
+// What OpenSSL asks for the passphrase of an encrypted key: never a prompt,
+// only the environment variable named on the command line, if any.
+struct PassphraseSource {
+  const char* variable;
+  bool asked = false;
+};
+
+int PassphraseFromEnvironment(char* buffer, int size, int /*writing*/, void* context) {
+  auto* source = static_cast<PassphraseSource*>(context);
+  source->asked = true;
+  const char* passphrase = source->variable ? std::getenv(source->variable) : nullptr;
+  if (passphrase == nullptr || std::strlen(passphrase) > static_cast<std::size_t>(size)) return -1;
+  std::memcpy(buffer, passphrase, std::strlen(passphrase));
+  return static_cast<int>(std::strlen(passphrase));
+}
+
+std::string WhyNotLoaded(const std::string& path, const char* kind, const PassphraseSource& passphrase) {
+  if (!passphrase.asked) return path + ": not a PEM " + kind + " key (" + OpenSslReason() + ")";
+  ERR_clear_error();
+  if (passphrase.variable == nullptr) {
+    return path + ": the key is encrypted; put its passphrase in an environment variable and name it with "
+                  "--key-passphrase-env NAME";
+  }
+  if (std::getenv(passphrase.variable) == nullptr) {
+    return path + ": the key is encrypted and the environment variable " + passphrase.variable + " is not set";
+  }
+  return path + ": cannot decrypt the key with the passphrase in " + passphrase.variable;
+}
+
 using PemKeyReader = EVP_PKEY* (*)(BIO*, EVP_PKEY**, pem_password_cb*, void*);
 
-Pkey LoadTagKey(const std::string& path, PemKeyReader read, const char* kind) {
-  auto bio = OpenKeyFile(path);
-  Pkey key(read(bio.get(), nullptr, nullptr, nullptr));
-  if (!key) {
-    throw ToolError(kExitOperationalError,
-                    path + ": not a PEM " + kind + " key (" + OpenSslReason() + ")");
-  }
+Pkey LoadTagKey(const std::string& pem, const std::string& path, PemKeyReader read, const char* kind,
+                const char* passphraseVariable) {
+  auto bio = KeyBytes(pem);
+  PassphraseSource passphrase{passphraseVariable};
+  Pkey key(read(bio.get(), nullptr, PassphraseFromEnvironment, &passphrase));
+  if (!key) throw ToolError(kExitOperationalError, WhyNotLoaded(path, kind, passphrase));
   RequireTagKeyShape(key.get(), path);
   return key;
 }
 
 }  // namespace
 
-Pkey LoadPrivateTagKey(const std::string& path) {
-  return LoadTagKey(path, PEM_read_bio_PrivateKey, "private");
+Pkey LoadPrivateTagKey(const std::string& path, const char* passphraseVariable) {
+  return LoadTagKey(ReadSmallFile(path, kKeyFileLimit), path, PEM_read_bio_PrivateKey, "private",
+                    passphraseVariable);
 }
 
-Pkey LoadPublicTagKey(const std::string& path) { return LoadTagKey(path, PEM_read_bio_PUBKEY, "public"); }
+Pkey LoadPublicTagKey(const std::string& path) {
+  return LoadTagKey(ReadSmallFile(path, kKeyFileLimit), path, PEM_read_bio_PUBKEY, "public", nullptr);
+}
+
+const TagKey& DevelopmentPublicTagKey() {
+  static const TagKey key = TagKeyOf(
+      LoadTagKey(kDevelopmentPublicKeyPem, "the development key", PEM_read_bio_PUBKEY, "public", nullptr).get());
+  return key;
+}
 
 std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,
                                                         std::size_t size) {

@@ -19,9 +19,16 @@ struct PkeyDeleter {
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
 
 // Both throw ToolError (operational) for a file that cannot be read, a key
-// that does not load, or a key other than RSA-2048 with exponent 65537.
-Pkey LoadPrivateTagKey(const std::string& path);
+// that does not load, or a key other than RSA-2048 with exponent 65537. An
+// encrypted private key takes its passphrase from the environment variable
+// named `passphraseVariable`; nothing ever prompts for one.
+Pkey LoadPrivateTagKey(const std::string& path, const char* passphraseVariable = nullptr);
 Pkey LoadPublicTagKey(const std::string& path);
+
+// keys/development/public.pem, built in so that the tool can tell an exe that
+// accepts tags anyone can sign: the key's private half is published.
+extern const char kDevelopmentPublicKeyPem[];
+const TagKey& DevelopmentPublicTagKey();
 
 // RSASSA-PKCS1-v1_5 with SHA-256 over `message`.
 std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,

@@ -1,161 +1,142 @@
 #include "tools/tag_placement.h"
 
+#include <algorithm>
+#include <array>
 #include <optional>
-#include <string>
+#include <vector>
 
-#include "tools/tool_error.h"
+#include "tools/pe_layout.h"
 
 namespace {
 
-constexpr std::size_t kCertificateHeaderSize = 8;  // dwLength, wRevision, wCertificateType
-constexpr std::uint32_t kSecurityDirectoryIndex = 4;
+constexpr std::size_t kCopyChunkSize = 1 << 20;
 
-// Every read of the file goes through these bounds-checked accessors.
-std::optional<std::uint32_t> Read16(const std::vector<std::uint8_t>& file, std::size_t at) {
-  if (at > file.size() || file.size() - at < 2) return std::nullopt;
-  return std::uint32_t{file[at]} | (std::uint32_t{file[at + 1]} << 8);
-}
-
-std::optional<std::uint32_t> Read32(const std::vector<std::uint8_t>& file, std::size_t at) {
-  if (at > file.size() || file.size() - at < 4) return std::nullopt;
-  return std::uint32_t{file[at]} | (std::uint32_t{file[at + 1]} << 8) |
-         (std::uint32_t{file[at + 2]} << 16) | (std::uint32_t{file[at + 3]} << 24);
-}
-
-// A 16-bit word whose missing high byte at the file's end counts as zero.
-std::optional<std::uint32_t> Read16Padded(const std::vector<std::uint8_t>& file, std::size_t at) {
-  if (at >= file.size()) return std::nullopt;
-  return at + 1 < file.size() ? Read16(file, at) : std::uint32_t{file[at]};
-}
-
-void Write32(std::vector<std::uint8_t>& file, std::size_t at, std::uint64_t value) {
-  for (int k = 0; k < 4; ++k) file[at + k] = static_cast<std::uint8_t>(value >> (8 * k));
-}
-
-std::size_t RoundUpTo8(std::size_t value) { return (value + 7) & ~std::size_t{7}; }
-
-struct CertificateTable {
-  std::size_t directoryEntry;  // file offset of the security directory's (offset, size)
-  std::size_t start;
-  std::size_t size;
+// A 32-bit value that replaces four bytes of the copy.
+struct Patch {
+  std::uint64_t offset;
+  std::uint32_t value;
 };
 
-// The file offset of a PE file's optional header, when the file is one.
-std::optional<std::size_t> OptionalHeaderOffset(const std::vector<std::uint8_t>& file) {
-  if (Read16(file, 0) != 0x5A4D) return std::nullopt;  // "MZ"
-  const auto peOffset = Read32(file, 0x3C);
-  if (!peOffset || Read32(file, *peOffset) != 0x00004550) return std::nullopt;  // "PE\0\0"
-  // The signature, then the 20-byte COFF header.
-  return std::size_t{*peOffset} + 4 + 20;
+struct PlacementPlan {
+  TrailerPlacement placement;
+  std::uint64_t keptSize;  // bytes of the source copied, without a replaced trailer
+  std::uint64_t padding;   // zero bytes between them and the new trailer
+  std::vector<Patch> patches;
+  std::optional<std::uint64_t> checksumField;
+};
+
+bool EndsWithSignedTrailer(const ByteSource& source, const TagKey& key) {
+  if (source.Size() < kTrailerSize) return false;
+  Trailer last;
+  source.Fetch(source.Size() - kTrailerSize, last.data(), last.size());
+  return IsTrailerSigned(last.data(), key);
 }
 
-// The certificate table of a PE file, when it has one that ends the file.
-std::optional<CertificateTable> FinalCertificateTable(const std::vector<std::uint8_t>& file) {
-  const auto optionalHeader = OptionalHeaderOffset(file);
-  if (!optionalHeader) return std::nullopt;
-  const auto optionalHeaderSize = Read16(file, *optionalHeader - 4);
-  const auto magic = Read16(file, *optionalHeader);
-  if (!optionalHeaderSize || !magic) return std::nullopt;
-  // The data directories follow the PE32 (0x10B) or PE32+ (0x20B) fields.
-  std::size_t directories;
-  if (*magic == 0x10B) {
-    directories = 96;
-  } else if (*magic == 0x20B) {
-    directories = 112;
-  } else {
-    return std::nullopt;
+// The certificate table as it is without a replaced trailer. A trailer of the
+// key that ends the file inside the table ends its last record: the record
+// and the table are then taken 1024 bytes shorter.
+CertificateTable TableWithoutOldTrailer(const ByteSource& source, const PeLayout& layout, std::uint64_t keptSize) {
+  const bool holdsOldTrailer = keptSize != source.Size() &&
+                               std::uint64_t{layout.tableStart} + layout.tableSize == source.Size();
+  if (!holdsOldTrailer) return ReadCertificateTable(ByteCursor(source, keptSize), layout);
+  CertificateTable table = ReadCertificateTable(ByteCursor(source, source.Size()), layout);
+  if (table.lastRecord + table.lastRecordLength != source.Size() ||
+      table.lastRecordLength < 8 + kTrailerSize) {
+    RejectCertificateTable("the tag at its end overlaps the header of its last record");
   }
-  const auto directoryCount = Read32(file, *optionalHeader + directories - 4);
-  const std::size_t entry = directories + 8 * kSecurityDirectoryIndex;
-  if (!directoryCount || *directoryCount <= kSecurityDirectoryIndex || entry + 8 > *optionalHeaderSize) {
-    return std::nullopt;
+  table.size -= kTrailerSize;
+  table.lastRecordLength -= kTrailerSize;
+  return table;
+}
+
+void PlanCertificateRecord(PlacementPlan& plan, const PeLayout& layout, const CertificateTable& table) {
+  const std::uint64_t paddedLength = RoundUpTo8(table.lastRecordLength);
+  const std::uint64_t newLength = paddedLength + kTrailerSize;
+  const std::uint64_t newTableSize = table.lastRecord + newLength - table.start;
+  if (newTableSize > 0xFFFFFFFFu) RejectCertificateTable("it would exceed 4 GiB");
+  plan.placement = TrailerPlacement::kInCertificateRecord;
+  // The table may already end in some of the zero padding.
+  plan.padding = table.lastRecord + paddedLength - plan.keptSize;
+  plan.patches.push_back({table.lastRecord, static_cast<std::uint32_t>(newLength)});
+  plan.patches.push_back({*layout.securityEntry + 4, static_cast<std::uint32_t>(newTableSize)});
+}
+
+PlacementPlan PlanPlacement(const ByteSource& source, const TagKey& key) {
+  const std::uint64_t keptSize = source.Size() - (EndsWithSignedTrailer(source, key) ? kTrailerSize : 0);
+  PlacementPlan plan{TrailerPlacement::kAppended, keptSize, 0, {}, std::nullopt};
+  const auto layout = ReadPeLayout(ByteCursor(source, keptSize));
+  if (!layout) return plan;
+  // A CheckSum of zero says the file does not use one.
+  if (layout->checksum != 0) {
+    plan.checksumField = layout->checksumField;
+    plan.patches.push_back({layout->checksumField, 0});
   }
-  const auto start = Read32(file, *optionalHeader + entry);
-  const auto size = Read32(file, *optionalHeader + entry + 4);
-  if (!start || !size || *size == 0 || std::size_t{*start} + *size != file.size()) return std::nullopt;
-  return CertificateTable{*optionalHeader + entry, *start, *size};
+  if (!layout->securityEntry || layout->tableSize == 0) return plan;
+  const CertificateTable table = TableWithoutOldTrailer(source, *layout, keptSize);
+  if (table.start + table.size == keptSize) PlanCertificateRecord(plan, *layout, table);
+  return plan;
 }
 
-// A PE file's CheckSum covers the whole file, so a tag changes it. Signing
-// tools set it; a stale one makes verifiers warn. Left alone when zero (not
-// used). The Authenticode hash skips this field.
-void UpdatePeChecksum(std::vector<std::uint8_t>& file) {
-  const auto optionalHeader = OptionalHeaderOffset(file);
-  if (!optionalHeader) return;
-  const std::size_t field = *optionalHeader + 64;
-  const auto current = Read32(file, field);
-  if (!current || *current == 0) return;
-  std::uint64_t sum = 0;
-  for (std::size_t at = 0; at < file.size(); at += 2) {
-    if (at == field || at == field + 2) continue;
-    sum += *Read16Padded(file, at);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  Write32(file, field, sum + file.size());
-}
-
-[[noreturn]] void RejectTable(const std::string& reason) {
-  throw ToolError(kExitOperationalError, "malformed Authenticode certificate table: " + reason);
-}
-
-// The offset of the table's last WIN_CERTIFICATE record. Records are 8-byte
-// aligned; anything after the last record's dwLength must be zero padding.
-std::size_t LastCertificateRecord(const std::vector<std::uint8_t>& file, const CertificateTable& table) {
-  const std::size_t end = table.start + table.size;
-  std::size_t record = table.start;
-  for (;;) {
-    const auto length = Read32(file, record);
-    if (!length || *length < kCertificateHeaderSize || *length > end - record) {
-      RejectTable("record at " + std::to_string(record) + " has length " +
-                  (length ? std::to_string(*length) : std::string("(cut off)")) + ", table ends at " +
-                  std::to_string(end));
+void ApplyPatches(const std::vector<Patch>& patches, std::uint64_t chunkOffset, std::uint8_t* chunk,
+                  std::size_t size) {
+  for (const Patch& patch : patches) {
+    std::uint8_t bytes[4];
+    StoreU32(bytes, patch.value);
+    for (std::uint64_t k = 0; k < 4; ++k) {
+      const std::uint64_t at = patch.offset + k;
+      if (at >= chunkOffset && at - chunkOffset < size) chunk[at - chunkOffset] = bytes[k];
     }
-    const std::size_t next = RoundUpTo8(record + *length - table.start) + table.start;
-    if (next >= end) {
-      for (std::size_t at = record + *length; at < end; ++at) {
-        if (file[at] != 0) RejectTable("non-zero byte after the last record at " + std::to_string(at));
-      }
-      return record;
-    }
-    record = next;
+  }
+}
+
+// The PE CheckSum: the file's 16-bit little-endian words summed with their
+// carries folded back in, plus the file's length. The field itself counts as
+// zero. Signing tools set it; a stale one makes verifiers warn.
+class PeChecksum {
+ public:
+  void Add(const std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i, ++length_) sum_ += std::uint64_t{bytes[i]} << (8 * (length_ & 1));
+  }
+  std::uint32_t Value() const {
+    std::uint64_t folded = sum_;
+    while (folded >> 16) folded = (folded & 0xFFFF) + (folded >> 16);
+    return static_cast<std::uint32_t>(folded + length_);
+  }
+
+ private:
+  std::uint64_t sum_ = 0;
+  std::uint64_t length_ = 0;
+};
+
+void StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, const Trailer& trailer,
+                      ByteSink& sink) {
+  PeChecksum checksum;
+  const auto write = [&](const std::uint8_t* bytes, std::size_t size) {
+    checksum.Add(bytes, size);
+    sink.Append(bytes, size);
+  };
+  std::vector<std::uint8_t> chunk(std::min<std::uint64_t>(kCopyChunkSize, plan.keptSize));
+  for (std::uint64_t offset = 0; offset < plan.keptSize; offset += chunk.size()) {
+    const std::size_t size = std::min<std::uint64_t>(chunk.size(), plan.keptSize - offset);
+    source.Fetch(offset, chunk.data(), size);
+    ApplyPatches(plan.patches, offset, chunk.data(), size);
+    write(chunk.data(), size);
+  }
+  const std::array<std::uint8_t, 8> zeros{};
+  write(zeros.data(), plan.padding);
+  write(trailer.data(), trailer.size());
+  if (plan.checksumField) {
+    std::uint8_t value[4];
+    StoreU32(value, checksum.Value());
+    sink.Overwrite(*plan.checksumField, value, sizeof value);
   }
 }
 
 }  // namespace
 
-bool RemoveSignedTrailer(std::vector<std::uint8_t>& file, const TagKey& key) {
-  if (file.size() < kTrailerSize || !IsTrailerSigned(file.data() + file.size() - kTrailerSize, key)) {
-    return false;
-  }
-  if (const auto table = FinalCertificateTable(file)) {
-    const std::size_t record = LastCertificateRecord(file, *table);
-    const std::uint32_t length = *Read32(file, record);
-    if (record + length == file.size() && length >= kCertificateHeaderSize + kTrailerSize) {
-      Write32(file, record, length - kTrailerSize);
-      Write32(file, table->directoryEntry + 4, table->size - kTrailerSize);
-    }
-  }
-  file.resize(file.size() - kTrailerSize);
-  return true;
-}
-
-TrailerPlacement PlaceTrailer(std::vector<std::uint8_t>& file, const Trailer& trailer) {
-  const auto table = FinalCertificateTable(file);
-  if (!table) {
-    file.insert(file.end(), trailer.begin(), trailer.end());
-    UpdatePeChecksum(file);
-    return TrailerPlacement::kAppended;
-  }
-  const std::size_t record = LastCertificateRecord(file, *table);
-  const std::size_t paddedLength = RoundUpTo8(*Read32(file, record));
-  const std::size_t newLength = paddedLength + kTrailerSize;
-  const std::size_t newTableSize = record + newLength - table->start;
-  if (newTableSize > 0xFFFFFFFFu) RejectTable("table would exceed 4 GiB");
-  file.resize(record + paddedLength, 0);
-  file.insert(file.end(), trailer.begin(), trailer.end());
-  Write32(file, record, newLength);
-  Write32(file, table->directoryEntry + 4, newTableSize);
-  UpdatePeChecksum(file);
-  return TrailerPlacement::kInCertificateRecord;
+TrailerPlacement WriteTaggedCopy(const ByteSource& source, const TagKey& key, const Trailer& trailer,
+                                 ByteSink& sink) {
+  const PlacementPlan plan = PlanPlacement(source, key);
+  StreamPlacedCopy(source, plan, trailer, sink);
+  return plan.placement;
 }

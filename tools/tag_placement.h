@@ -3,21 +3,18 @@
 // WIN_CERTIFICATE record (padded to a multiple of 8 from the record's start),
 // with the record's dwLength and the security directory's size grown to
 // match. The Authenticode hash skips the certificate table, so the signature
-// still verifies.
+// still verifies. A trailer signed by the same key that already ends the file
+// is replaced, not stacked.
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
 #include "tag/tag_key.h"
+#include "tools/byte_source.h"
 #include "tools/tag_payload.h"
 
 enum class TrailerPlacement { kAppended, kInCertificateRecord };
 
-// Removes the file's trailer if its last 1024 bytes verify under `key`,
-// shrinking the certificate record that holds it. True when one was removed.
-bool RemoveSignedTrailer(std::vector<std::uint8_t>& file, const TagKey& key);
-
-// Puts the trailer at the end of the file. Throws ToolError (operational) for
-// a certificate table that cannot be walked.
-TrailerPlacement PlaceTrailer(std::vector<std::uint8_t>& file, const Trailer& trailer);
+// Streams `source` with `trailer` put at its end into `sink`, recomputing the
+// PE checksum of a PE32 or PE32+ file that has one. Throws ToolError
+// (operational) for a certificate table that cannot be used.
+TrailerPlacement WriteTaggedCopy(const ByteSource& source, const TagKey& key, const Trailer& trailer,
+                                 ByteSink& sink);

@@ -1,18 +1,16 @@
 // zorva-tag: writes and reads the signed setup tag of Zorva Setup copies.
 // Reading uses the program's own verification and payload walk.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
+#include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tag/tag_string.h"
 #include "tag/tag_trailer.h"
+#include "tools/pe_layout.h"
+#include "tools/tag_files.h"
 #include "tools/tag_keys.h"
 #include "tools/tag_payload.h"
 #include "tools/tag_placement.h"
@@ -21,14 +19,19 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: zorva-tag sign --key PRIVATE.pem [--headline TEXT] [--launch-argument TEXT]\n"
-    "                      [--download-url URL] INPUT OUTPUT\n"
+    "usage: zorva-tag sign --key PRIVATE.pem [--key-passphrase-env NAME] [--headline TEXT]\n"
+    "                      [--launch-argument TEXT] [--download-url URL] INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
     "\n"
     "sign  writes a copy of INPUT ending in a setup tag signed with PRIVATE.pem\n"
     "      (RSA-2048, exponent 65537). Texts are UTF-8; an empty TEXT gives a\n"
-    "      present, empty field. A tag at the end of INPUT that verifies with the\n"
-    "      key is replaced, not stacked. INPUT and OUTPUT may be the same file.\n"
+    "      present, empty field. No text may hold a control character, and the\n"
+    "      launch argument no double quote and no backslash at its end. An\n"
+    "      encrypted key takes its passphrase from the environment variable NAME;\n"
+    "      nothing prompts. A tag at the end of INPUT that verifies with the key\n"
+    "      is replaced, not stacked. INPUT and OUTPUT may be the same file; an\n"
+    "      OUTPUT that is a link has its target replaced. The copy is written as\n"
+    "      .zorva-tag-*.tmp beside it and renamed into place once its tag verifies.\n"
     "      In an Authenticode-signed INPUT the tag goes at the end of the\n"
     "      certificate record, so the signature still verifies on default\n"
     "      Windows systems. Windows rejects such a file when the optional\n"
@@ -37,64 +40,14 @@ constexpr char kUsage[] =
     "show  prints whether the last 1024 bytes of FILE verify (with PUBLIC.pem, or\n"
     "      the key built into this tool, which is the one the program accepts),\n"
     "      the SHA-256 of that key's DER SubjectPublicKeyInfo, and each field as\n"
-    "      absent, empty or its text.\n"
+    "      absent, empty or its text on one line: control characters are shown\n"
+    "      escaped (\\n, \\t, \\x1b, ...) and a backslash as \\\\. It warns when FILE\n"
+    "      is an exe that accepts the development key.\n"
     "\n"
     "exit status: 0 done, 1 a file, key or tag that cannot be used, 2 a bad command line\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
   throw ToolError(kExitUsageError, message + " (zorva-tag --help for usage)");
-}
-
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  const int descriptor = open(path.c_str(), O_RDONLY);
-  if (descriptor < 0) {
-    throw ToolError(kExitOperationalError, path + ": cannot open (" + std::strerror(errno) + ")");
-  }
-  struct stat status {};
-  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(descriptor);
-    throw ToolError(kExitOperationalError, path + ": not a regular file");
-  }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = read(descriptor, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      const std::string reason = n < 0 ? std::strerror(errno) : "the file shrank while read";
-      close(descriptor);
-      throw ToolError(kExitOperationalError, path + ": cannot read (" + reason + ")");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  close(descriptor);
-  return bytes;
-}
-
-// Writes beside `path` and renames over it, so `path` is never half-written.
-// The copy keeps the permission bits of `modeSource`.
-void ReplaceFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                 const std::string& modeSource) {
-  std::string temporary = path + ".zorva-tag-XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) {
-    throw ToolError(kExitOperationalError, path + ": cannot create a file beside it (" +
-                                               std::strerror(errno) + ")");
-  }
-  struct stat source {};
-  bool ok = stat(modeSource.c_str(), &source) == 0 && fchmod(descriptor, source.st_mode & 07777) == 0;
-  std::size_t written = 0;
-  while (ok && written < bytes.size()) {
-    const ssize_t n = write(descriptor, bytes.data() + written, bytes.size() - written);
-    ok = n > 0;
-    if (ok) written += static_cast<std::size_t>(n);
-  }
-  const int savedErrno = errno;
-  ok = close(descriptor) == 0 && ok;
-  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno ? errno : savedErrno);
-    unlink(temporary.c_str());
-    throw ToolError(kExitOperationalError, path + ": cannot write (" + reason + ")");
-  }
 }
 
 // Takes the value of an option at argv[index], moving past it.
@@ -104,14 +57,26 @@ std::string OptionValue(int argc, char** argv, int& index) {
   return argv[++index];
 }
 
+// The promise of a successful `sign`: the copy ends in a tag that verifies.
+void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, const std::string& path) {
+  Trailer written;
+  output.ReadBackEnd(written.data(), written.size());
+  if (!IsTrailerSigned(written.data(), key)) {
+    throw ToolError(kExitOperationalError, path + ": the written tag does not verify; the copy was not kept");
+  }
+}
+
 int Sign(int argc, char** argv) {
   std::string keyPath;
+  std::optional<std::string> passphraseVariable;
   TagTexts texts;
   std::vector<std::string> files;
   for (int i = 2; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--key") {
       keyPath = OptionValue(argc, argv, i);
+    } else if (argument == "--key-passphrase-env") {
+      passphraseVariable = OptionValue(argc, argv, i);
     } else if (argument == "--headline") {
       texts.headline = OptionValue(argc, argv, i);
     } else if (argument == "--launch-argument") {
@@ -127,18 +92,49 @@ int Sign(int argc, char** argv) {
   if (keyPath.empty()) UsageError("sign needs --key PRIVATE.pem");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
   const TagPayload payload = BuildTagPayload(texts);
-  const Pkey key = LoadPrivateTagKey(keyPath);
-  std::vector<std::uint8_t> file = ReadWholeFile(files[0]);
-
-  RemoveSignedTrailer(file, TagKeyOf(key.get()));
+  const Pkey key = LoadPrivateTagKey(keyPath, passphraseVariable ? passphraseVariable->c_str() : nullptr);
+  const TagKey tagKey = TagKeyOf(key.get());
+  const InputFile input(files[0]);
   const Trailer trailer = AssembleTrailer(SignWithTagKey(key.get(), payload.data(), payload.size()), payload);
-  if (PlaceTrailer(file, trailer) == TrailerPlacement::kInCertificateRecord) {
+  TrailerPlacement placement{};
+  ReplaceFile(files[1], input.Mode(), [&](OutputFile& output) {
+    placement = WriteTaggedCopy(input, tagKey, trailer, output);
+    RequireWrittenTagVerifies(output, tagKey, files[1]);
+  });
+  if (placement == TrailerPlacement::kInCertificateRecord) {
     std::cerr << "zorva-tag: notice: " << files[0]
               << " is Authenticode-signed; the tag is inside its certificate record, which "
                  "Windows rejects when EnableCertPaddingCheck is on\n";
   }
-  ReplaceFile(files[1], file, files[0]);
   return 0;
+}
+
+// A field shown raw could end its line and forge the next, or drive the
+// terminal: control characters (C0, DEL, C1) are shown as escapes, and a
+// backslash as two, so that each field is one unambiguous line.
+std::string EscapedForTerminal(std::string_view text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string shown;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    unsigned char byte = static_cast<unsigned char>(text[at]);
+    // A C1 control, U+0080 to U+009F, is C2 80 to C2 9F in UTF-8.
+    const bool c1 = byte == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+    if (c1) byte = static_cast<unsigned char>(text[++at]);
+    if (byte == '\\') {
+      shown += "\\\\";
+    } else if (byte == '\n') {
+      shown += "\\n";
+    } else if (byte == '\r') {
+      shown += "\\r";
+    } else if (byte == '\t') {
+      shown += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F || c1) {
+      shown += std::string("\\x") + kDigits[byte >> 4] + kDigits[byte & 0xF];
+    } else {
+      shown += static_cast<char>(byte);
+    }
+  }
+  return shown;
 }
 
 void PrintField(const char* name, const char16_t* text) {
@@ -148,8 +144,16 @@ void PrintField(const char* name, const char16_t* text) {
   } else if (ReadTagUnit(text, 0) == 0) {
     std::cout << "empty\n";
   } else {
-    std::cout << '"' << Utf8OfTagString(text) << "\"\n";
+    std::cout << '"' << EscapedForTerminal(Utf8OfTagString(text)) << "\"\n";
   }
+}
+
+// The compiled-in key is a constant in the exe's data, its modulus 64
+// little-endian words.
+bool AcceptsDevelopmentKey(const ByteSource& file) {
+  std::uint8_t modulus[kSignatureSize];
+  for (int i = 0; i < kNumberWords; ++i) StoreU32(modulus + 4 * i, DevelopmentPublicTagKey().modulus[i]);
+  return ImageDataContains(file, modulus, sizeof modulus);
 }
 
 int Show(int argc, char** argv) {
@@ -175,20 +179,26 @@ int Show(int argc, char** argv) {
     const auto digest = PublicKeyDerSha256(key.get());
     fingerprint = HexOf(digest.data(), digest.size());
   }
-  const std::vector<std::uint8_t> file = ReadWholeFile(files[0]);
+  const InputFile file(files[0]);
   std::cout << "public key SHA-256: " << fingerprint << "\n";
   TagFields fields{};
-  if (file.size() < kTrailerSize) {
+  Trailer trailer;
+  if (file.Size() < kTrailerSize) {
     std::cout << "signature: none (the file is shorter than " << kTrailerSize << " bytes)\n";
   } else {
-    const std::uint8_t* trailer = file.data() + file.size() - kTrailerSize;
-    const bool verified = IsTrailerSigned(trailer, tagKey);
+    file.Fetch(file.Size() - kTrailerSize, trailer.data(), trailer.size());
+    const bool verified = IsTrailerSigned(trailer.data(), tagKey);
     std::cout << "signature: " << (verified ? "verified" : "not verified") << "\n";
-    fields = ParseSetupTag(trailer, tagKey);
+    fields = ParseSetupTag(trailer.data(), tagKey);
   }
   PrintField("headline", fields.headline);
   PrintField("launch argument", fields.launchArgument);
   PrintField("download URL", fields.downloadUrl);
+  if (AcceptsDevelopmentKey(file)) {
+    std::cerr << "zorva-tag: warning: " << files[0]
+              << " accepts tags signed with the development key, whose private half is published: "
+                 "anyone can give it a download URL; do not distribute it\n";
+  }
   return 0;
 }
 
@@ -207,5 +217,8 @@ int main(int argc, char** argv) {
   } catch (const ToolError& error) {
     std::cerr << "zorva-tag: " << error.what() << "\n";
     return error.exitCode;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "zorva-tag: out of memory\n";
+    return kExitOperationalError;
   }
 }

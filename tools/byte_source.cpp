@@ -1,0 +1,29 @@
+#include "tools/byte_source.h"
+
+#include <algorithm>
+
+ByteCursor::ByteCursor(const ByteSource& source, std::uint64_t end)
+    : source_(source), end_(std::min(end, source.Size())) {}
+
+bool ByteCursor::Read(std::uint64_t offset, std::uint8_t* out, std::size_t count) const {
+  if (offset > end_ || end_ - offset < count) return false;
+  source_.Fetch(offset, out, count);
+  return true;
+}
+
+std::optional<std::uint16_t> ByteCursor::U16(std::uint64_t offset) const {
+  std::uint8_t bytes[2];
+  if (!Read(offset, bytes, sizeof bytes)) return std::nullopt;
+  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+std::optional<std::uint32_t> ByteCursor::U32(std::uint64_t offset) const {
+  std::uint8_t bytes[4];
+  if (!Read(offset, bytes, sizeof bytes)) return std::nullopt;
+  return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
+         (std::uint32_t{bytes[3]} << 24);
+}
+
+void StoreU32(std::uint8_t* out, std::uint32_t value) {
+  for (int k = 0; k < 4; ++k) out[k] = static_cast<std::uint8_t>(value >> (8 * k));
+}

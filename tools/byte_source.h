@@ -1,0 +1,41 @@
+// Untrusted bytes read piecewise and written out as a stream: the tool reads
+// files through pread and never holds a whole copy; the fuzzer uses memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Fills `out` with `count` bytes from `offset`; the range lies inside Size().
+  virtual void Fetch(std::uint64_t offset, std::uint8_t* out, std::size_t count) const = 0;
+};
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Append(const std::uint8_t* bytes, std::size_t count) = 0;
+  // Replaces bytes already appended.
+  virtual void Overwrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) = 0;
+};
+
+// Little-endian reads of a source up to `end`; a read that does not lie wholly
+// before `end` fails instead of reading.
+class ByteCursor {
+ public:
+  ByteCursor(const ByteSource& source, std::uint64_t end);
+
+  std::uint64_t End() const { return end_; }
+  bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
+  std::optional<std::uint16_t> U16(std::uint64_t offset) const;
+  std::optional<std::uint32_t> U32(std::uint64_t offset) const;
+
+ private:
+  const ByteSource& source_;
+  std::uint64_t end_;
+};
+
+void StoreU32(std::uint8_t* out, std::uint32_t value);
