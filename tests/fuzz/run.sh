@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Builds the trailer fuzzer with clang (libFuzzer, AddressSanitizer, UBSan) in
-# build/fuzz and runs it for about a minute from the committed seed corpus.
-# Any crash, leak or sanitizer report fails the run. New inputs the fuzzer
-# finds go to a scratch folder, so the committed corpus stays as it is.
+# Builds the fuzzers with clang (libFuzzer, AddressSanitizer, UBSan) in
+# build/fuzz and runs each for about a minute from its committed seed corpus:
+# the trailer fuzzer (what the program does with a file's last 1024 bytes) and
+# the placement fuzzer (where zorva-tag puts a tag in a file). Any crash, leak
+# or sanitizer report fails the run. New inputs the fuzzers find go to scratch
+# folders, so the committed corpora stay as they are.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${ZORVA_FUZZ_SECONDS:-60}
 cmake -S . -B build/fuzz -DZORVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build/fuzz --target tag_trailer_fuzzer -j2
+cmake --build build/fuzz --target tag_trailer_fuzzer tag_placement_fuzzer -j2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-build/fuzz/tests/fuzz/tag_trailer_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
-  -artifact_prefix=build/fuzz/ "$scratch" tests/fuzz/corpus
+for target in tag_trailer tag_placement; do
+  corpus=tests/fuzz/corpus
+  [ $target = tag_trailer ] || corpus=tests/fuzz/placement-corpus
+  mkdir "$scratch/$target"
+  build/fuzz/tests/fuzz/${target}_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/$target- "$scratch/$target" "$corpus"
+done
