@@ -9,6 +9,7 @@
 #include "download/installer_run.h"
 #include "shell/setup_globals.h"
 #include "shell/system_function.h"
+#include "shell/system_library.h"
 #include "shell/system_text.h"
 
 namespace {
@@ -18,10 +19,12 @@ using DownloadToCacheFile = HRESULT(WINAPI*)(IUnknown* caller, const wchar_t* ur
                                              DWORD reserved, IBindStatusCallback* callback);
 
 DownloadToCacheFile LookUpDownloadFunction() {
-  // From the system folder only: the exe runs from Downloads, where a planted
-  // Urlmon.dll would otherwise be found first. Only the look-up is tested; a
-  // failed load makes it fail too. The module stays loaded.
-  HMODULE urlmon = LoadLibraryExA("Urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // First the libraries urlmon brings in that are no KnownDLLs, in the order
+  // the loader takes them, so that where Windows cannot restrict the search
+  // no load of theirs by name looks in the exe's folder. Only the look-up is
+  // tested; a failed load makes it fail too. The modules stay loaded.
+  PreloadSystemLibraries({u"mpr.dll", u"wininet.dll"});
+  HMODULE urlmon = LoadSystemLibrary(u"urlmon.dll");
   return LookUpFunction<DownloadToCacheFile>(urlmon, "URLDownloadToCacheFileW");
 }
 

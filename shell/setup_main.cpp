@@ -4,6 +4,7 @@
 #include "resources/splash_artwork.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window.h"
+#include "shell/system_library.h"
 #include "splash/gdiplus_flat.h"
 #include "splash/splash_image.h"
 #include "tag/setup_tag.h"
@@ -30,9 +31,10 @@ void RunMessageLoop() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-  // The exe runs from Downloads: DLLs loaded from here on come from the
-  // system folder only, never from the exe's own folder.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // The exe runs from Downloads: where Windows allows it, loads by bare name
+  // from here on search the system folder only, never the exe's own folder.
+  // The program's own loads use full paths on every Windows.
+  RestrictDllSearchToSystemFolder();
   LookUpDpiFunctions();
   StartGdiplus();
   const TagFields& tag = ReadSetupTag();

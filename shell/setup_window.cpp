@@ -4,6 +4,7 @@
 #include "shell/setup_globals.h"
 #include "shell/setup_window_proc.h"
 #include "shell/system_function.h"
+#include "shell/system_library.h"
 #include "shell/window_placement.h"
 
 namespace {
@@ -42,6 +43,9 @@ void LookUpDpiFunctions() {
 }
 
 HWND CreateSetupWindow(HINSTANCE instance) {
+  // user32 loads the theme library by bare name for the first window, which
+  // looks in the exe's folder where Windows 7 cannot restrict the search.
+  PreloadSystemLibraries({u"uxtheme.dll"});
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = SetupWindowProc;
   windowClass.hInstance = instance;

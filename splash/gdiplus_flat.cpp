@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "shell/system_function.h"
+#include "shell/system_library.h"
 
 GdiplusFunctions gdiplus{};
 
@@ -25,8 +26,14 @@ static_assert(sizeof(GdiplusFunctions) == std::size(kFunctionNames) * sizeof(Any
 }  // namespace
 
 bool LoadGdiplus() {
-  HMODULE module = LoadLibraryExW(L"gdiplus.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE module = LoadSystemLibrary(u"gdiplus.dll");
   if (module == nullptr) return false;
+  // GDI+ loads the imaging codecs by bare name at its first image decode,
+  // right after start-up. Under Wine that load looks in the exe's folder
+  // first, SetDefaultDllDirectories or not, as does any load where Windows 7
+  // lacks the function. Loaded from the system folder now, the codecs (after
+  // the one library of theirs that is no KnownDLL) are found by name instead.
+  PreloadSystemLibraries({u"propsys.dll", u"windowscodecs.dll"});
   AnyFunction functions[std::size(kFunctionNames)];
   for (std::size_t i = 0; i < std::size(kFunctionNames); ++i) {
     functions[i] = LookUpFunction<AnyFunction>(module, kFunctionNames[i]);
