@@ -1,6 +1,6 @@
 """Inspects the shipping 32-bit exe without running it: PE32 for i386, GUI
-subsystem, imports only from DLLs Windows always takes from the system folder,
-the manifest, icon group 102 (four PNG images) and version record present, and
+subsystem, imports only from DLLs Windows always takes from the system folder
+and only functions that Windows 7 without updates has, the manifest, icon group 102 (four PNG images) and version record present, and
 the size within budget. Prints the size and what takes it.
 
     python3 check_win32_exe.py EXE ICON_FILE
@@ -22,6 +22,9 @@ KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi
               "ole32.dll", "oleaut32.dll", "advapi32.dll", "msvcrt.dll", "comdlg32.dll",
               "imagehlp.dll", "imm32.dll", "msctf.dll", "normaliz.dll", "nsi.dll", "psapi.dll",
               "rpcrt4.dll", "sechost.dll", "setupapi.dll", "wldap32.dll", "ws2_32.dll"}
+IMPORT_MINIMUMS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "win32_imports.txt")
+WINDOWS_RELEASES = ["2000", "XP", "Vista", "7", "8", "8.1", "10"]
+OLDEST_SUPPORTED = "7"
 VS_FIXEDFILEINFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 TRANSLATION = "Translation\0".encode("utf-16-le") + b"\0\0" + struct.pack("<HH", 0x0409, 1200)
 MANIFEST_TEXTS = [b'level="asInvoker"', b'uiAccess="false"', b">True/PM<",
@@ -39,6 +42,32 @@ def icon_images(ico_path):
         side, _, _, _, _, bits, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
         images.append((side or 256, bits, data[offset:offset + length]))
     return images
+
+
+def read_import_minimums(path=IMPORT_MINIMUMS):
+    """{(dll, function): oldest Windows} from the committed list, DLL names folded."""
+    minimums = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.strip() and not line.startswith("#"):
+                dll, function, release = line.rstrip("\n").split("\t")
+                minimums[(dll.lower(), function)] = release
+    return minimums
+
+
+def import_problems(imports, minimums):
+    """An import the list lacks, or one that needs a Windows newer than 7,
+    would stop the loader from starting the exe there."""
+    found = []
+    for dll, function in imports:
+        release = minimums.get((dll.lower(), function))
+        if release is None:
+            found.append(f"imports {dll}!{function}, which the list of imports lacks: add it "
+                         f"with the oldest Windows its documentation gives")
+        elif WINDOWS_RELEASES.index(release) > WINDOWS_RELEASES.index(OLDEST_SUPPORTED):
+            found.append(f"imports {dll}!{function}, which needs Windows {release}: look it up "
+                         f"at run time instead")
+    return found
 
 
 def version_problems(data):
@@ -71,6 +100,7 @@ def problems_of(path, ico_path):
     for dll in pe.imported_dlls() + pe.delay_imported_dlls():
         if dll.lower() not in KNOWN_DLLS:
             found.append(f"imports {dll}, which Windows may load from the exe's folder")
+    found += import_problems(pe.imported_functions(), read_import_minimums())
     leaves = [(kind, name) for kind, name, _, _ in pe.resources()]
     for wanted, label in [((RT_MANIFEST, 1), "manifest 1"), ((RT_GROUP_ICON, 102), "icon group 102"),
                           ((RT_VERSION, 1), "version record")]:

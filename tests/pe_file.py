@@ -74,6 +74,31 @@ class PeFile:
         """Names of the DLLs in the import table, as written there."""
         return self._descriptor_dll_names(1, "<IIIII", 3)
 
+    def imported_functions(self):
+        """(DLL, function) of every import: the function's name, or "#N" for
+        an import by ordinal N."""
+        rva, _ = self.directories[1]
+        if not rva:
+            return []
+        entry_format, ordinal_flag = ("<I", 1 << 31) if self.is_pe32 else ("<Q", 1 << 63)
+        entry_size = struct.calcsize(entry_format)
+        found, descriptor = [], self.offset_of(rva)
+        while True:
+            lookup, _, _, name_rva, first_thunk = self._read("<IIIII", descriptor)
+            if name_rva == 0:
+                return found
+            dll = self._string(name_rva)
+            # The lookup table may be absent; the address table then holds the
+            # same entries until the loader overwrites it.
+            entry = self.offset_of(lookup or first_thunk)
+            while (value := self._read(entry_format, entry)[0]) != 0:
+                if value & ordinal_flag:
+                    found.append((dll, f"#{value & 0xFFFF}"))
+                else:
+                    found.append((dll, self._string((value & 0x7FFFFFFF) + 2)))  # after the hint
+                entry += entry_size
+            descriptor += 20
+
     def delay_imported_dlls(self):
         """Names of the DLLs in the delay-load import table."""
         return self._descriptor_dll_names(13, "<IIIIIIII", 1)
