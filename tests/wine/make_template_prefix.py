@@ -1,12 +1,18 @@
 """Makes the Wine prefix that every Wine test copies into a fresh prefix of its own.
 
 The template has GDI+'s "Arial" mapped to Liberation Sans, since a fresh prefix
-has no Arial and the splash would draw no text.
+has no Arial and the splash would draw no text. It is a 64-bit prefix with the
+32-bit half beside it (WoW64), booted by the 64-bit loader: both exes run in
+copies of it, and this boot is about twice as fast as one through the
+emulated 32-bit loader.
 """
 import os
 import shutil
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winetest import WINE64  # noqa: E402
 
 
 def main():
@@ -14,13 +20,13 @@ def main():
         sys.exit("usage: make_template_prefix.py PREFIX_DIR")
     prefix = os.path.abspath(sys.argv[1])
     shutil.rmtree(prefix, ignore_errors=True)
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINELOADER=WINE64,
                # No Mono or Gecko installer dialogs: the tests need neither.
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.pop("DISPLAY", None)
-    subprocess.run(["wineboot", "-i"], env=env, check=True,
+    subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+    subprocess.run([WINE64, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
                     "/v", "Arial", "/d", "Liberation Sans", "/f"],
                    env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=env, check=True)

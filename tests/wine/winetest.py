@@ -19,13 +19,52 @@ NATIVE_BUILD = os.environ.get("ZORVA_NATIVE_BUILD", os.path.join(SOURCE_DIR, "bu
 WIN64_BUILD = os.path.join(SOURCE_DIR, "build", "win64")
 SETUP_EXE = os.path.join(WIN64_BUILD, "ZorvaSetup.exe")
 PROGRAMS_DIR = os.path.join(WIN64_BUILD, "tests", "wine", "programs")
+WIN32_BUILD = os.path.join(SOURCE_DIR, "build", "win32")
+SHIPPING_EXE = os.path.join(WIN32_BUILD, "ZorvaSetup.exe")
 ZORVA_TAG = os.path.join(NATIVE_BUILD, "zorva-tag")
 DEV_PRIVATE_KEY = os.path.join(SOURCE_DIR, "keys", "development", "private.pem")
+
+
+# Wine's two loaders. Debian's `wine` wrapper picks the 32-bit one whenever it
+# is installed, even for 64-bit programs and the builtins of a 64-bit prefix,
+# which then crawl or hang: every start names its loader.
+WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 
 
 def program(name):
     """Path of a helper program built from tests/wine/programs/<name>.cpp."""
     return os.path.join(PROGRAMS_DIR, name + ".exe")
+
+
+def is_i386_exe(path):
+    """Whether path is a PE file for i386 (a builtin's bare name is not)."""
+    try:
+        with open(path, "rb") as f:
+            header = f.read(4096)
+    except OSError:
+        return False
+    if header[:2] != b"MZ" or len(header) < 0x40:
+        return False
+    pe = int.from_bytes(header[0x3C:0x40], "little")
+    return header[pe:pe + 4] == b"PE\0\0" and header[pe + 4:pe + 6] == b"\x4c\x01"
+
+
+def can_run_i386():
+    """Whether 32-bit Windows programs run here: the kernel hands i386 ELF
+    programs to QEMU's emulator, and Wine's 32-bit loader is installed."""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as f:
+            registered = f.readline().strip() == "enabled"
+    except OSError:
+        registered = False
+    return registered and os.access(WINE32, os.X_OK)
+
+
+def loader_for(program_path):
+    """The 32-bit loader (emulated here, so slow) for i386 exes; the 64-bit one
+    for everything else, Wine's own builtins (reg, cmd) included."""
+    return WINE32 if is_i386_exe(program_path) else WINE64
 
 
 def wait_until(predicate, timeout, interval=0.1):
@@ -68,12 +107,16 @@ class WinePrefix:
 
     def stop(self):
         """Ends every Windows program of the prefix, and the Xvfb if it has one."""
-        for action in ("-k", "-w"):
-            subprocess.run(["wineserver", action], env=self.env(), stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+        self.stop_programs()
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
+
+    def stop_programs(self):
+        """Ends every Windows program of the prefix and waits for Wine's server."""
+        for action in ("-k", "-w"):
+            subprocess.run(["wineserver", action], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
@@ -111,16 +154,35 @@ class WinePrefix:
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
     # Running ----------------------------------------------------------
+    def command(self, args, **extra_env):
+        """The command line and environment that start args[0] with its own loader.
+
+        WINELOADER names that loader, so that Wine finds the other one (the
+        same path without, or with, a trailing "64") for a child of the other
+        bitness, such as a 64-bit installer that the 32-bit setup starts."""
+        loader = loader_for(args[0])
+        return [loader] + list(args), self.env(WINELOADER=loader, **extra_env)
+
+    def _output_file(self, name):
+        # Wine's services inherit the standard handles of the program that
+        # starts them and hold a pipe open long after it ends: files never wait.
+        return open(os.path.join(self.root, name), "w+b")
+
     def start(self, args, **extra_env):
-        """Starts a Windows program; returns the Popen of its wine process."""
-        return subprocess.Popen(["wine"] + list(args), env=self.env(**extra_env),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        """Starts a Windows program; returns the Popen of its wine process,
+        whose output goes to a file of the prefix's folder."""
+        command, env = self.command(args, **extra_env)
+        with self._output_file(f"output-{time.monotonic_ns()}.txt") as output:
+            return subprocess.Popen(command, env=env, stdout=output, stderr=subprocess.STDOUT)
 
     def run(self, args, timeout=120, **extra_env):
         """Runs a Windows program to its end; returns (exit code, stdout text)."""
-        result = subprocess.run(["wine"] + list(args), env=self.env(**extra_env),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-        return result.returncode, result.stdout.decode("utf-8", "replace")
+        command, env = self.command(args, **extra_env)
+        with self._output_file("run-output.txt") as output:
+            code = subprocess.run(command, env=env, stdout=output, stderr=subprocess.DEVNULL,
+                                  timeout=timeout).returncode
+            output.seek(0)
+            return code, output.read().decode("utf-8", "replace")
 
     def reg_add(self, key, value, data, kind="REG_SZ"):
         args = ["reg", "add", key, "/f", "/t", kind, "/d", str(data)]
