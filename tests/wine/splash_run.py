@@ -9,6 +9,7 @@ import contextlib
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -129,6 +130,43 @@ def centre_of(box):
     return (left + right) / 2, (top + bottom) / 2
 
 
+# Which exe ------------------------------------------------------------------
+class Build:
+    """The exe a test runs, the folder of the helpers that must match its
+    bitness (planted DLLs, the bare-name loader), and how much slower than
+    the 64-bit twin it starts and reacts."""
+
+    def __init__(self, name, exe, programs_dir, pace):
+        self.name = name
+        self.exe = exe
+        self.programs_dir = programs_dir
+        self.pace = pace
+
+    def program(self, name):
+        return os.path.join(self.programs_dir, name + ".exe")
+
+
+WIN64 = Build("win64", winetest.SETUP_EXE, winetest.PROGRAMS_DIR, pace=1)
+# The shipping exe runs on Wine's 32-bit loader, which QEMU emulates here:
+# its window shows after about a minute instead of four seconds.
+WIN32 = Build("win32", winetest.SHIPPING_EXE,
+              os.path.join(winetest.WIN32_BUILD, "tests", "wine", "programs"), pace=12)
+# ctest runs the tests of the shipping exe with ZORVA_WINE_BUILD=win32.
+BUILD = WIN32 if os.environ.get("ZORVA_WINE_BUILD") == "win32" else WIN64
+# The exit status that ctest counts as a skipped test (SKIP_RETURN_CODE).
+SKIPPED = 77
+
+def seconds(n):
+    """n seconds of the 64-bit twin, in the time of the exe under test."""
+    return n * BUILD.pace
+
+
+if BUILD is WIN32 and not winetest.can_run_i386():
+    print("skipped: this machine cannot run 32-bit code (no qemu-i386 registered with "
+          "binfmt_misc, or no wine32); scripts/install-prereqs.sh sets both up")
+    sys.exit(SKIPPED)
+
+
 # Programs and the run ------------------------------------------------------
 def padded_installer():
     """The recorder, padded to INSTALLER_SIZE: the loader ignores the overlay,
@@ -152,14 +190,15 @@ class Session:
         self.prefix = prefix
         self.server = server
 
-    def tagged_copy(self, path, key=winetest.DEV_PRIVATE_KEY, **fields):
-        """A copy of the exe in the folder whose tag, signed by key, points
-        at the server's path; fields may add headline and launch_argument."""
+    def tagged_copy(self, path, key=winetest.DEV_PRIVATE_KEY, exe=None, **fields):
+        """A copy of the exe under test (or of exe) in the folder whose tag,
+        signed by key, points at the server's path; fields may add headline
+        and launch_argument."""
         out = os.path.join(self.folder, "ZorvaSetup.exe")
         args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", self.server.url(path)]
         for field, value in fields.items():
             args += ["--" + field.replace("_", "-"), value]
-        subprocess.run(args + [winetest.SETUP_EXE, out], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(args + [exe or BUILD.exe, out], check=True, stdout=subprocess.DEVNULL)
         return out
 
     @contextlib.contextmanager
@@ -204,12 +243,13 @@ class SetupRun:
         return tuple(int(v) for v in out.split()) if code == 0 else None
 
     def wait_for_window(self, timeout=60):
-        """Waits until the window is shown and painted; returns (x, y, width, height)."""
+        """Waits until the window is shown and painted; returns (x, y, width,
+        height). Timeouts here are in the 64-bit twin's seconds."""
         # A second program started at the very moment the setup starts may
         # find the session half up; give the setup a head start.
         time.sleep(2.0)
-        self.rect = wait_until(lambda: self.process.poll() is None and self.window_rect(), timeout,
-                               interval=0.5)
+        self.rect = wait_until(lambda: self.process.poll() is None and self.window_rect(),
+                               seconds(timeout), interval=0.5)
         if not self.rect:
             raise AssertionError("the setup window did not appear")
         time.sleep(1.0)
@@ -222,7 +262,7 @@ class SetupRun:
     def wait_for_exit(self, timeout=60):
         """The exit code, or None when the process still runs after timeout."""
         try:
-            self.process.communicate(timeout=timeout)
+            self.process.communicate(timeout=seconds(timeout))
         except subprocess.TimeoutExpired:
             return None
         return self.process.returncode
@@ -233,7 +273,7 @@ class SetupRun:
             code, out = self.poke("question")
             return out if code == 0 else None
 
-        return wait_until(open_question, timeout, interval=0.5)
+        return wait_until(open_question, seconds(timeout), interval=0.5)
 
     def recorded(self):
         """[(program path, command line)] of every recorder start so far."""
@@ -247,6 +287,6 @@ class SetupRun:
 
 def artifacts_dir(test_name):
     """Where a test keeps its screenshots (inside the native build)."""
-    folder = os.path.join(winetest.NATIVE_BUILD, "wine-artifacts", test_name)
+    folder = os.path.join(winetest.NATIVE_BUILD, "wine-artifacts", BUILD.name, test_name)
     os.makedirs(folder, exist_ok=True)
     return folder

@@ -1,7 +1,8 @@
-"""DLL planting: a urlmon.dll and a gdiplus.dll beside the exe, with Wine told
-to prefer native DLLs, are never loaded, and the run still succeeds. A
-control program in the same folder that loads by bare name does pick up the
-planted gdiplus.dll, which shows the plant would work on a careless program."""
+"""DLL planting: a copy of every DLL the setup loads once it runs, planted
+beside the exe with Wine told to prefer DLLs found there, is never loaded, and
+the run still installs and hands off. A control program in the same folder
+that loads by bare name does pick up a plant, which shows the plant would
+work on a careless program."""
 import os
 import shutil
 import sys
@@ -12,36 +13,70 @@ import splash_run  # noqa: E402
 import winetest  # noqa: E402
 from splash_run import is_logo  # noqa: E402
 
-PLANTED = ("urlmon", "gdiplus")
-PREFER_NATIVE = "mscoree,mshtml=;urlmon,gdiplus=n,b"
+# Every DLL the setup process loads after WinMain begins, as a +loaddll trace
+# of a normal run lists them, the same for the 64-bit and the 32-bit exe. The
+# list stops there: the static imports' own dependencies (version.dll,
+# shcore.dll, ...) are resolved before any code of ours runs, which Wine does
+# through the exe's folder while Windows takes them through KnownDLLs, so
+# planting them would test Wine's loader, not the program.
+LOADED_AFTER_START = ("rpcrt4.dll", "combase.dll", "ole32.dll", "oleaut32.dll", "gdiplus.dll",
+                      "winex11.drv", "uxtheme.dll", "propsys.dll", "windowscodecs.dll",
+                      "mpr.dll", "ws2_32.dll", "wininet.dll", "urlmon.dll")
+# Where Windows cannot restrict the search (7 without its update), it still
+# maps KnownDLLs from the system folder, and winex11.drv is Wine's own display
+# driver: the build that stands for that Windows is tried with the others.
+NOT_SEARCHED_ON_WINDOWS = {"rpcrt4.dll", "combase.dll", "ole32.dll", "oleaut32.dll",
+                           "ws2_32.dll", "winex11.drv"}
+WITHOUT_DEFAULT_DLL_DIRECTORIES = os.path.join(
+    winetest.PROGRAMS_DIR, "ZorvaSetupWithoutDefaultDllDirectories.exe")
+
+
+def prefer_planted(names):
+    """WINEDLLOVERRIDES that make Wine load a DLL found beside the exe rather
+    than its builtin one, as Windows would."""
+    modules = ",".join(name.removesuffix(".dll") for name in names)
+    return f"mscoree,mshtml=;{modules}=n,b"
 
 
 class DllPlanting(unittest.TestCase):
-    def test_planted_dlls_beside_the_exe_are_never_loaded(self):
-        shots = splash_run.artifacts_dir("splash_dll_planting")
+    def plant(self, folder, names):
+        """Plants each of names in folder; returns the markers a load leaves."""
+        for name in names:
+            shutil.copy(os.path.join(splash_run.BUILD.programs_dir, "planted.dll"),
+                        os.path.join(folder, name))
+        return {name: os.path.join(folder, name + ".loaded") for name in names}
+
+    def assert_run_takes_no_plant(self, exe, names, shot_name):
         with splash_run.session({"/installer.exe": splash_run.slow_route(3)}) as s:
-            markers = {}
-            for name in PLANTED:
-                planted = os.path.join(s.folder, name + ".dll")
-                shutil.copy(os.path.join(winetest.PROGRAMS_DIR, f"planted_{name}.dll"), planted)
-                markers[name] = planted + ".loaded"
-
+            markers = self.plant(s.folder, names)
             loader = os.path.join(s.folder, "dll_loader.exe")
-            shutil.copy(winetest.program("dll_loader"), loader)
-            code, _ = s.prefix.run([loader, "gdiplus.dll"], WINEDLLOVERRIDES=PREFER_NATIVE)
+            shutil.copy(splash_run.BUILD.program("dll_loader"), loader)
+            code, _ = s.prefix.run([loader, "gdiplus.dll"], WINEDLLOVERRIDES=prefer_planted(names))
             self.assertEqual(code, 0)
-            self.assertTrue(os.path.exists(markers["gdiplus"]), "the control found no plant")
-            os.remove(markers["gdiplus"])
+            self.assertTrue(os.path.exists(markers["gdiplus.dll"]), "the control found no plant")
+            os.remove(markers["gdiplus.dll"])
 
-            with s.running(s.tagged_copy("/installer.exe"), WINEDLLOVERRIDES=PREFER_NATIVE) as run:
+            copy = s.tagged_copy("/installer.exe", exe=exe)
+            with s.running(copy, WINEDLLOVERRIDES=prefer_planted(names)) as run:
                 run.wait_for_window()
-                shot = run.shot(os.path.join(shots, "planted.png"))
+                shot = run.shot(os.path.join(splash_run.artifacts_dir("splash_dll_planting"),
+                                             shot_name))
                 self.assertGreater(shot.share_of((77, 60, 246, 151), is_logo), 0.1,
                                    "the system's GDI+ did not paint the logo")
                 self.assertEqual(run.wait_for_exit(60), 0)
                 self.assertEqual(len(run.recorded()), 2, "the run did not install and hand off")
-            for name, marker in markers.items():
-                self.assertFalse(os.path.exists(marker), f"the planted {name}.dll was loaded")
+            loaded = [name for name, marker in markers.items() if os.path.exists(marker)]
+            self.assertEqual(loaded, [], "planted DLLs were loaded")
+
+    def test_no_dll_beside_the_exe_is_loaded(self):
+        self.assert_run_takes_no_plant(splash_run.BUILD.exe, LOADED_AFTER_START, "planted.png")
+
+    @unittest.skipIf(splash_run.BUILD is splash_run.WIN32, "the 64-bit twin stands for both")
+    def test_without_default_dll_directories_system_dlls_come_from_the_system_folder(self):
+        names = [name for name in LOADED_AFTER_START if name not in NOT_SEARCHED_ON_WINDOWS]
+        self.assert_run_takes_no_plant(WITHOUT_DEFAULT_DLL_DIRECTORIES, names,
+                                       "without_default_dll_directories.png")
+
 
 if __name__ == "__main__":
     unittest.main()
