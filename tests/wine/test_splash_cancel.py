@@ -18,7 +18,7 @@ QUESTION = ("title: Zorva Setup\ntext: Are you sure you want to cancel the setup
 class CancelDuringDownload(unittest.TestCase):
     def test_no_keeps_going_and_yes_ends_without_installing(self):
         shots = splash_run.artifacts_dir("splash_cancel")
-        with splash_run.session({"/slow.exe": splash_run.slow_route(40)}) as s, \
+        with splash_run.session({"/slow.exe": splash_run.slow_route(splash_run.seconds(40))}) as s, \
                 s.running(s.tagged_copy("/slow.exe")) as run:
             run.wait_for_window()
             self.assertEqual(run.poke("close")[0], 0)
@@ -29,7 +29,7 @@ class CancelDuringDownload(unittest.TestCase):
             before = run.shot(os.path.join(shots, "after_no.png")).region_bytes(PROGRESS)
             moved = winetest.wait_until(
                 lambda: run.shot(os.path.join(shots, "going_on.png")).region_bytes(PROGRESS)
-                != before, 10, interval=0.5)
+                != before, splash_run.seconds(10), interval=0.5)
             self.assertTrue(moved, "the download stopped after No")
 
             self.assertEqual(run.poke("close")[0], 0)

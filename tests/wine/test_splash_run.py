@@ -1,7 +1,8 @@
 """A normal run as the user meets it, at 96 DPI on a 1920 x 1080 screen: the
 splash appears centred with every layer, the percentage moves while the
-installer is served slowly, the installer runs with --silent, Update.exe gets
-the deep link, and the window closes by itself with exit code 0."""
+installer is served slowly, the three folders appear, the installer runs with
+--silent, Update.exe gets the deep link with the tag's launch argument as it
+stands, and the window closes by itself with exit code 0."""
 import os
 import sys
 import unittest
@@ -12,6 +13,9 @@ import winetest  # noqa: E402
 from splash_run import centre_of, is_background, is_logo, is_text, text_box  # noqa: E402
 
 DOWNLOAD_SECONDS = 8
+# Quotes, spaces and the characters of a query: copied as they stand. (The
+# tagging tool refuses a double quote, which would end the quoted deep link.)
+LAUNCH_ARGUMENT = "invite?code=42&name='Ada Lovelace'"
 
 
 class NormalRun(unittest.TestCase):
@@ -19,17 +23,19 @@ class NormalRun(unittest.TestCase):
         shots = splash_run.artifacts_dir("splash_run")
         route = splash_run.slow_route(DOWNLOAD_SECONDS)
         with splash_run.session({"/installer.exe": route}) as s, \
-                s.running(s.tagged_copy("/installer.exe", launch_argument="welcome")) as run:
+                s.running(s.tagged_copy("/installer.exe", launch_argument=LAUNCH_ARGUMENT)) as run:
             self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
             first = run.shot(os.path.join(shots, "start.png"))
             self.check_layers(first)
             progress = (0, 320, 400, 60)
             moved = winetest.wait_until(
                 lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
-                != first.region_bytes(progress), DOWNLOAD_SECONDS, interval=0.5)
+                != first.region_bytes(progress), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
             self.assertTrue(moved, "the percentage did not move")
             self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
             self.check_commands(run.recorded())
+            packages = os.path.join(s.prefix.local_appdata, "Zorva", "packages")
+            self.assertTrue(os.path.isdir(os.path.join(packages, "SquirrelTemp")), "no folders")
 
     def check_layers(self, shot):
         self.assertGreater(shot.share_of((0, 0, 400, 500), is_background), 0.3,
@@ -48,11 +54,11 @@ class NormalRun(unittest.TestCase):
 
     def check_commands(self, recorded):
         self.assertEqual(len(recorded), 2, recorded)
-        (_, installer_line), (launcher, launcher_line) = recorded
-        self.assertTrue(installer_line.endswith('" --silent'), installer_line)
+        (installer, installer_line), (launcher, launcher_line) = recorded
+        self.assertEqual(installer_line, f'"{installer}" --silent')
         self.assertTrue(launcher.lower().endswith(r"\zorva\update.exe"), launcher)
-        self.assertTrue(launcher_line.endswith(
-            '--processStart "Zorva.exe" --process-start-args "zorva://welcome"'), launcher_line)
+        self.assertEqual(launcher_line, f'"{launcher}" --processStart "Zorva.exe" '
+                                        f'--process-start-args "zorva://{LAUNCH_ARGUMENT}"')
 
 
 if __name__ == "__main__":
