@@ -170,10 +170,12 @@ class WinePrefix:
 
     def start(self, args, **extra_env):
         """Starts a Windows program; returns the Popen of its wine process,
-        whose output goes to a file of the prefix's folder."""
+        whose output goes to the file named by its output_path."""
         command, env = self.command(args, **extra_env)
         with self._output_file(f"output-{time.monotonic_ns()}.txt") as output:
-            return subprocess.Popen(command, env=env, stdout=output, stderr=subprocess.STDOUT)
+            process = subprocess.Popen(command, env=env, stdout=output, stderr=subprocess.STDOUT)
+        process.output_path = output.name
+        return process
 
     def run(self, args, timeout=120, **extra_env):
         """Runs a Windows program to its end; returns (exit code, stdout text)."""
