@@ -1,7 +1,8 @@
 """Inspects the shipping 32-bit exe without running it: PE32 for i386, GUI
 subsystem, imports only from DLLs Windows always takes from the system folder
-and only functions that Windows 7 without updates has, the manifest, icon group 102 (four PNG images) and version record present, and
-the size within budget. Prints the size and what takes it.
+and only of functions that Windows 7 without updates has, the manifest, icon
+group 102 (four PNG images) and version record present, and the size within
+budget. Prints the size and what takes it.
 
     python3 check_win32_exe.py EXE ICON_FILE
 """

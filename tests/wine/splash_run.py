@@ -156,6 +156,7 @@ BUILD = WIN32 if os.environ.get("ZORVA_WINE_BUILD") == "win32" else WIN64
 # The exit status that ctest counts as a skipped test (SKIP_RETURN_CODE).
 SKIPPED = 77
 
+
 def seconds(n):
     """n seconds of the 64-bit twin, in the time of the exe under test."""
     return n * BUILD.pace
@@ -179,8 +180,8 @@ def ended_in_emulated_teardown(output_path):
         return False
     main_thread = lines[0].split(":", 1)[0]
     own = [line for line in lines[:-1] if line.startswith(main_thread + ":trace:module:")]
-    shutdown = [i for i, line in enumerate(own) if "LdrShutdownProcess" in line]
-    return bool(shutdown) and 'L"windowscodecs.dll",PROCESS_DETACH' in own[-1]
+    shut_down = any("LdrShutdownProcess" in line for line in own)
+    return shut_down and 'L"windowscodecs.dll",PROCESS_DETACH' in own[-1]
 
 
 if BUILD is WIN32 and not winetest.can_run_i386():

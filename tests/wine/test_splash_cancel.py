@@ -18,7 +18,9 @@ QUESTION = ("title: Zorva Setup\ntext: Are you sure you want to cancel the setup
 class CancelDuringDownload(unittest.TestCase):
     def test_no_keeps_going_and_yes_ends_without_installing(self):
         shots = splash_run.artifacts_dir("splash_cancel")
-        with splash_run.session({"/slow.exe": splash_run.slow_route(splash_run.seconds(40))}) as s, \
+        # Slow enough that the emulated 32-bit exe is still downloading at the Yes.
+        route = splash_run.slow_route(splash_run.seconds(40))
+        with splash_run.session({"/slow.exe": route}) as s, \
                 s.running(s.tagged_copy("/slow.exe")) as run:
             run.wait_for_window()
             self.assertEqual(run.poke("close")[0], 0)
