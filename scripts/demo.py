@@ -107,8 +107,8 @@ def normal_run(build, prefix, server, out):
     process.wait(timeout=(DOWNLOAD_SECONDS + 60) * build.pace)
     say(f"setup exited with {process.returncode} after {time.monotonic() - started:.1f} s")
     if build is splash_run.WIN32 and process.returncode < 0:
-        say("(the emulated 32-bit Wine often crashes while it unloads windowscodecs.dll at "
-            "the very end of a run; the tests trace Wine's module events to tell that apart)")
+        say("(the emulated 32-bit Wine often crashes while it detaches its DLLs at the very "
+            "end of a run; the tests trace Wine's module events to tell that apart)")
     product = os.path.join(prefix.local_appdata, "Zorva")
     for folder, _, files in sorted(os.walk(product)):
         for name in sorted(files):
