@@ -163,24 +163,23 @@ class WinePrefix:
         loader = loader_for(args[0])
         return [loader] + list(args), self.env(WINELOADER=loader, **extra_env)
 
-    def _output_file(self, name):
-        # Wine's services inherit the standard handles of the program that
-        # starts them and hold a pipe open long after it ends: files never wait.
-        return open(os.path.join(self.root, name), "w+b")
-
+    # Output goes to files, never pipes: Wine's services inherit the standard
+    # handles of the program that starts them and hold a pipe open long after
+    # it ends.
     def start(self, args, **extra_env):
         """Starts a Windows program; returns the Popen of its wine process,
         whose output goes to the file named by its output_path."""
         command, env = self.command(args, **extra_env)
-        with self._output_file(f"output-{time.monotonic_ns()}.txt") as output:
+        output_path = os.path.join(self.root, f"output-{time.monotonic_ns()}.txt")
+        with open(output_path, "wb") as output:
             process = subprocess.Popen(command, env=env, stdout=output, stderr=subprocess.STDOUT)
-        process.output_path = output.name
+        process.output_path = output_path
         return process
 
     def run(self, args, timeout=120, **extra_env):
         """Runs a Windows program to its end; returns (exit code, stdout text)."""
         command, env = self.command(args, **extra_env)
-        with self._output_file("run-output.txt") as output:
+        with tempfile.TemporaryFile() as output:
             code = subprocess.run(command, env=env, stdout=output, stderr=subprocess.DEVNULL,
                                   timeout=timeout).returncode
             output.seek(0)
