@@ -251,9 +251,7 @@ class SetupRun:
         product = os.path.join(prefix.local_appdata, "Zorva")
         os.makedirs(product, exist_ok=True)
         shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
-        # Boot the prefix first: a program started while another one boots a
-        # fresh prefix may be ended by the boot.
-        prefix.run(["cmd", "/c", "exit"])
+        prefix.boot()
         if BUILD is WIN32:
             extra_env.setdefault("WINEDEBUG", MODULE_TRACE)
         self.process = prefix.start([exe], ZORVA_RECORD_FILE=prefix.windows_path(self.record),

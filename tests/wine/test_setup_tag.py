@@ -15,6 +15,7 @@ class SetupTagTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.prefix = winetest.WinePrefix().__enter__()
+        cls.prefix.boot()
         cls.folder = tempfile.mkdtemp(prefix="zorva-tag-wine-")
         cls.other_key = os.path.join(cls.folder, "other.pem")
         subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048",

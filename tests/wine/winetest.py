@@ -112,6 +112,12 @@ class WinePrefix:
             self.xvfb.terminate()
             self.xvfb.wait()
 
+    def boot(self):
+        """Starts the prefix's session (Wine's services) with a program that
+        does nothing: a program started while a fresh prefix boots may be
+        ended by the boot."""
+        self.run(["cmd", "/c", "exit"])
+
     def stop_programs(self):
         """Ends every Windows program of the prefix and waits for Wine's server."""
         for action in ("-k", "-w"):

@@ -79,6 +79,7 @@ class PrefixAndServerTest(unittest.TestCase):
     def setUpClass(cls):
         cls.stack = contextlib.ExitStack()
         cls.prefix = cls.stack.enter_context(winetest.WinePrefix())
+        cls.prefix.boot()
         cls.server = cls.stack.enter_context(winetest.HttpServer())
 
     @classmethod
