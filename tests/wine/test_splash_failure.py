@@ -18,10 +18,11 @@ class DownloadFailure(unittest.TestCase):
             run.wait_for_window()
             # Wine's urlmon hands over the 404 page as a complete file; the
             # failure then comes from the installer start, at times only
-            # after half a minute or more.
+            # after half a minute or more (once, on a fresh clone, after over
+            # two minutes at ":)").
             shown = winetest.wait_until(
                 lambda: failure_shown(run.shot(os.path.join(shots, "failed.png"))),
-                120 + splash_run.seconds(10), interval=1.0)
+                240 + splash_run.seconds(10), interval=1.0)
             self.assertTrue(shown, "no failure texts")
             hint = run.shot(os.path.join(shots, "failed.png")).rows_of((0, 430, 400, 60), is_text)
             self.assertEqual(len(hint), 2, "the hint stays")
