@@ -173,16 +173,20 @@ MODULE_TRACE = "-all,+module"
 
 
 def ended_in_emulated_teardown(output_path):
-    """Whether the 32-bit run's Wine crashed under QEMU while detaching a DLL
-    in the shutdown that its main thread began after WinMain returned."""
+    """Whether the 32-bit run's Wine crashed under QEMU inside the shutdown
+    that its main thread began after WinMain returned: at its start, or while
+    detaching a DLL. The children's lines (64-bit, not emulated) are skipped."""
     with open(output_path, errors="replace") as f:
         lines = f.read().splitlines()
     if not lines or EMULATOR_CRASH not in lines[-1]:
         return False
     main_thread = lines[0].split(":", 1)[0]
     own = [line for line in lines[:-1] if line.startswith(main_thread + ":trace:module:")]
-    shut_down = any("LdrShutdownProcess" in line for line in own)
-    return shut_down and "PROCESS_DETACH" in own[-1] and own[-1].endswith("- CALL")
+    shutdown = [i for i, line in enumerate(own) if "LdrShutdownProcess" in line]
+    if not shutdown:
+        return False
+    last = own[-1]
+    return last is own[shutdown[-1]] or ("PROCESS_DETACH" in last and last.endswith("- CALL"))
 
 
 if BUILD is WIN32 and not winetest.can_run_i386():
