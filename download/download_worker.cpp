@@ -5,12 +5,12 @@
 #include "download/download_progress.h"
 #include "download/download_status_callback.h"
 #include "download/download_url.h"
-#include "download/handoff_commands.h"
+#include "base/system_path.h"
 #include "download/installer_run.h"
 #include "shell/setup_globals.h"
-#include "shell/system_function.h"
-#include "shell/system_library.h"
-#include "shell/system_text.h"
+#include "base/system_function_win.h"
+#include "base/system_library_win.h"
+#include "base/system_text_win.h"
 
 namespace {
 

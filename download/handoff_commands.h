@@ -7,11 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "download/fixed_text.h"
-
-// The system's buffers for the local application-data folder and the
-// downloaded file's path: 259 units and a NUL.
-inline constexpr std::size_t kSystemPathCapacity = 260;
+#include "base/fixed_text.h"
+#include "base/system_path.h"
 
 // Every composed string gets room for the longest inputs at once: a 259-unit
 // folder or file path plus the longest suffix (28 units), or the launcher

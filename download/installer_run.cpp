@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "download/handoff_commands.h"
-#include "shell/system_text.h"
+#include "base/system_text_win.h"
 #include "tag/setup_tag.h"
 
 // The process-creation call takes the structure's size as a version check.

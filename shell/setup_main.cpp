@@ -4,7 +4,7 @@
 #include "resources/splash_artwork.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window.h"
-#include "shell/system_library.h"
+#include "base/system_library_win.h"
 #include "splash/gdiplus_flat.h"
 #include "splash/splash_image.h"
 #include "tag/setup_tag.h"

@@ -3,8 +3,8 @@
 #include "download/download_worker.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_proc.h"
-#include "shell/system_function.h"
-#include "shell/system_library.h"
+#include "base/system_function_win.h"
+#include "base/system_library_win.h"
 #include "shell/window_placement.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "shell/system_function.h"
-#include "shell/system_library.h"
+#include "base/system_function_win.h"
+#include "base/system_library_win.h"
 
 GdiplusFunctions gdiplus{};
 

@@ -1,7 +1,7 @@
 #include "splash/splash_painter.h"
 
 #include "shell/setup_globals.h"
-#include "shell/system_text.h"
+#include "base/system_text_win.h"
 #include "splash/gdiplus_flat.h"
 #include "splash/splash_image.h"
 #include "splash/splash_layout.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "tag/tag_string.h"
+#include "base/utf16_string.h"
 #include "tools/tool_error.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tag/tag_string.h"
+#include "base/utf16_string.h"
 #include "tag/tag_trailer.h"
 #include "tools/pe_layout.h"
 #include "tools/tag_files.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "tag/tag_string.h"
+#include "base/utf16_string.h"
 #include "tag/tag_trailer.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "download/fixed_text.h"
+#include "base/fixed_text.h"
 #include "download/handoff_commands.h"
 
 namespace {

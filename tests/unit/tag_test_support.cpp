@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "tag/tag_string.h"
+#include "base/utf16_string.h"
 
 EVP_PKEY* DevelopmentKey() {
   static const Pkey key = LoadPrivateTagKey(ZORVA_DEVELOPMENT_PRIVATE_KEY);

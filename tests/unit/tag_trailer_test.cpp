@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "tag/tag_string.h"
+#include "base/utf16_string.h"
 #include "tag/tag_trailer.h"
 #include "tag_test_support.h"
 

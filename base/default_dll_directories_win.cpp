@@ -1,5 +1,5 @@
-#include "shell/system_function.h"
-#include "shell/system_library.h"
+#include "base/system_function_win.h"
+#include "base/system_library_win.h"
 
 SetDefaultDllDirectoriesFunction LookUpSetDefaultDllDirectories() {
   // kernel32 is in every process; GetModuleHandle loads nothing.

@@ -1,8 +1,8 @@
-#include "shell/system_library.h"
+#include "base/system_library_win.h"
 
-#include "download/fixed_text.h"
-#include "download/handoff_commands.h"
-#include "shell/system_text.h"
+#include "base/fixed_text.h"
+#include "base/system_path.h"
+#include "base/system_text_win.h"
 
 void RestrictDllSearchToSystemFolder() {
   if (SetDefaultDllDirectoriesFunction restrict = LookUpSetDefaultDllDirectories())

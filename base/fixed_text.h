@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "tag/tag_string.h"
+#include "base/utf16_string.h"
 
 template <std::size_t Capacity>  // code units, the terminating NUL included
 class FixedText {
