@@ -17,7 +17,7 @@ class FixedText {
   // string unchanged and returns false when it would not fit. `text` may sit
   // at an odd address (the tag's strings do): it is read through memcpy only.
   bool Append(const char16_t* text) {
-    std::size_t count = TagStringLength(text);
+    std::size_t count = Utf16Length(text);
     if (count >= Capacity - length_) return false;
     std::memcpy(units_ + length_, text, count * sizeof(char16_t));
     length_ += count;

@@ -117,12 +117,12 @@ std::u16string Utf16OfUtf8(std::string_view text, const std::string& field) {
 
 std::string Utf8OfTagString(const char16_t* text) {
   std::string out;
-  const std::size_t length = TagStringLength(text);
+  const std::size_t length = Utf16Length(text);
   for (std::size_t i = 0; i < length; ++i) {
-    char32_t value = ReadTagUnit(text, i);
+    char32_t value = ReadUtf16Unit(text, i);
     if (value >= 0xD800 && value <= 0xDBFF && i + 1 < length &&
-        ReadTagUnit(text, i + 1) >= 0xDC00 && ReadTagUnit(text, i + 1) <= 0xDFFF) {
-      value = 0x10000 + ((value - 0xD800) << 10) + (ReadTagUnit(text, i + 1) - 0xDC00);
+        ReadUtf16Unit(text, i + 1) >= 0xDC00 && ReadUtf16Unit(text, i + 1) <= 0xDFFF) {
+      value = 0x10000 + ((value - 0xD800) << 10) + (ReadUtf16Unit(text, i + 1) - 0xDC00);
       ++i;
     } else if (value >= 0xD800 && value <= 0xDFFF) {
       value = 0xFFFD;

@@ -141,7 +141,7 @@ void PrintField(const char* name, const char16_t* text) {
   std::cout << name << ": ";
   if (text == nullptr) {
     std::cout << "absent\n";
-  } else if (ReadTagUnit(text, 0) == 0) {
+  } else if (ReadUtf16Unit(text, 0) == 0) {
     std::cout << "empty\n";
   } else {
     std::cout << '"' << EscapedForTerminal(Utf8OfTagString(text)) << "\"\n";

@@ -18,7 +18,7 @@ void CheckField(const char16_t* field, const std::uint8_t* payload) {
   if (field == nullptr) return;
   const auto* start = reinterpret_cast<const std::uint8_t*>(field);
   if (start <= payload || start >= payload + kTrailerPayloadSize) std::abort();
-  const std::size_t bytes = 2 * (TagStringLength(field) + 1);
+  const std::size_t bytes = 2 * (Utf16Length(field) + 1);
   if (bytes > static_cast<std::size_t>(payload + kTrailerPayloadSize - start)) std::abort();
 }
 

@@ -64,6 +64,6 @@ TagPayload PayloadBuilder::Build() const {
 std::u16string TextOf(const char16_t* text) {
   if (text == nullptr) return u"<absent>";
   std::u16string units;
-  for (std::size_t i = 0; ReadTagUnit(text, i) != 0; ++i) units.push_back(ReadTagUnit(text, i));
+  for (std::size_t i = 0; ReadUtf16Unit(text, i) != 0; ++i) units.push_back(ReadUtf16Unit(text, i));
   return units;
 }

@@ -160,13 +160,13 @@ TEST_F(TagSignedTrailerTest, OtherKeyOrNoSignatureGivesNoTag) {
 TEST(TagString, ReadsAtOddAddresses) {
   alignas(2) std::uint8_t storage[16] = {0xAA, 'h', 0, 'i', 0, 0x3C, 0xD8, 0x89, 0xDF, 0, 0};
   const auto* text = reinterpret_cast<const char16_t*>(storage + 1);
-  EXPECT_EQ(TagStringLength(text), 4u);
-  EXPECT_EQ(ReadTagUnit(text, 2), 0xD83C);
+  EXPECT_EQ(Utf16Length(text), 4u);
+  EXPECT_EQ(ReadUtf16Unit(text, 2), 0xD83C);
   char16_t copy[5];
-  ASSERT_TRUE(CopyTagString(text, copy, 5));
+  ASSERT_TRUE(CopyUtf16String(text, copy, 5));
   EXPECT_EQ(std::u16string(copy), u"hi\U0001F389");
   char16_t tooSmall[4] = {u'x', u'x', u'x', u'x'};
-  EXPECT_FALSE(CopyTagString(text, tooSmall, 4));
+  EXPECT_FALSE(CopyUtf16String(text, tooSmall, 4));
   EXPECT_EQ(tooSmall[0], u'x') << "nothing is copied when it does not fit";
 }
 
