@@ -1,5 +1,5 @@
 // The answers of the download's status callback that carry a decision, apart
-// from the COM object that forwards to them (download_status_callback.h).
+// from the COM object that forwards to them (download_status_callback_win.h).
 // Portable, so the state moves are tested natively.
 #pragma once
 

@@ -1,7 +1,7 @@
 // The strings the installer run hands to the system: the three setup folders,
 // the installer's command line, and the launcher call or the bare deep link.
 // Portable, so every composition is tested natively; the Win32 edge
-// (installer_run.cpp) only passes the results on.
+// (installer_run_win.cpp) only passes the results on.
 #pragma once
 
 #include <cstddef>

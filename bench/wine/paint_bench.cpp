@@ -8,9 +8,9 @@
 
 #include "resources/splash_artwork.h"
 #include "shell/setup_globals.h"
-#include "shell/setup_window.h"
-#include "splash/gdiplus_flat.h"
-#include "splash/splash_image.h"
+#include "shell/setup_window_win.h"
+#include "splash/gdiplus_flat_win.h"
+#include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
 
 namespace {

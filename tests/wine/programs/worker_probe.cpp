@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "download/download_status_callback.h"
-#include "download/download_worker.h"
+#include "download/download_status_callback_win.h"
+#include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
 #include "tests/wine/programs/probe_output.h"
 

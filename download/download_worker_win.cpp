@@ -1,12 +1,12 @@
-#include "download/download_worker.h"
+#include "download/download_worker_win.h"
 
 #include <urlmon.h>
 
 #include "download/download_progress.h"
-#include "download/download_status_callback.h"
+#include "download/download_status_callback_win.h"
 #include "download/download_url.h"
 #include "base/system_path.h"
-#include "download/installer_run.h"
+#include "download/installer_run_win.h"
 #include "shell/setup_globals.h"
 #include "base/system_function_win.h"
 #include "base/system_library_win.h"

@@ -1,8 +1,8 @@
-#include "shell/setup_window.h"
+#include "shell/setup_window_win.h"
 
-#include "download/download_worker.h"
+#include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
-#include "shell/setup_window_proc.h"
+#include "shell/setup_window_proc_win.h"
 #include "base/system_function_win.h"
 #include "base/system_library_win.h"
 #include "shell/window_placement.h"

@@ -1,4 +1,4 @@
-#include "splash/splash_image.h"
+#include "splash/splash_image_win.h"
 
 #include <objidl.h>
 #include <shlwapi.h>

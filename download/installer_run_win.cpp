@@ -1,4 +1,4 @@
-#include "download/installer_run.h"
+#include "download/installer_run_win.h"
 
 #include <windows.h>
 #include <shellapi.h>

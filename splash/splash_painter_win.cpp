@@ -1,9 +1,9 @@
-#include "splash/splash_painter.h"
+#include "splash/splash_painter_win.h"
 
 #include "shell/setup_globals.h"
 #include "base/system_text_win.h"
-#include "splash/gdiplus_flat.h"
-#include "splash/splash_image.h"
+#include "splash/gdiplus_flat_win.h"
+#include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
 
 namespace {

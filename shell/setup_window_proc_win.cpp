@@ -1,7 +1,7 @@
-#include "shell/setup_window_proc.h"
+#include "shell/setup_window_proc_win.h"
 
 #include "shell/setup_globals.h"
-#include "splash/splash_painter.h"
+#include "splash/splash_painter_win.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "splash/gdiplus_flat.h"
+#include "splash/gdiplus_flat_win.h"
 
 #include <cstring>
 #include <iterator>

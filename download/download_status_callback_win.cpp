@@ -1,4 +1,4 @@
-#include "download/download_status_callback.h"
+#include "download/download_status_callback_win.h"
 
 #include "download/binding_status.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "resources/splash_artwork.h"
-#include "splash/gdiplus_flat.h"
+#include "splash/gdiplus_flat_win.h"
 
 class Image {
  public:
