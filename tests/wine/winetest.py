@@ -33,7 +33,7 @@ WINE32 = "/usr/lib/wine/wine"
 
 
 def program(name):
-    """Path of a helper program built from tests/wine/programs/<name>.cpp."""
+    """Path of a helper program built from tests/wine/programs/<name>_win.cpp."""
     return os.path.join(PROGRAMS_DIR, name + ".exe")
 
 

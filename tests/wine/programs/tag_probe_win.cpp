@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "tag/setup_tag.h"
-#include "tests/wine/programs/probe_output.h"
+#include "tests/wine/programs/probe_output_win.h"
 
 namespace {
 

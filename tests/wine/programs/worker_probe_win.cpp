@@ -15,7 +15,7 @@
 #include "download/download_status_callback_win.h"
 #include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
-#include "tests/wine/programs/probe_output.h"
+#include "tests/wine/programs/probe_output_win.h"
 
 namespace {
 
