@@ -4,6 +4,8 @@
 
 namespace {
 
+RepaintHook repaintHook = nullptr;
+
 ThreadHandle NoWorkerThread() {
   // INVALID_HANDLE_VALUE: no worker has been started.
   return reinterpret_cast<ThreadHandle>(static_cast<std::intptr_t>(-1));
@@ -38,6 +40,12 @@ void ResetSetupGlobals() {
   setupGlobals.dpi.store(96, std::memory_order_release);
   setupGlobals.tileImage.store(nullptr, std::memory_order_release);
   setupGlobals.logoImage.store(nullptr, std::memory_order_release);
+}
+
+void SetRepaintHook(RepaintHook hook) { repaintHook = hook; }
+
+void RequestRepaint() {
+  if (repaintHook != nullptr) repaintHook();
 }
 
 void CancelSetup() {

@@ -50,13 +50,22 @@ static_assert(std::atomic<Image*>::is_always_lock_free);
 
 extern SetupGlobals setupGlobals;
 
+// The setup window, or null before start-up has created it.
+inline WindowHandle SetupWindow() { return setupGlobals.window.load(std::memory_order_acquire); }
+
 // Puts `setupGlobals` back to its start-up values. The program never calls it;
 // the native tests do, between cases.
 void ResetSetupGlobals();
 
-// Invalidates the whole setup window with erase; any thread. Defined by the
-// Win32 edge (shell/), and by the native tests, which count the calls.
+// Invalidates the whole setup window with erase; any thread. It calls the
+// repaint hook, so the portable core never links the window code.
 void RequestRepaint();
+
+// What RequestRepaint calls: start-up sets the window's invalidation
+// (shell/), the native tests a counter. Set before the worker starts, so the
+// thread's start orders the store before every call; null calls nothing.
+using RepaintHook = void (*)();
+void SetRepaintHook(RepaintHook hook);
 
 // A confirmed cancel: `Downloading` becomes `Cancelled`, any other code stays.
 void CancelSetup();

@@ -35,6 +35,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // from here on search the system folder only, never the exe's own folder.
   // The program's own loads use full paths on every Windows.
   RestrictDllSearchToSystemFolder();
+  SetRepaintHook(InvalidateSetupWindow);
   LookUpDpiFunctions();
   StartGdiplus();
   const TagFields& tag = ReadSetupTag();

@@ -1,12 +1,12 @@
 #include "shell/setup_window_proc_win.h"
 
 #include "shell/setup_globals.h"
+#include "shell/setup_window_win.h"
 #include "splash/splash_painter_win.h"
 
 namespace {
 
 constexpr char kCancelQuestion[] = "Are you sure you want to cancel the setup?";
-constexpr char kWindowTitle[] = "Zorva Setup";
 // A thread being terminated is gone within moments; the bound only keeps a
 // close from hanging should the system never report it.
 constexpr DWORD kWorkerEndWaitMs = 5000;
@@ -62,7 +62,7 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       PostQuitMessage(0);
       return 0;
     case WM_PAINT:
-      if (hwnd == setupGlobals.window.load(std::memory_order_acquire)) PaintSplash(hwnd);
+      if (hwnd == SetupWindow()) PaintSplash(hwnd);
       return 0;
     case WM_CLOSE:
       HandleClose(hwnd);

@@ -10,10 +10,7 @@
 namespace {
 
 constexpr char kWindowClass[] = "ZorvaSetupWindow";
-constexpr char kWindowTitle[] = "Zorva Setup";
 constexpr int kIconResource = 102;
-constexpr int kUnscaledWidth = 400;
-constexpr int kUnscaledHeight = 500;
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);
 using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR monitor, int dpiType, UINT* dpiX,
@@ -23,8 +20,6 @@ constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
 
 GetDpiForWindowFunction getDpiForWindow = nullptr;
 GetDpiForMonitorFunction getDpiForMonitor = nullptr;
-
-HWND SetupWindow() { return setupGlobals.window.load(std::memory_order_acquire); }
 
 int ScreenLogicalDpi(HWND window) {
   HDC dc = GetDC(window);
@@ -53,8 +48,8 @@ HWND CreateSetupWindow(HINSTANCE instance) {
   windowClass.lpszClassName = kWindowClass;
   // A failed registration shows up as a failed creation.
   RegisterClassA(&windowClass);
-  return CreateWindowExA(0, kWindowClass, kWindowTitle, WS_POPUP, 0, 0, kUnscaledWidth,
-                         kUnscaledHeight, nullptr, nullptr, instance, nullptr);
+  return CreateWindowExA(0, kWindowClass, kWindowTitle, WS_POPUP, 0, 0, kSetupWindowWidth,
+                         kSetupWindowHeight, nullptr, nullptr, instance, nullptr);
 }
 
 int QueryWindowDpi() {

@@ -3,6 +3,13 @@
 
 #include <windows.h>
 
+// The window's title, which is also the cancel question's caption.
+inline constexpr char kWindowTitle[] = "Zorva Setup";
+
+// Invalidates the whole setup window with erase: the repaint hook start-up
+// sets.
+void InvalidateSetupWindow();
+
 // Finds GetDpiForWindow and GetDpiForMonitor in modules already loaded; none
 // is loaded for the purpose. Either may stay missing.
 void LookUpDpiFunctions();

@@ -3,6 +3,10 @@
 // into account). Portable arithmetic.
 #pragma once
 
+// The setup window's size in device-independent pixels.
+inline constexpr int kSetupWindowWidth = 400;
+inline constexpr int kSetupWindowHeight = 500;
+
 struct WindowPlacement {
   int x;
   int y;

@@ -11,8 +11,6 @@ namespace {
 constexpr wchar_t kFontFamily[] = L"Arial";
 constexpr wchar_t kHint[] = L"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
 
-HWND SetupWindow() { return setupGlobals.window.load(std::memory_order_acquire); }
-
 GpImage* CreateArgbBitmap(int width, int height) {
   GpImage* bitmap = nullptr;
   gdiplus.GdipCreateBitmapFromScan0(width, height, 0, kPixelFormat32bppARGB, nullptr, &bitmap);

@@ -1,12 +1,14 @@
-// RequestRepaint of the benchmark build: invalidates like the program's own,
-// and counts. At exit the count goes to the file named by ZORVA_BENCH_REPAINTS.
-// Linked ahead of the edge library, so the program's own definition is not.
+// The benchmark build's window invalidation: the repaint hook start-up sets,
+// which invalidates like the program's own and counts. At exit the count goes
+// to the file named by ZORVA_BENCH_REPAINTS. Linked ahead of the edge
+// library, so the program's own definition is not.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
 
 #include "shell/setup_globals.h"
+#include "shell/setup_window_win.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ struct CountReporter {
 
 }  // namespace
 
-void RequestRepaint() {
+void InvalidateSetupWindow() {
   repaintRequests.fetch_add(1);
-  InvalidateRect(setupGlobals.window.load(std::memory_order_acquire), nullptr, TRUE);
+  InvalidateRect(SetupWindow(), nullptr, TRUE);
 }

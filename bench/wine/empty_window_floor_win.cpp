@@ -2,6 +2,8 @@
 // 400 x 500 popup window, centred like the setup window.
 #include <windows.h>
 
+#include "shell/window_placement.h"
+
 namespace {
 
 struct GdiplusStartupInput {
@@ -39,11 +41,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = L"ZorvaFloorWindow";
   RegisterClassW(&windowClass);
-  HWND window = CreateWindowExW(0, L"ZorvaFloorWindow", L"Floor", WS_POPUP, 0, 0, 400, 500, nullptr,
-                                nullptr, instance, nullptr);
+  HWND window = CreateWindowExW(0, L"ZorvaFloorWindow", L"Floor", WS_POPUP, 0, 0,
+                                kSetupWindowWidth, kSetupWindowHeight, nullptr, nullptr, instance,
+                                nullptr);
   HDC screen = GetDC(window);
-  SetWindowPos(window, nullptr, GetDeviceCaps(screen, HORZRES) / 2 - 200,
-               GetDeviceCaps(screen, VERTRES) / 2 - 250, 400, 500, 0);
+  SetWindowPos(window, nullptr, GetDeviceCaps(screen, HORZRES) / 2 - kSetupWindowWidth / 2,
+               GetDeviceCaps(screen, VERTRES) / 2 - kSetupWindowHeight / 2, kSetupWindowWidth,
+               kSetupWindowHeight, 0);
   ReleaseDC(window, screen);
   ShowWindow(window, showCommand);
   MSG message{};

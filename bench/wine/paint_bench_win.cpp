@@ -9,6 +9,7 @@
 #include "resources/splash_artwork.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/window_placement.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
@@ -55,12 +56,13 @@ HWND CreateFloorWindow(HINSTANCE instance) {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = L"ZorvaPaintFloorWindow";
   RegisterClassW(&windowClass);
-  return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_POPUP, 0, 0, 400, 500, nullptr,
-                         nullptr, instance, nullptr);
+  return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_POPUP, 0, 0,
+                         kSetupWindowWidth, kSetupWindowHeight, nullptr, nullptr, instance, nullptr);
 }
 
 void ShowAtSize(HWND window, int dpi) {
-  SetWindowPos(window, nullptr, 0, 0, ScaleToDpi(400, dpi), ScaleToDpi(500, dpi), 0);
+  SetWindowPos(window, nullptr, 0, 0, ScaleToDpi(kSetupWindowWidth, dpi),
+               ScaleToDpi(kSetupWindowHeight, dpi), 0);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
 }

@@ -125,7 +125,7 @@ def bench_download(prefix, server, scratch):
         "s", "≤ 1.05", f"floor: same download call, silent callback; curl: "
         f"{statistics.median(curl_times):.2f} s")
     print(f"| repaints during the 64 MB download | {count_repaints(prefix, server, scratch, body)} "
-          "| | | ≤ 101 | counted by the benchmark build's RequestRepaint |", flush=True)
+          "| | | ≤ 101 | counted through the benchmark build's repaint hook |", flush=True)
 
 
 def count_repaints(prefix, server, scratch, body):

@@ -1,14 +1,19 @@
-// The native tests' RequestRepaint: counts the calls instead of invalidating a window.
+// The native tests' repaint hook: counts the calls instead of invalidating a window.
 #include "tests/unit/request_repaint_counter.h"
 
 #include "shell/setup_globals.h"
 
 namespace {
-int repaintRequests = 0;
-}
 
-void RequestRepaint() { ++repaintRequests; }
+int repaintRequests = 0;
+
+void CountRepaint() { ++repaintRequests; }
+
+}  // namespace
 
 int RepaintRequests() { return repaintRequests; }
 
-void ResetRepaintRequests() { repaintRequests = 0; }
+void ResetRepaintRequests() {
+  SetRepaintHook(CountRepaint);
+  repaintRequests = 0;
+}
