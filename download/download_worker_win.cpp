@@ -36,7 +36,7 @@ void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_or
 
 }  // namespace
 
-bool DownloadInstaller(const char16_t* url) {
+bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   SetState(Downloading);
   DownloadToCacheFile download = LookUpDownloadFunction();
   if (download == nullptr) {
@@ -52,12 +52,13 @@ bool DownloadInstaller(const char16_t* url) {
   }
   // The end-of-transfer notification may still be on its way.
   while (CurrentState() == Downloading) Sleep(500);
-  if (CurrentState() == Downloaded) SetState(InstallerRun(filePath));
+  if (CurrentState() == Downloaded) SetState(InstallerRun(filePath, launchArgument));
   return CurrentState() == Finished;
 }
 
-DWORD WINAPI DownloadWorker(LPVOID downloadUrl) {
-  bool ok = DownloadInstaller(ChooseDownloadUrl(static_cast<const char16_t*>(downloadUrl)));
+DWORD WINAPI DownloadWorker(LPVOID inputs) {
+  const WorkerInputs& given = *static_cast<const WorkerInputs*>(inputs);
+  bool ok = DownloadInstaller(ChooseDownloadUrl(given.downloadUrl), given.launchArgument);
   setupGlobals.workerFinished.store(1, std::memory_order_release);
   if (ok)
     SendMessageA(setupGlobals.window.load(std::memory_order_acquire), WM_CLOSE, 0, 0);

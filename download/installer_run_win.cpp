@@ -5,7 +5,6 @@
 
 #include "download/handoff_commands.h"
 #include "base/system_text_win.h"
-#include "tag/setup_tag.h"
 
 // The process-creation call takes the structure's size as a version check.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);
@@ -35,22 +34,22 @@ bool RunInstallerToEnd(const char16_t* filePath) {
   return true;
 }
 
-void LaunchApplication(const char16_t* localAppData) {
+void LaunchApplication(const char16_t* localAppData, const char16_t* launchArgument) {
   HandOff handOff;
-  if (!ComposeHandOff(localAppData, ReadSetupTag().launchArgument, handOff)) return;
+  if (!ComposeHandOff(localAppData, launchArgument, handOff)) return;
   const wchar_t* parameters = handOff.hasParameters ? SystemText(handOff.parameters.Text()) : nullptr;
   ShellExecuteW(nullptr, nullptr, SystemText(handOff.file.Text()), parameters, nullptr, SW_SHOW);
 }
 
 }  // namespace
 
-SetupState InstallerRun(const char16_t* filePath) {
+SetupState InstallerRun(const char16_t* filePath, const char16_t* launchArgument) {
   char16_t localAppData[kSystemPathCapacity];
   DWORD read = GetEnvironmentVariableW(SystemText(kLocalAppDataVariable), SystemText(localAppData),
                                        kSystemPathCapacity);
   bool found = LocalAppDataFound(read);
   if (found) CreateSetupFolders(localAppData);
   if (!RunInstallerToEnd(filePath)) return Failed;
-  LaunchApplication(found ? localAppData : nullptr);
+  LaunchApplication(found ? localAppData : nullptr, launchArgument);
   return Finished;
 }

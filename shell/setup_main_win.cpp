@@ -11,6 +11,10 @@
 
 namespace {
 
+// What the worker is handed: the tag's download URL and launch argument. The
+// tag's strings stay put for the life of the process, and so does this.
+WorkerInputs workerInputs;
+
 void StartGdiplus() {
   if (!LoadGdiplus()) return;
   const GdiplusStartupInput input{1, nullptr, FALSE, FALSE};
@@ -49,7 +53,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
-  StartWorker(ReadSetupTag().downloadUrl);
+  workerInputs = {ReadSetupTag().downloadUrl, ReadSetupTag().launchArgument};
+  StartWorker(workerInputs);
   RunMessageLoop();
   return 0;
 }

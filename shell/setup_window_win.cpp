@@ -1,6 +1,5 @@
 #include "shell/setup_window_win.h"
 
-#include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_proc_win.h"
 #include "base/system_function_win.h"
@@ -74,8 +73,8 @@ void PlaceSetupWindow(HWND window, int dpi) {
   ReleaseDC(window, dc);
 }
 
-void StartWorker(const char16_t* downloadUrl) {
-  HANDLE worker = CreateThread(nullptr, 0, DownloadWorker,
-                               const_cast<char16_t*>(downloadUrl), 0, nullptr);
+void StartWorker(const WorkerInputs& inputs) {
+  HANDLE worker =
+      CreateThread(nullptr, 0, DownloadWorker, const_cast<WorkerInputs*>(&inputs), 0, nullptr);
   setupGlobals.workerThread.store(worker, std::memory_order_release);
 }

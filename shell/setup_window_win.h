@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "download/download_worker_win.h"
+
 // The window's title, which is also the cancel question's caption.
 inline constexpr char kWindowTitle[] = "Zorva Setup";
 
@@ -24,6 +26,6 @@ int QueryWindowDpi();
 // Sizes the window for `dpi` and centres it on the full screen.
 void PlaceSetupWindow(HWND window, int dpi);
 
-// Starts the worker with the tag's download URL, or null for the built-in
-// one, and keeps its handle (null when the thread could not be created).
-void StartWorker(const char16_t* downloadUrl);
+// Starts the worker with `inputs`, which must outlive it, and keeps its handle
+// (null when the thread could not be created).
+void StartWorker(const WorkerInputs& inputs);

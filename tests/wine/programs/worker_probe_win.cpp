@@ -15,6 +15,7 @@
 #include "download/download_status_callback_win.h"
 #include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
+#include "tag/setup_tag.h"
 #include "tests/wine/programs/probe_output_win.h"
 
 namespace {
@@ -68,7 +69,8 @@ void PumpUntilEnded(HANDLE thread) {
 
 int RunWorker(const wchar_t* url) {
   setupGlobals.window.store(CreateProbeWindow());
-  HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, const_cast<wchar_t*>(url), 0, nullptr);
+  WorkerInputs inputs{reinterpret_cast<const char16_t*>(url), ReadSetupTag().launchArgument};
+  HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, &inputs, 0, nullptr);
   setupGlobals.workerThread.store(thread);
   PumpUntilEnded(thread);
   PrintSharedState();
@@ -79,7 +81,7 @@ int RunWorker(const wchar_t* url) {
 bool downloadResult = false;
 
 DWORD WINAPI DownloadOnly(LPVOID url) {
-  downloadResult = DownloadInstaller(static_cast<const char16_t*>(url));
+  downloadResult = DownloadInstaller(static_cast<const char16_t*>(url), ReadSetupTag().launchArgument);
   return 0;
 }
 
