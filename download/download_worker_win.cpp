@@ -2,15 +2,15 @@
 
 #include <urlmon.h>
 
+#include "base/system_function_win.h"
+#include "base/system_library_win.h"
+#include "base/system_path.h"
+#include "base/system_text_win.h"
 #include "download/download_progress.h"
 #include "download/download_status_callback_win.h"
 #include "download/download_url.h"
-#include "base/system_path.h"
 #include "download/installer_run_win.h"
 #include "shell/setup_globals.h"
-#include "base/system_function_win.h"
-#include "base/system_library_win.h"
-#include "base/system_text_win.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "download/handoff_commands.h"
 #include "base/system_text_win.h"
+#include "download/handoff_commands.h"
 
 // The process-creation call takes the structure's size as a version check.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);

@@ -1,10 +1,10 @@
 // The program's entry: start-up in a fixed order, then the message loop.
 #include <windows.h>
 
+#include "base/system_library_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
-#include "base/system_library_win.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
 #include "tag/setup_tag.h"

@@ -1,9 +1,9 @@
 #include "shell/setup_window_win.h"
 
-#include "shell/setup_globals.h"
-#include "shell/setup_window_proc_win.h"
 #include "base/system_function_win.h"
 #include "base/system_library_win.h"
+#include "shell/setup_globals.h"
+#include "shell/setup_window_proc_win.h"
 #include "shell/window_placement.h"
 
 namespace {

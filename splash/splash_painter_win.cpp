@@ -1,7 +1,7 @@
 #include "splash/splash_painter_win.h"
 
-#include "shell/setup_globals.h"
 #include "base/system_text_win.h"
+#include "shell/setup_globals.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
