@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-prereqs.sh
 bash scripts/build-all.sh >/dev/null
 # The Wine benchmarks copy the tests' template prefix.
-ctest --test-dir build/native -R '^wine\.prefix$' >/dev/null
+ctest --preset all -R '^wine\.prefix$' >/dev/null
 
 results=$(mktemp)
 trap 'rm -f "$results" "$results.native"' EXIT

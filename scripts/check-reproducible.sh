@@ -3,7 +3,7 @@
 # different names and at different times, and fails unless the two exes are
 # byte for byte the same. Usage: check-reproducible.sh [win32|win64 ...]
 set -euo pipefail
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
+cd "$(dirname "$0")/.."
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(win32 win64)
 
@@ -11,14 +11,11 @@ scratch=$(mktemp -d /tmp/zorva-reproducible.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
 build_exe() {  # build_exe PRESET FOLDER
-  local toolchain
   case "$1" in
-    win32) toolchain=mingw-i686 ;;
-    win64) toolchain=mingw-x86_64 ;;
+    win32 | win64) ;;
     *) echo "check-reproducible: unknown target '$1' (win32 or win64)" >&2; exit 2 ;;
   esac
-  cmake -S "$source_dir" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$toolchain.cmake" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  cmake --preset "$1" -B "$2" >/dev/null
   cmake --build "$2" --target ZorvaSetup -j "$(nproc)" >/dev/null
 }
 

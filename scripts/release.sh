@@ -10,7 +10,6 @@
 # --allow-development-key is given for a trial, which the manifest then says.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$(pwd)
 usage="usage: release.sh [--allow-development-key] PUBLIC_KEY.pem"
 refuse() {
   echo "release: $1" >&2
@@ -46,10 +45,9 @@ fi
 
 bash scripts/install-prereqs.sh
 rm -rf build/release build/release-win32 build/release-native
-cmake -S . -B build/release-win32 -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=MinSizeRel -DZORVA_TAG_PUBLIC_KEY="$public_key" >/dev/null
+cmake --preset win32 -B build/release-win32 -DZORVA_TAG_PUBLIC_KEY="$public_key" >/dev/null
 cmake --build build/release-win32 --target ZorvaSetup -j "$(nproc)" >/dev/null
-cmake -S . -B build/release-native -DCMAKE_BUILD_TYPE=Release -DZORVA_TAG_PUBLIC_KEY="$public_key" >/dev/null
+cmake --preset native -B build/release-native -DZORVA_TAG_PUBLIC_KEY="$public_key" >/dev/null
 cmake --build build/release-native --target zorva-tag -j "$(nproc)" >/dev/null
 
 mkdir -p build/release

@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 bash scripts/install-prereqs.sh
 bash scripts/build-all.sh
 bash tests/fuzz/run.sh
-ctest --test-dir build/native --output-on-failure -j "$(nproc)"
+ctest --preset all -j "$(nproc)"

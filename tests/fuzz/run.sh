@@ -8,9 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${ZORVA_FUZZ_SECONDS:-60}
-cmake -S . -B build/fuzz -DZORVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build/fuzz --target tag_trailer_fuzzer tag_placement_fuzzer -j2
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 for target in tag_trailer tag_placement; do
