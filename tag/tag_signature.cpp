@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tag/montgomery.h"
+
 namespace {
 
 // Word i of the number is block bytes 252 - 4i .. 255 - 4i, big-endian.

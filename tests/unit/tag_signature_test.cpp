@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 
+#include "tag/montgomery.h"
 #include "tag/sha256.h"
 #include "tag/tag_signature.h"
 #include "tag_test_support.h"
