@@ -6,7 +6,19 @@
 
 #include <cstdint>
 
+#include "base/byte_order.h"
 #include "tag/tag_key.h"
+
+// Word i of the number is bytes 252 - 4i .. 255 - 4i of the 256-byte block,
+// most significant first as RSA signatures are written. Inline, so that the
+// check folds each into its one caller instead of paying for calls in the exe.
+inline void ReadNumber(const std::uint8_t* block, TagNumber& number) {
+  for (int i = 0; i < kNumberWords; ++i) number[i] = LoadBigEndian32(block + 4 * (kNumberWords - 1 - i));
+}
+
+inline void WriteNumber(const TagNumber& number, std::uint8_t* block) {
+  for (int j = 0; j < kNumberWords; ++j) StoreBigEndian32(number[kNumberWords - 1 - j], block + 4 * j);
+}
 
 // Replaces the 256-byte block's value s by s^65537 mod n.
 void RsaPublicOperation(std::uint8_t* block, const TagKey& key);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tag/montgomery.h"
 #include "tools/tag_files.h"
 #include "tools/tool_error.h"
 
@@ -82,11 +83,7 @@ void StoreWords(const BIGNUM* number, TagNumber& words) {
   if (BN_bn2binpad(number, bytes, sizeof bytes) != static_cast<int>(sizeof bytes)) {
     throw ToolError(kExitOperationalError, "number does not fit 2048 bits");
   }
-  for (int i = 0; i < kNumberWords; ++i) {
-    const std::uint8_t* word = bytes + kSignatureSize - 4 - 4 * i;
-    words[i] = (std::uint32_t{word[0]} << 24) | (std::uint32_t{word[1]} << 16) |
-               (std::uint32_t{word[2]} << 8) | std::uint32_t{word[3]};
-  }
+  ReadNumber(bytes, words);
 }
 
 // What OpenSSL asks for the passphrase of an encrypted key: never a prompt,

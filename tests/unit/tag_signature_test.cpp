@@ -24,9 +24,7 @@ using Bn = std::unique_ptr<BIGNUM, BnFree>;
 
 Bn BnOfWords(const TagNumber& words) {
   std::uint8_t bytes[kSignatureSize];
-  for (int i = 0; i < kNumberWords; ++i) {
-    for (int k = 0; k < 4; ++k) bytes[kSignatureSize - 1 - 4 * i - k] = static_cast<std::uint8_t>(words[i] >> (8 * k));
-  }
+  WriteNumber(words, bytes);
   return Bn(BN_bin2bn(bytes, sizeof bytes, nullptr));
 }
 
