@@ -1,7 +1,6 @@
 #include "tools/tag_keys.h"
 
 #include <openssl/bio.h>
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -19,16 +18,9 @@ namespace {
 struct BioDeleter {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
-struct BnDeleter {
-  void operator()(BIGNUM* number) const { BN_free(number); }
-};
-struct BnCtxDeleter {
-  void operator()(BN_CTX* context) const { BN_CTX_free(context); }
-};
 struct MdCtxDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
-using Bn = std::unique_ptr<BIGNUM, BnDeleter>;
 
 std::string OpenSslReason() {
   const unsigned long code = ERR_get_error();
@@ -160,7 +152,7 @@ std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std
 
 TagKey TagKeyOf(EVP_PKEY* key) {
   const Bn modulus = RsaParameter(key, OSSL_PKEY_PARAM_RSA_N);
-  std::unique_ptr<BN_CTX, BnCtxDeleter> context(BN_CTX_new());
+  BnCtx context(BN_CTX_new());
   Bn rSquared(BN_new());
   Bn power(BN_new());
   Bn wordModulus(BN_new());
