@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace {
 
 constexpr std::uint32_t kRoundConstants[64] = {
@@ -21,18 +23,6 @@ constexpr std::uint32_t kInitialHash[8] = {
 
 std::uint32_t RotateRight(std::uint32_t x, int bits) {
   return (x >> bits) | (x << (32 - bits));
-}
-
-std::uint32_t LoadBigEndian32(const std::uint8_t* bytes) {
-  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-}
-
-void StoreBigEndian32(std::uint32_t value, std::uint8_t* bytes) {
-  bytes[0] = static_cast<std::uint8_t>(value >> 24);
-  bytes[1] = static_cast<std::uint8_t>(value >> 16);
-  bytes[2] = static_cast<std::uint8_t>(value >> 8);
-  bytes[3] = static_cast<std::uint8_t>(value);
 }
 
 void CompressBlock(std::uint32_t (&chaining)[8], const std::uint8_t* block) {

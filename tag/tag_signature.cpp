@@ -2,28 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-// Word i of the number is block bytes 252 - 4i .. 255 - 4i, big-endian.
-void ReadNumber(const std::uint8_t* block, TagNumber& number) {
-  for (int i = 0; i < kNumberWords; ++i) {
-    const std::uint8_t* bytes = block + (kSignatureSize - 4 - 4 * i);
-    number[i] = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-                (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-  }
-}
-
-void WriteNumber(const TagNumber& number, std::uint8_t* block) {
-  for (int j = 0; j < kNumberWords; ++j) {
-    const std::uint32_t word = number[kNumberWords - 1 - j];
-    block[4 * j] = static_cast<std::uint8_t>(word >> 24);
-    block[4 * j + 1] = static_cast<std::uint8_t>(word >> 16);
-    block[4 * j + 2] = static_cast<std::uint8_t>(word >> 8);
-    block[4 * j + 3] = static_cast<std::uint8_t>(word);
-  }
-}
-
-}  // namespace
+#include "tag/montgomery.h"
 
 bool IsAtLeastModulus(const TagNumber& x, const TagKey& key) {
   for (int j = kNumberWords - 1; j >= 0; --j) {

@@ -1,6 +1,6 @@
 // RSASSA-PKCS1-v1_5 / SHA-256 signature check of the setup tag: the public
-// operation with e = 65537 on fixed 64-word numbers in Montgomery form, no
-// heap and no state kept between calls.
+// operation with e = 65537 on fixed 64-word numbers in Montgomery form
+// (tag/montgomery.h), no heap and no state kept between calls.
 #pragma once
 
 #include <array>
@@ -40,19 +40,3 @@ bool VerifyTagSignature(const std::uint8_t* signature, const std::uint8_t* diges
                         const TagKey& key);
 // The same check under the compiled-in key.
 bool VerifyTagSignature(const std::uint8_t* signature, const std::uint8_t* digest);
-
-// Replaces the 256-byte block's value s by s^65537 mod n.
-void RsaPublicOperation(std::uint8_t* block, const TagKey& key);
-
-// c = a * b * 2^-2048 (mod n), below 2^2048. c MUST be distinct from a and b.
-void MontgomeryMultiply(TagNumber& c, const TagNumber& a, const TagNumber& b, const TagKey& key);
-
-// One word step of the product: c = (c + w * b + d * n) / 2^32 with d chosen
-// so the division is exact. c MUST be distinct from b.
-void MontgomeryAccumulate(TagNumber& c, std::uint32_t w, const TagNumber& b, const TagKey& key);
-
-// True when x >= n.
-bool IsAtLeastModulus(const TagNumber& x, const TagKey& key);
-
-// x = x - n mod 2^2048.
-void SubtractModulus(TagNumber& x, const TagKey& key);

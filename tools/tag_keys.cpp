@@ -1,7 +1,6 @@
 #include "tools/tag_keys.h"
 
 #include <openssl/bio.h>
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tag/montgomery.h"
 #include "tools/tag_files.h"
 #include "tools/tool_error.h"
 
@@ -18,16 +18,9 @@ namespace {
 struct BioDeleter {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
-struct BnDeleter {
-  void operator()(BIGNUM* number) const { BN_free(number); }
-};
-struct BnCtxDeleter {
-  void operator()(BN_CTX* context) const { BN_CTX_free(context); }
-};
 struct MdCtxDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
-using Bn = std::unique_ptr<BIGNUM, BnDeleter>;
 
 std::string OpenSslReason() {
   const unsigned long code = ERR_get_error();
@@ -82,11 +75,7 @@ void StoreWords(const BIGNUM* number, TagNumber& words) {
   if (BN_bn2binpad(number, bytes, sizeof bytes) != static_cast<int>(sizeof bytes)) {
     throw ToolError(kExitOperationalError, "number does not fit 2048 bits");
   }
-  for (int i = 0; i < kNumberWords; ++i) {
-    const std::uint8_t* word = bytes + kSignatureSize - 4 - 4 * i;
-    words[i] = (std::uint32_t{word[0]} << 24) | (std::uint32_t{word[1]} << 16) |
-               (std::uint32_t{word[2]} << 8) | std::uint32_t{word[3]};
-  }
+  ReadNumber(bytes, words);
 }
 
 // What OpenSSL asks for the passphrase of an encrypted key: never a prompt,
@@ -163,7 +152,7 @@ std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std
 
 TagKey TagKeyOf(EVP_PKEY* key) {
   const Bn modulus = RsaParameter(key, OSSL_PKEY_PARAM_RSA_N);
-  std::unique_ptr<BN_CTX, BnCtxDeleter> context(BN_CTX_new());
+  BnCtx context(BN_CTX_new());
   Bn rSquared(BN_new());
   Bn power(BN_new());
   Bn wordModulus(BN_new());

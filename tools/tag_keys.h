@@ -2,6 +2,7 @@
 // deriving the TagKey form the program's own check uses.
 #pragma once
 
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include <array>
@@ -13,10 +14,19 @@
 #include "tag/tag_key.h"
 #include "tag/tag_signature.h"
 
+// Owners of the OpenSSL objects the tool hands out, and the tests use too.
 struct PkeyDeleter {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
+struct BnDeleter {
+  void operator()(BIGNUM* number) const { BN_free(number); }
+};
+using Bn = std::unique_ptr<BIGNUM, BnDeleter>;
+struct BnCtxDeleter {
+  void operator()(BN_CTX* context) const { BN_CTX_free(context); }
+};
+using BnCtx = std::unique_ptr<BN_CTX, BnCtxDeleter>;
 
 // Both throw ToolError (operational) for a file that cannot be read, a key
 // that does not load, or a key other than RSA-2048 with exponent 65537. An

@@ -4,28 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <random>
 
+#include "tag/montgomery.h"
 #include "tag/sha256.h"
 #include "tag/tag_signature.h"
 #include "tag_test_support.h"
 
 namespace {
 
-struct BnFree {
-  void operator()(BIGNUM* number) const { BN_free(number); }
-};
-struct BnCtxFree {
-  void operator()(BN_CTX* context) const { BN_CTX_free(context); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-
 Bn BnOfWords(const TagNumber& words) {
   std::uint8_t bytes[kSignatureSize];
-  for (int i = 0; i < kNumberWords; ++i) {
-    for (int k = 0; k < 4; ++k) bytes[kSignatureSize - 1 - 4 * i - k] = static_cast<std::uint8_t>(words[i] >> (8 * k));
-  }
+  WriteNumber(words, bytes);
   return Bn(BN_bin2bn(bytes, sizeof bytes, nullptr));
 }
 
@@ -51,7 +41,7 @@ bool Verifies(const std::uint8_t* signature, const TagPayload& payload, const Ta
 
 // (a * b * 2^-2048) mod n, computed by OpenSSL.
 Bn MontgomeryProductByOpenSsl(const TagNumber& a, const TagNumber& b, const TagKey& key) {
-  std::unique_ptr<BN_CTX, BnCtxFree> context(BN_CTX_new());
+  BnCtx context(BN_CTX_new());
   Bn n = BnOfWords(key.modulus);
   Bn r(BN_new());
   BN_set_bit(r.get(), 2048);
@@ -63,7 +53,7 @@ Bn MontgomeryProductByOpenSsl(const TagNumber& a, const TagNumber& b, const TagK
 }
 
 Bn Reduced(const TagNumber& x, const TagKey& key) {
-  std::unique_ptr<BN_CTX, BnCtxFree> context(BN_CTX_new());
+  BnCtx context(BN_CTX_new());
   Bn result(BN_new());
   BN_nnmod(result.get(), BnOfWords(x).get(), BnOfWords(key.modulus).get(), context.get());
   return result;
@@ -164,7 +154,7 @@ TEST(TagSignature, SignaturePlusModulusVerifiesAsTheSignature) {
 
 TEST(TagSignature, PublicOperationMatchesOpenSsl) {
   const TagKey& key = DevelopmentTagKey();
-  std::unique_ptr<BN_CTX, BnCtxFree> context(BN_CTX_new());
+  BnCtx context(BN_CTX_new());
   Bn n = BnOfWords(key.modulus);
   Bn e(BN_new());
   BN_set_word(e.get(), 65537);
@@ -231,7 +221,7 @@ TEST(TagSignature, MontgomeryProductIsCongruentAndBelowTwoTo2048) {
 
 TEST(TagSignature, MontgomeryAccumulateIsOneExactWordStep) {
   const TagKey& key = DevelopmentTagKey();
-  std::unique_ptr<BN_CTX, BnCtxFree> context(BN_CTX_new());
+  BnCtx context(BN_CTX_new());
   Bn n = BnOfWords(key.modulus);
   Bn wordInverse(BN_new());
   Bn two32(BN_new());
