@@ -53,7 +53,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
-  workerInputs = {ReadSetupTag().downloadUrl, ReadSetupTag().launchArgument};
+  workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
   return 0;

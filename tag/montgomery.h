@@ -13,11 +13,13 @@
 // most significant first as RSA signatures are written. Inline, so that the
 // check folds each into its one caller instead of paying for calls in the exe.
 inline void ReadNumber(const std::uint8_t* block, TagNumber& number) {
-  for (int i = 0; i < kNumberWords; ++i) number[i] = LoadBigEndian32(block + 4 * (kNumberWords - 1 - i));
+  for (int i = 0; i < kNumberWords; ++i)
+    number[i] = LoadBigEndian32(block + 4 * (kNumberWords - 1 - i));
 }
 
 inline void WriteNumber(const TagNumber& number, std::uint8_t* block) {
-  for (int j = 0; j < kNumberWords; ++j) StoreBigEndian32(number[kNumberWords - 1 - j], block + 4 * j);
+  for (int j = 0; j < kNumberWords; ++j)
+    StoreBigEndian32(number[kNumberWords - 1 - j], block + 4 * j);
 }
 
 // Replaces the 256-byte block's value s by s^65537 mod n.

@@ -57,7 +57,8 @@ HWND CreateFloorWindow(HINSTANCE instance) {
   windowClass.lpszClassName = L"ZorvaPaintFloorWindow";
   RegisterClassW(&windowClass);
   return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_POPUP, 0, 0,
-                         kSetupWindowWidth, kSetupWindowHeight, nullptr, nullptr, instance, nullptr);
+                         kSetupWindowWidth, kSetupWindowHeight, nullptr, nullptr, instance,
+                         nullptr);
 }
 
 void ShowAtSize(HWND window, int dpi) {

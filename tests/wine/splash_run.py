@@ -162,9 +162,9 @@ def seconds(n):
     return n * BUILD.pace
 
 
-# QEMU's emulation here at times crashes 32-bit Wine inside a DLL's
-# process-detach routine (windowscodecs.dll's or gdiplus.dll's, so far) after
-# WinMain has returned 0 and the process has begun to shut down: about half
+# QEMU's emulation here at times crashes 32-bit Wine while the process shuts
+# down after WinMain has returned 0 (as the shutdown begins, or inside a DLL's
+# detach routine: windowscodecs.dll's, gdiplus.dll's, GDI32.dll's): about half
 # the normal runs of the shipping exe end so, as did those of earlier builds,
 # and never a run of the 64-bit twin. The runs of the 32-bit exe trace Wine's
 # module events to tell that end apart.
@@ -286,8 +286,8 @@ class SetupRun:
 
     def wait_for_exit(self, timeout=60):
         """The exit code, or None when the process still runs after timeout.
-        A 32-bit run that QEMU ended while Wine detached its DLLs after
-        WinMain returned counts as WinMain's 0, with a notice."""
+        A 32-bit run that QEMU ended in the shutdown after WinMain returned
+        counts as WinMain's 0, with a notice."""
         try:
             self.process.communicate(timeout=seconds(timeout))
         except subprocess.TimeoutExpired:
@@ -295,7 +295,7 @@ class SetupRun:
         code = self.process.returncode
         if BUILD is WIN32 and code != 0:
             if ended_in_emulated_teardown(self.process.output_path):
-                print("notice: QEMU crashed Wine in a DLL's detach after WinMain returned; "
+                print("notice: QEMU crashed Wine in the shutdown after WinMain returned; "
                       "counted as exit code 0", file=sys.stderr)
                 return 0
             with open(self.process.output_path, errors="replace") as f:

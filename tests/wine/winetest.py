@@ -7,9 +7,13 @@ import os
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import pe_file  # noqa: E402
 
 SOURCE_DIR = os.environ.get("ZORVA_SOURCE_DIR",
                             os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
@@ -40,14 +44,9 @@ def program(name):
 def is_i386_exe(path):
     """Whether path is a PE file for i386 (a builtin's bare name is not)."""
     try:
-        with open(path, "rb") as f:
-            header = f.read(4096)
-    except OSError:
+        return pe_file.load(path).machine == pe_file.MACHINE_I386
+    except (OSError, ValueError):
         return False
-    if header[:2] != b"MZ" or len(header) < 0x40:
-        return False
-    pe = int.from_bytes(header[0x3C:0x40], "little")
-    return header[pe:pe + 4] == b"PE\0\0" and header[pe + 4:pe + 6] == b"\x4c\x01"
 
 
 def can_run_i386():

@@ -81,7 +81,8 @@ int RunWorker(const wchar_t* url) {
 bool downloadResult = false;
 
 DWORD WINAPI DownloadOnly(LPVOID url) {
-  downloadResult = DownloadInstaller(static_cast<const char16_t*>(url), ReadSetupTag().launchArgument);
+  downloadResult =
+      DownloadInstaller(static_cast<const char16_t*>(url), ReadSetupTag().launchArgument);
   return 0;
 }
 
