@@ -14,6 +14,7 @@
 #include "tools/tag_keys.h"
 #include "tools/tag_payload.h"
 #include "tools/tag_placement.h"
+#include "tools/tag_signer.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -67,16 +68,15 @@ void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, cons
 }
 
 int Sign(int argc, char** argv) {
-  std::string keyPath;
-  std::optional<std::string> passphraseVariable;
+  TagKeySource keySource;
   TagTexts texts;
   std::vector<std::string> files;
   for (int i = 2; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--key") {
-      keyPath = OptionValue(argc, argv, i);
+      keySource.key = OptionValue(argc, argv, i);
     } else if (argument == "--key-passphrase-env") {
-      passphraseVariable = OptionValue(argc, argv, i);
+      keySource.passphraseVariable = OptionValue(argc, argv, i);
     } else if (argument == "--headline") {
       texts.headline = OptionValue(argc, argv, i);
     } else if (argument == "--launch-argument") {
@@ -89,13 +89,13 @@ int Sign(int argc, char** argv) {
       files.push_back(argument);
     }
   }
-  if (keyPath.empty()) UsageError("sign needs --key PRIVATE.pem");
+  if (keySource.key.empty()) UsageError("sign needs --key PRIVATE.pem");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
   const TagPayload payload = BuildTagPayload(texts);
-  const Pkey key = LoadPrivateTagKey(keyPath, passphraseVariable ? passphraseVariable->c_str() : nullptr);
-  const TagKey tagKey = TagKeyOf(key.get());
+  const std::unique_ptr<TagSigner> signer = OpenTagSigner(keySource);
+  const TagKey& tagKey = signer->PublicKey();
   const InputFile input(files[0]);
-  const Trailer trailer = AssembleTrailer(SignWithTagKey(key.get(), payload.data(), payload.size()), payload);
+  const Trailer trailer = AssembleTrailer(signer->Sign(payload.data(), payload.size()), payload);
   TrailerPlacement placement{};
   ReplaceFile(files[1], input.Mode(), [&](OutputFile& output) {
     placement = WriteTaggedCopy(input, tagKey, trailer, output);

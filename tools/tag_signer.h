@@ -1,0 +1,38 @@
+// Whatever signs tags: a PEM private key today, a PKCS #11 token key beside
+// it. The tool's `sign` and the tagging service hold one signer each and
+// never see the private key itself.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tag/tag_key.h"
+#include "tag/tag_signature.h"
+
+using TagSignature = std::array<std::uint8_t, kSignatureSize>;
+
+class TagSigner {
+ public:
+  virtual ~TagSigner() = default;
+  // RSASSA-PKCS1-v1_5 with SHA-256 over `message`. Safe to call from several
+  // threads at once. Throws ToolError (operational) when signing fails.
+  virtual TagSignature Sign(const std::uint8_t* message, std::size_t size) const = 0;
+  // The public half in the form the program's check uses, and the SHA-256 of
+  // its DER SubjectPublicKeyInfo.
+  virtual const TagKey& PublicKey() const = 0;
+  virtual const std::array<std::uint8_t, kKeyFingerprintSize>& PublicKeyFingerprint() const = 0;
+};
+
+// Where the private key is and how to unlock it, as the command line and the
+// service's config give it. `key` is a PEM file's path.
+struct TagKeySource {
+  std::string key;
+  std::optional<std::string> passphraseVariable;
+};
+
+// Throws ToolError (operational) for a key that cannot be used, saying why.
+std::unique_ptr<TagSigner> OpenTagSigner(const TagKeySource& source);
