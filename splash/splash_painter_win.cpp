@@ -1,8 +1,8 @@
 #include "splash/splash_painter_win.h"
 
-#include "base/system_text_win.h"
 #include "shell/setup_globals.h"
 #include "splash/gdiplus_flat_win.h"
+#include "splash/shared_text_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
 
@@ -94,11 +94,6 @@ void DrawCentredText(const TextTools& tools, const wchar_t* text, const TextPlac
   gdiplus.GdipDeleteFont(font);
 }
 
-// Each pointer is read once, as its text is drawn.
-const wchar_t* SharedText(const std::atomic<const char16_t*>& text) {
-  return SystemText(text.load(std::memory_order_acquire));
-}
-
 void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   TextTools tools{frameGraphics, nullptr, nullptr};
   gdiplus.GdipCreateFontFamilyFromName(kFontFamily, nullptr, &tools.family);
@@ -106,8 +101,9 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   gdiplus.GdipSetStringFormatLineAlign(tools.format, kStringAlignmentCenter);
   gdiplus.GdipSetStringFormatAlign(tools.format, kStringAlignmentCenter);
   GpBrush* textBrush = SolidBrush(setupGlobals.textColor);
-  DrawCentredText(tools, SharedText(setupGlobals.headline), layout.headline, textBrush);
-  DrawCentredText(tools, SharedText(setupGlobals.progressText), layout.progress, textBrush);
+  // Each pointer is read once, as its text is drawn.
+  DrawCentredText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
+  DrawCentredText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
   GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
   DrawCentredText(tools, kHint, layout.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
@@ -116,30 +112,16 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   gdiplus.GdipDeleteFontFamily(tools.family);
 }
 
-// BeginPaint and EndPaint validate the window; the frame goes on in one draw.
-void PresentFrame(HWND hwnd, GpImage* frame) {
-  PAINTSTRUCT paint;
-  BeginPaint(hwnd, &paint);
+void DrawOnWindow(GpImage* frame) {
   GpGraphics* windowGraphics = nullptr;
   gdiplus.GdipCreateFromHWND(SetupWindow(), &windowGraphics);
   gdiplus.GdipDrawImageI(windowGraphics, frame, 0, 0);
-  EndPaint(hwnd, &paint);
   gdiplus.GdipDeleteGraphics(windowGraphics);
 }
 
-void ValidateWithoutDrawing(HWND hwnd) {
-  PAINTSTRUCT paint;
-  BeginPaint(hwnd, &paint);
-  EndPaint(hwnd, &paint);
-}
-
-}  // namespace
-
-void PaintSplash(HWND hwnd) {
-  if (!GdiplusLoaded()) {
-    ValidateWithoutDrawing(hwnd);
-    return;
-  }
+// Composes the whole frame off-screen and draws it onto the window in one
+// operation, so a repaint never flickers.
+void DrawSplash() {
   RECT bounds{};
   GetWindowRect(SetupWindow(), &bounds);
   const int width = bounds.right - bounds.left;
@@ -153,7 +135,20 @@ void PaintSplash(HWND hwnd) {
   DrawLogo(frameGraphics, layout.logo);
   DrawTexts(frameGraphics, layout);
   gdiplus.GdipFlush(frameGraphics, kFlushIntentionFlush);
-  PresentFrame(hwnd, frame);
+  DrawOnWindow(frame);
   gdiplus.GdipDeleteGraphics(frameGraphics);
   gdiplus.GdipDisposeImage(frame);
+}
+
+}  // namespace
+
+// BeginPaint validates the window before the frame reads any shared text: a
+// text the worker replaces from then on invalidates the window again, and
+// that repaint follows this one. Validating after composing would swallow
+// the worker's request and leave the old text on screen for good.
+void PaintSplash(HWND hwnd) {
+  PAINTSTRUCT paint;
+  BeginPaint(hwnd, &paint);
+  if (GdiplusLoaded()) DrawSplash();
+  EndPaint(hwnd, &paint);
 }

@@ -217,10 +217,11 @@ class Session:
 
     def tagged_copy(self, path, key=winetest.DEV_PRIVATE_KEY, exe=None, **fields):
         """A copy of the exe under test (or of exe) in the folder whose tag,
-        signed by key, points at the server's path; fields may add headline
-        and launch_argument."""
+        signed by key, points at the server's path (or at path, a whole URL);
+        fields may add headline and launch_argument."""
         out = os.path.join(self.folder, "ZorvaSetup.exe")
-        args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", self.server.url(path)]
+        url = path if "://" in path else self.server.url(path)
+        args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", url]
         for field, value in fields.items():
             args += ["--" + field.replace("_", "-"), value]
         subprocess.run(args + [exe or BUILD.exe, out], check=True, stdout=subprocess.DEVNULL)
