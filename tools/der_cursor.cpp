@@ -16,7 +16,7 @@ DerRead DerCursor::Element(std::uint64_t offset, std::uint64_t limit) const {
   limit = std::min(limit, bytes_.End());
   std::uint8_t head[2];
   if (offset > limit || limit - offset < sizeof head || !bytes_.Read(offset, head, sizeof head)) {
-    return {std::nullopt, "a cut-off element" + At(offset)};
+    return {std::nullopt, "an element header" + At(offset) + " cut off by the end" + At(limit)};
   }
   if ((head[0] & kHighTagNumber) == kHighTagNumber) return {std::nullopt, "a multi-octet tag" + At(offset)};
   if (head[1] == kLongLength) return {std::nullopt, "a BER indefinite length" + At(offset)};
@@ -29,7 +29,7 @@ DerRead DerCursor::Element(std::uint64_t offset, std::uint64_t limit) const {
       return {std::nullopt, "a length of " + std::to_string(count) + " octets" + At(offset)};
     }
     if (limit - contentStart < count || !bytes_.Read(contentStart, octets, count)) {
-      return {std::nullopt, "a cut-off length" + At(offset)};
+      return {std::nullopt, "an element header" + At(offset) + " cut off by the end" + At(limit)};
     }
     length = 0;
     for (std::size_t k = 0; k < count; ++k) length = (length << 8) | octets[k];
