@@ -10,7 +10,6 @@ namespace {
 constexpr std::uint8_t kSequence = 0x30;
 constexpr std::uint8_t kSet = 0x31;
 constexpr std::uint8_t kOctetString = 0x04;
-constexpr std::uint8_t kObjectIdentifier = 0x06;
 constexpr std::uint8_t kExplicit0 = 0xA0;
 constexpr std::uint8_t kUnsignedAttributesTag = 0xA1;  // the SignerInfo's [1] IMPLICIT SET OF Attribute
 
