@@ -42,11 +42,15 @@ DerRead DerCursor::Element(std::uint64_t offset, std::uint64_t limit) const {
   return {DerElement{head[0], offset, contentStart, contentStart + length}, ""};
 }
 
-DerChildren DerCursor::Children(const DerElement& parent) const {
+DerChildren DerCursor::Children(const DerElement& parent, std::size_t most) const {
   DerChildren children;
   for (std::uint64_t at = parent.contentStart; at < parent.end;) {
+    if (children.elements.size() == most) {
+      children.more = true;
+      break;
+    }
     DerRead child = Element(at, parent.end);
-    if (!child.element) return {{}, child.fault};
+    if (!child.element) return {{}, false, child.fault};
     children.elements.push_back(*child.element);
     at = child.element->end;
   }

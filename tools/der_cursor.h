@@ -27,9 +27,11 @@ struct DerRead {
   std::string fault;
 };
 
-// The elements that fill a parent's content, or the first fault among them.
+// The first elements that fill a parent's content, whether more follow, or
+// the first fault among them.
 struct DerChildren {
   std::vector<DerElement> elements;
+  bool more = false;
   std::string fault;
 };
 
@@ -39,8 +41,10 @@ class DerCursor {
 
   // The element at `offset`, header and content wholly before `limit`.
   DerRead Element(std::uint64_t offset, std::uint64_t limit) const;
-  // The elements that exactly fill `parent`'s content, in order.
-  DerChildren Children(const DerElement& parent) const;
+  // The elements that exactly fill `parent`'s content, in order; at most
+  // `most` of them, so that a hostile blob of many tiny elements costs
+  // nothing.
+  DerChildren Children(const DerElement& parent, std::size_t most) const;
   // Whether `element`, header and content, is encoded as `encoding`.
   bool Encodes(const DerElement& element, const std::uint8_t* encoding, std::size_t size) const;
 

@@ -23,6 +23,9 @@ constexpr std::uint8_t kTagAttributeType[] = {0x06, 0x14, 0x69, 0x81, 0xC9, 0xDE
                                               0xC9, 0xE2, 0x85, 0x97, 0xB7, 0xEE, 0xFA, 0xAA, 0x85,
                                               0xD0, 0xFC, 0xBB, 0x4A};
 
+// Authenticode signatures carry a few: timestamps, nested signatures, the tag.
+constexpr std::size_t kMaxUnsignedAttributes = 64;
+
 constexpr std::uint64_t kBlobAlignment = 8;
 // Each byte of filler grows the blob by one, and by one more for each of the
 // nine lengths from the OCTET STRING out to the ContentInfo that gains an
@@ -47,24 +50,20 @@ void RequireTag(const DerElement& element, std::uint8_t tag, const char* what) {
   }
 }
 
-std::vector<DerElement> ChildrenOf(const DerCursor& der, const DerElement& parent) {
-  DerChildren children = der.Children(parent);
-  if (!children.fault.empty()) RejectSignature(children.fault);
-  return children.elements;
-}
-
 // The children of `parent`, named `what`, which holds `minimum` to `maximum`
 // of them in the shape Authenticode signs.
 std::vector<DerElement> ChildrenOf(const DerCursor& der, const DerElement& parent, const char* what,
                                    std::size_t minimum, std::size_t maximum) {
-  std::vector<DerElement> children = ChildrenOf(der, parent);
-  if (children.size() < minimum || children.size() > maximum) {
+  const DerChildren children = der.Children(parent, maximum + 1);
+  if (!children.fault.empty()) RejectSignature(children.fault);
+  const std::size_t count = children.elements.size();
+  if (count < minimum || count > maximum) {
     const std::string expected = minimum == maximum ? std::to_string(minimum)
                                                     : std::to_string(minimum) + " to " + std::to_string(maximum);
     RejectSignature(std::string(what) + " at " + std::to_string(parent.start) + " holds " +
-                    std::to_string(children.size()) + " elements where Authenticode has " + expected);
+                    (children.more ? "more than " : "") + std::to_string(count) + " elements, not " + expected);
   }
-  return children;
+  return children.elements;
 }
 
 bool IsTagAttribute(const DerCursor& der, const DerElement& attribute) {
@@ -75,7 +74,8 @@ bool IsTagAttribute(const DerCursor& der, const DerElement& attribute) {
 }
 
 void ReadUnsignedAttributes(const DerCursor& der, SignatureBlob& blob) {
-  for (const DerElement& attribute : ChildrenOf(der, *blob.unsignedAttributes)) {
+  for (const DerElement& attribute :
+       ChildrenOf(der, *blob.unsignedAttributes, "the unsigned attribute set", 0, kMaxUnsignedAttributes)) {
     if (!IsTagAttribute(der, attribute)) continue;
     if (blob.tagAttribute) {
       RejectSignature("a second tag attribute at " + std::to_string(attribute.start) + " after the one at " +

@@ -549,7 +549,7 @@ class AuthenticodeTest(ToolTest):
             ("SignerInfo set shorter than its SignedData", length_raised(signer_set, -1),
              f"signature: an element header at {end - 1} cut off by the end at {end}"),
             ("two SignerInfos", two_signer_infos(),
-             f"signature: the SignerInfo set at {at + signer_set} holds 2 elements where Authenticode has 1"),
+             f"signature: the SignerInfo set at {at + signer_set} holds 2 elements, not 1"),
             ("data after the blob", blob + b"\x01",
              f"certificate table: byte {end} after the PKCS #7 blob, which ends at {end}, is neither"),
         ]
