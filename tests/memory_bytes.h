@@ -31,7 +31,9 @@ class MemorySource : public ByteSource {
 
 class MemorySink : public ByteSink {
  public:
-  void Append(const std::uint8_t* bytes, std::size_t count) override { bytes_.insert(bytes_.end(), bytes, bytes + count); }
+  void Append(const std::uint8_t* bytes, std::size_t count) override {
+    bytes_.insert(bytes_.end(), bytes, bytes + count);
+  }
   void Overwrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) override {
     if (offset > bytes_.size() || bytes_.size() - offset < count) std::abort();
     std::copy(bytes, bytes + count, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));

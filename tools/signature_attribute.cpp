@@ -1,7 +1,8 @@
 #include "tools/signature_attribute.h"
 
-#include <algorithm>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "tools/tool_error.h"
 
@@ -131,7 +132,8 @@ std::vector<CopyPiece> EditedBlob(const SignatureBlob& blob, const std::vector<s
   std::vector<CopyPiece> pieces;
   for (std::size_t i = 0; i < enclosing.size(); ++i) {
     AddBytes(pieces, DerHeader(enclosing[i].tag, lengths[i]));
-    AddSource(pieces, enclosing[i].contentStart, i + 1 < enclosing.size() ? enclosing[i + 1].start : SignedPartEnd(blob));
+    const std::uint64_t contentEnd = i + 1 < enclosing.size() ? enclosing[i + 1].start : SignedPartEnd(blob);
+    AddSource(pieces, enclosing[i].contentStart, contentEnd);
   }
   if (!unsignedHeader.empty()) AddBytes(pieces, unsignedHeader);
   pieces.insert(pieces.end(), unsignedPart.begin(), unsignedPart.end());

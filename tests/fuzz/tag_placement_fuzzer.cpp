@@ -106,7 +106,8 @@ SignedCopy ReadSignedCopy(const ByteSource& copy) {
 std::vector<std::uint8_t> KeptBytes(const std::vector<std::uint8_t>& file, const SignatureBlob& blob) {
   std::vector<std::uint8_t> kept;
   const auto keep = [&](std::uint64_t from, std::uint64_t to) {
-    kept.insert(kept.end(), file.begin() + static_cast<std::ptrdiff_t>(from), file.begin() + static_cast<std::ptrdiff_t>(to));
+    kept.insert(kept.end(), file.begin() + static_cast<std::ptrdiff_t>(from),
+                file.begin() + static_cast<std::ptrdiff_t>(to));
   };
   const auto& enclosing = blob.enclosing;
   for (std::size_t i = 0; i + 1 < enclosing.size(); ++i) keep(enclosing[i].contentStart, enclosing[i + 1].start);
@@ -142,7 +143,8 @@ void CheckInSignature(const std::vector<std::uint8_t>& input, const Placed& plac
   if (KeptBytes(input, inputBlob) != KeptBytes(placed.bytes, blob)) std::abort();
   CheckUnchangedBefore(input, placed.bytes, blobStart, ChangeableFields(input), signedCopy.table.start);
 
-  std::vector<std::uint8_t> removed(placed.bytes.begin(), placed.bytes.begin() + static_cast<std::ptrdiff_t>(blobStart));
+  std::vector<std::uint8_t> removed(placed.bytes.begin(),
+                                    placed.bytes.begin() + static_cast<std::ptrdiff_t>(blobStart));
   const std::vector<std::uint8_t> bare = Materialized(copy, BlobWithoutTagAttribute(blob));
   removed.insert(removed.end(), bare.begin(), bare.end());
   StoreAt(removed, inputRecord, kCertificateHeaderSize + bare.size());
