@@ -79,8 +79,7 @@ void RequireOnlyPaddingOrTrailerAfterBlob(const ByteSource& source, const CopySh
   }
 }
 
-void PlanInSignature(PlacementPlan& plan, const ByteSource& source, const PeLayout& layout, const CopyShape& shape,
-                     const Trailer& trailer) {
+void PlanInSignature(PlacementPlan& plan, const ByteSource& source, const CopyShape& shape, const Trailer& trailer) {
   RequireOnlyPaddingOrTrailerAfterBlob(source, shape);
   const EndingSignature& signature = *shape.signature;
   std::vector<CopyPiece> blob = BlobWithTagAttribute(signature.blob, trailer);
@@ -91,7 +90,7 @@ void PlanInSignature(PlacementPlan& plan, const ByteSource& source, const PeLayo
   plan.pieces = {{0, signature.blob.Start(), {}}};
   plan.pieces.insert(plan.pieces.end(), blob.begin(), blob.end());
   plan.patches.push_back({signature.table.lastRecord, static_cast<std::uint32_t>(recordLength)});
-  plan.patches.push_back({*layout.securityEntry + 4, static_cast<std::uint32_t>(tableSize)});
+  plan.patches.push_back({*shape.layout->securityEntry + 4, static_cast<std::uint32_t>(tableSize)});
 }
 
 PlacementPlan PlanPlacement(const ByteSource& source, const TagKey& key, const Trailer& trailer) {
@@ -104,7 +103,7 @@ PlacementPlan PlanPlacement(const ByteSource& source, const TagKey& key, const T
     plan.checksumField = shape.layout->checksumField;
     plan.patches.push_back({shape.layout->checksumField, 0});
   }
-  if (shape.signature) PlanInSignature(plan, source, *shape.layout, shape, trailer);
+  if (shape.signature) PlanInSignature(plan, source, shape, trailer);
   return plan;
 }
 
