@@ -25,6 +25,7 @@ class PeFile:
         self.is_pe32 = magic == 0x10B
         self.subsystem = self._read("<H", optional + 68)[0]
         directories = optional + (96 if self.is_pe32 else 112)
+        self.directories_offset = directories
         count = self._read("<I", directories - 4)[0]
         self.directories = [self._read("<II", directories + 8 * i) for i in range(min(count, 16))]
         self.sections = []

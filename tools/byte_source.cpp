@@ -1,6 +1,7 @@
 #include "tools/byte_source.h"
 
 #include <algorithm>
+#include <array>
 
 ByteCursor::ByteCursor(const ByteSource& source, std::uint64_t end)
     : source_(source), end_(std::min(end, source.Size())) {}
@@ -22,6 +23,18 @@ std::optional<std::uint32_t> ByteCursor::U32(std::uint64_t offset) const {
   if (!Read(offset, bytes, sizeof bytes)) return std::nullopt;
   return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
          (std::uint32_t{bytes[3]} << 24);
+}
+
+std::optional<std::uint64_t> ByteCursor::FirstNonZero(std::uint64_t from, std::uint64_t to) const {
+  std::array<std::uint8_t, 4096> chunk;
+  for (std::uint64_t at = from; at < to;) {
+    const std::size_t count = std::min<std::uint64_t>(chunk.size(), to - at);
+    if (!Read(at, chunk.data(), count)) return at;
+    const auto nonZero = std::find_if(chunk.begin(), chunk.begin() + count, [](std::uint8_t b) { return b != 0; });
+    if (nonZero != chunk.begin() + count) return at + static_cast<std::uint64_t>(nonZero - chunk.begin());
+    at += count;
+  }
+  return std::nullopt;
 }
 
 void StoreU32(std::uint8_t* out, std::uint32_t value) {

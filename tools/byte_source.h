@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class ByteSource {
  public:
@@ -32,10 +33,22 @@ class ByteCursor {
   bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
   std::optional<std::uint16_t> U16(std::uint64_t offset) const;
   std::optional<std::uint32_t> U32(std::uint64_t offset) const;
+  // The first byte in [from, to) that is not zero, or cannot be read.
+  std::optional<std::uint64_t> FirstNonZero(std::uint64_t from, std::uint64_t to) const;
 
  private:
   const ByteSource& source_;
   std::uint64_t end_;
+};
+
+// A piece of a copy: `bytes` when it holds any, else `size` bytes of the
+// source from `offset`.
+struct CopyPiece {
+  std::uint64_t offset;
+  std::uint64_t size;
+  std::vector<std::uint8_t> bytes;
+
+  std::uint64_t Length() const { return bytes.empty() ? size : bytes.size(); }
 };
 
 void StoreU32(std::uint8_t* out, std::uint32_t value);

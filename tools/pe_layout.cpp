@@ -16,7 +16,6 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::uint64_t kCoffHeaderSize = 20;
 constexpr std::uint64_t kSectionHeaderSize = 40;
 constexpr std::uint64_t kSecurityDirectoryIndex = 4;
-constexpr std::uint64_t kCertificateHeaderSize = 8;  // dwLength, wRevision, wCertificateType
 constexpr std::uint16_t kCertificateRevision2 = 0x0200;
 constexpr std::uint16_t kCertificateTypePkcsSignedData = 2;
 
@@ -49,11 +48,8 @@ std::string Hex(std::uint32_t value) {
 }
 
 void RequireZeroPadding(const ByteCursor& file, std::uint64_t from, std::uint64_t end) {
-  for (std::uint64_t at = from; at < end; ++at) {
-    std::uint8_t byte;
-    if (!file.Read(at, &byte, 1) || byte != 0) {
-      RejectCertificateTable("non-zero byte after the last record at " + At(at));
-    }
+  if (const auto at = file.FirstNonZero(from, end)) {
+    RejectCertificateTable("non-zero byte after the last record at " + At(*at));
   }
 }
 

@@ -25,6 +25,8 @@ struct PeLayout {
 // wholly before the cursor's end; nothing for any other file.
 std::optional<PeLayout> ReadPeLayout(const ByteCursor& file);
 
+constexpr std::uint64_t kCertificateHeaderSize = 8;  // dwLength, wRevision, wCertificateType
+
 struct CertificateTable {
   std::uint64_t start;
   std::uint64_t size;

@@ -1,11 +1,11 @@
 #include "tools/tag_placement.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <vector>
 
 #include "tools/pe_layout.h"
+#include "tools/signature_attribute.h"
 
 namespace {
 
@@ -19,10 +19,25 @@ struct Patch {
 
 struct PlacementPlan {
   TrailerPlacement placement;
-  std::uint64_t keptSize;  // bytes of the source copied, without a replaced trailer
-  std::uint64_t padding;   // zero bytes between them and the new trailer
-  std::vector<Patch> patches;
+  std::vector<CopyPiece> pieces;  // the copy, trailer included
+  std::vector<Patch> patches;     // at offsets of the copy
   std::optional<std::uint64_t> checksumField;
+};
+
+// The signature of the certificate record that ends a file's first `end`
+// bytes.
+struct EndingSignature {
+  CertificateTable table;
+  SignatureBlob blob;
+  std::uint64_t end;
+};
+
+// What a copy holds before a trailer goes in.
+struct CopyShape {
+  bool endsWithTrailer;    // of the key
+  std::uint64_t keptSize;  // without that trailer
+  std::optional<PeLayout> layout;
+  std::optional<EndingSignature> signature;
 };
 
 bool EndsWithSignedTrailer(const ByteSource& source, const TagKey& key) {
@@ -32,48 +47,63 @@ bool EndsWithSignedTrailer(const ByteSource& source, const TagKey& key) {
   return IsTrailerSigned(last.data(), key);
 }
 
-// The certificate table as it is without a replaced trailer. A trailer of the
-// key that ends the file inside the table ends its last record: the record
-// and the table are then taken 1024 bytes shorter.
-CertificateTable TableWithoutOldTrailer(const ByteSource& source, const PeLayout& layout, std::uint64_t keptSize) {
-  const bool holdsOldTrailer = keptSize != source.Size() &&
-                               std::uint64_t{layout.tableStart} + layout.tableSize == source.Size();
-  if (!holdsOldTrailer) return ReadCertificateTable(ByteCursor(source, keptSize), layout);
-  CertificateTable table = ReadCertificateTable(ByteCursor(source, source.Size()), layout);
-  if (table.lastRecord + table.lastRecordLength != source.Size() ||
-      table.lastRecordLength < 8 + kTrailerSize) {
-    RejectCertificateTable("the tag at its end overlaps the header of its last record");
+// A signed copy's certificate table ends the file, or ends just before a
+// trailer of the key appended to it. Any other table is checked all the same.
+CopyShape ShapeOf(const ByteSource& source, const TagKey& key) {
+  const bool endsWithTrailer = EndsWithSignedTrailer(source, key);
+  CopyShape shape{endsWithTrailer, source.Size() - (endsWithTrailer ? kTrailerSize : 0), std::nullopt, std::nullopt};
+  shape.layout = ReadPeLayout(ByteCursor(source, shape.keptSize));
+  if (!shape.layout || !shape.layout->securityEntry || shape.layout->tableSize == 0) return shape;
+  const std::uint64_t tableEnd = std::uint64_t{shape.layout->tableStart} + shape.layout->tableSize;
+  const std::uint64_t end = tableEnd == source.Size() ? source.Size() : shape.keptSize;
+  const ByteCursor bytes(source, end);
+  const CertificateTable table = ReadCertificateTable(bytes, *shape.layout);
+  if (tableEnd != end) return shape;
+  const std::uint64_t recordEnd = table.lastRecord + table.lastRecordLength;
+  shape.signature = EndingSignature{
+      table, ReadSignatureBlob(bytes, table.lastRecord + kCertificateHeaderSize, recordEnd), end};
+  return shape;
+}
+
+// After the blob the record may hold zero padding and, put there by earlier
+// versions, a trailer of the key at the file's end; both go.
+void RequireOnlyPaddingOrTrailerAfterBlob(const ByteSource& source, const CopyShape& shape) {
+  const EndingSignature& signature = *shape.signature;
+  const std::uint64_t blobEnd = signature.blob.End();
+  const bool trailerAfterBlob = shape.endsWithTrailer && signature.end == source.Size() &&
+                                source.Size() - blobEnd >= kTrailerSize;
+  const std::uint64_t paddingEnd = trailerAfterBlob ? source.Size() - kTrailerSize : signature.end;
+  if (const auto at = ByteCursor(source, paddingEnd).FirstNonZero(blobEnd, paddingEnd)) {
+    RejectCertificateTable("byte " + std::to_string(*at) + " after the PKCS #7 blob, which ends at " +
+                           std::to_string(blobEnd) + ", is neither zero padding nor part of a tag of this key");
   }
-  table.size -= kTrailerSize;
-  table.lastRecordLength -= kTrailerSize;
-  return table;
 }
 
-void PlanCertificateRecord(PlacementPlan& plan, const PeLayout& layout, const CertificateTable& table) {
-  const std::uint64_t paddedLength = RoundUpTo8(table.lastRecordLength);
-  const std::uint64_t newLength = paddedLength + kTrailerSize;
-  const std::uint64_t newTableSize = table.lastRecord + newLength - table.start;
-  if (newTableSize > 0xFFFFFFFFu) RejectCertificateTable("it would exceed 4 GiB");
-  plan.placement = TrailerPlacement::kInCertificateRecord;
-  // The table may already end in some of the zero padding.
-  plan.padding = table.lastRecord + paddedLength - plan.keptSize;
-  plan.patches.push_back({table.lastRecord, static_cast<std::uint32_t>(newLength)});
-  plan.patches.push_back({*layout.securityEntry + 4, static_cast<std::uint32_t>(newTableSize)});
+void PlanInSignature(PlacementPlan& plan, const ByteSource& source, const CopyShape& shape, const Trailer& trailer) {
+  RequireOnlyPaddingOrTrailerAfterBlob(source, shape);
+  const EndingSignature& signature = *shape.signature;
+  std::vector<CopyPiece> blob = BlobWithTagAttribute(signature.blob, trailer);
+  const std::uint64_t recordLength = kCertificateHeaderSize + LengthOf(blob);
+  const std::uint64_t tableSize = signature.table.lastRecord + recordLength - signature.table.start;
+  if (tableSize > 0xFFFFFFFFu) RejectCertificateTable("it would exceed 4 GiB");
+  plan.placement = TrailerPlacement::kInSignature;
+  plan.pieces = {{0, signature.blob.Start(), {}}};
+  plan.pieces.insert(plan.pieces.end(), blob.begin(), blob.end());
+  plan.patches.push_back({signature.table.lastRecord, static_cast<std::uint32_t>(recordLength)});
+  plan.patches.push_back({*shape.layout->securityEntry + 4, static_cast<std::uint32_t>(tableSize)});
 }
 
-PlacementPlan PlanPlacement(const ByteSource& source, const TagKey& key) {
-  const std::uint64_t keptSize = source.Size() - (EndsWithSignedTrailer(source, key) ? kTrailerSize : 0);
-  PlacementPlan plan{TrailerPlacement::kAppended, keptSize, 0, {}, std::nullopt};
-  const auto layout = ReadPeLayout(ByteCursor(source, keptSize));
-  if (!layout) return plan;
+PlacementPlan PlanPlacement(const ByteSource& source, const TagKey& key, const Trailer& trailer) {
+  const CopyShape shape = ShapeOf(source, key);
+  PlacementPlan plan{TrailerPlacement::kAppended, {{0, shape.keptSize, {}}, {0, 0, {trailer.begin(), trailer.end()}}},
+                     {}, std::nullopt};
+  if (!shape.layout) return plan;
   // A CheckSum of zero says the file does not use one.
-  if (layout->checksum != 0) {
-    plan.checksumField = layout->checksumField;
-    plan.patches.push_back({layout->checksumField, 0});
+  if (shape.layout->checksum != 0) {
+    plan.checksumField = shape.layout->checksumField;
+    plan.patches.push_back({shape.layout->checksumField, 0});
   }
-  if (!layout->securityEntry || layout->tableSize == 0) return plan;
-  const CertificateTable table = TableWithoutOldTrailer(source, *layout, keptSize);
-  if (table.start + table.size == keptSize) PlanCertificateRecord(plan, *layout, table);
+  if (shape.signature) PlanInSignature(plan, source, shape, trailer);
   return plan;
 }
 
@@ -108,23 +138,29 @@ class PeChecksum {
   std::uint64_t length_ = 0;
 };
 
-void StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, const Trailer& trailer,
-                      ByteSink& sink) {
+void StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, ByteSink& sink) {
   PeChecksum checksum;
-  const auto write = [&](const std::uint8_t* bytes, std::size_t size) {
+  std::uint64_t written = 0;
+  const auto write = [&](std::uint8_t* bytes, std::size_t size) {
+    ApplyPatches(plan.patches, written, bytes, size);
     checksum.Add(bytes, size);
     sink.Append(bytes, size);
+    written += size;
   };
-  std::vector<std::uint8_t> chunk(std::min<std::uint64_t>(kCopyChunkSize, plan.keptSize));
-  for (std::uint64_t offset = 0; offset < plan.keptSize; offset += chunk.size()) {
-    const std::size_t size = std::min<std::uint64_t>(chunk.size(), plan.keptSize - offset);
-    source.Fetch(offset, chunk.data(), size);
-    ApplyPatches(plan.patches, offset, chunk.data(), size);
-    write(chunk.data(), size);
+  std::vector<std::uint8_t> chunk;
+  for (const CopyPiece& piece : plan.pieces) {
+    if (!piece.bytes.empty()) {
+      chunk = piece.bytes;
+      write(chunk.data(), chunk.size());
+      continue;
+    }
+    chunk.resize(std::min<std::uint64_t>(kCopyChunkSize, piece.size));
+    for (std::uint64_t done = 0; done < piece.size; done += chunk.size()) {
+      const std::size_t size = std::min<std::uint64_t>(chunk.size(), piece.size - done);
+      source.Fetch(piece.offset + done, chunk.data(), size);
+      write(chunk.data(), size);
+    }
   }
-  const std::array<std::uint8_t, 8> zeros{};
-  write(zeros.data(), plan.padding);
-  write(trailer.data(), trailer.size());
   if (plan.checksumField) {
     std::uint8_t value[4];
     StoreU32(value, checksum.Value());
@@ -136,7 +172,16 @@ void StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, const
 
 TrailerPlacement WriteTaggedCopy(const ByteSource& source, const TagKey& key, const Trailer& trailer,
                                  ByteSink& sink) {
-  const PlacementPlan plan = PlanPlacement(source, key);
-  StreamPlacedCopy(source, plan, trailer, sink);
+  const PlacementPlan plan = PlanPlacement(source, key, trailer);
+  StreamPlacedCopy(source, plan, sink);
   return plan.placement;
+}
+
+std::optional<TrailerPlacement> LocateTrailer(const ByteSource& file, const TagKey& key) {
+  const CopyShape shape = ShapeOf(file, key);
+  if (!shape.signature || shape.signature->end != file.Size()) return TrailerPlacement::kAppended;
+  const SignatureBlob& blob = shape.signature->blob;
+  if (blob.EndsInTagAttribute() && blob.End() == file.Size()) return TrailerPlacement::kInSignature;
+  if (file.Size() - blob.End() >= kTrailerSize) return TrailerPlacement::kAfterSignatureBlob;
+  return std::nullopt;
 }

@@ -1,20 +1,34 @@
-// Where a trailer goes in a copy: appended to the file, or, in a PE file whose
-// Authenticode certificate table is its last data, at the end of the last
-// WIN_CERTIFICATE record (padded to a multiple of 8 from the record's start),
-// with the record's dwLength and the security directory's size grown to
-// match. The Authenticode hash skips the certificate table, so the signature
-// still verifies. A trailer signed by the same key that already ends the file
-// is replaced, not stacked.
+// Where a trailer goes in a copy. In a PE file whose Authenticode certificate
+// table is its last data, it goes inside the signature of the last
+// WIN_CERTIFICATE record, as the signature's tag attribute (see
+// signature_attribute.h): the record's dwLength and the security directory's
+// size change to match, and the record, the table and the file end with the
+// trailer. The Authenticode hash skips the certificate table and no
+// signature covers unsigned attributes, so the signature still verifies, also
+// under Windows' strict check. Any other file gets the trailer appended.
+//
+// A trailer signed by the same key that already ends the file is replaced,
+// not stacked; so is a signature's tag attribute, whichever key signed it,
+// and so is a trailer that earlier versions put after the PKCS #7 blob in the
+// record, so that its copies now pass the strict check too.
 #pragma once
+
+#include <optional>
 
 #include "tag/tag_key.h"
 #include "tools/byte_source.h"
 #include "tools/tag_payload.h"
 
-enum class TrailerPlacement { kAppended, kInCertificateRecord };
+enum class TrailerPlacement { kAppended, kAfterSignatureBlob, kInSignature };
 
 // Streams `source` with `trailer` put at its end into `sink`, recomputing the
-// PE checksum of a PE32 or PE32+ file that has one. Throws ToolError
-// (operational) for a certificate table that cannot be used.
+// PE checksum of a PE32 or PE32+ file that has one. Never places after the
+// signature blob. Throws ToolError (operational) for a certificate table or
+// signature that cannot be used.
 TrailerPlacement WriteTaggedCopy(const ByteSource& source, const TagKey& key, const Trailer& trailer,
                                  ByteSink& sink);
+
+// Where the last 1024 bytes of `file` lie; nothing when they are part of a
+// signature but not its tag attribute. `key` tells a trailer appended to a
+// PE file from the file's own bytes. Throws ToolError (operational) as above.
+std::optional<TrailerPlacement> LocateTrailer(const ByteSource& file, const TagKey& key);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Command-line tests of zorva-tag: round trips, replacing a tag, every bad
 input with its exit code and no output left behind, a trailer signed by the
-openssl command line, a tag inside an Authenticode signature, hostile PE
-files, fields shown escaped, and the release script's refusals.
+openssl command line, a tag inside an Authenticode signature that Windows'
+strict check accepts, hostile PE files and signatures, fields shown escaped,
+and the release script's refusals.
 
 Usage: test_zorva_tag.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
 """
@@ -24,6 +25,10 @@ PRIVATE_KEY = os.path.join(DEV_KEYS, "private.pem")
 PUBLIC_KEY = os.path.join(DEV_KEYS, "public.pem")
 CONFIGURED_KEY = os.environ.get("ZORVA_TAG_PUBLIC_KEY", PUBLIC_KEY)
 PAYLOAD_SIZE = 767
+SECURITY_DIRECTORY = 4
+
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests"))
+from pe_file import PeFile  # noqa: E402
 
 
 def execute(command, env=None, memory_limit=None):
@@ -96,6 +101,43 @@ def certificate(body=b"pkcs7", revision=0x0200, kind=2):
     return data + bytes(-len(data) % 8)
 
 
+def der_element(data, at):
+    """(content start, end) of the DER element at `at`."""
+    first = data[at + 1]
+    if first < 0x80:
+        return at + 2, at + 2 + first
+    count = first & 0x7F
+    start = at + 2 + count
+    return start, start + int.from_bytes(data[at + 2:start], "big")
+
+
+def der(tag, content):
+    if len(content) < 0x80:
+        return bytes([tag, len(content)]) + content
+    octets = len(content).to_bytes((len(content).bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(octets)]) + octets + content
+
+
+def security_table(data):
+    """(file offset of the security directory, table start, table size)."""
+    pe = PeFile(data)
+    return (pe.directories_offset + 8 * SECURITY_DIRECTORY, *pe.directories[SECURITY_DIRECTORY])
+
+
+def signature_blob(data):
+    """The PKCS #7 blob of a file's first certificate record."""
+    _, start, _ = security_table(data)
+    return data[start + 8:der_element(data, start + 8)[1]]
+
+
+def with_certificate_table(data, table):
+    """`data` with `table` in place of its certificate table, which ends it."""
+    entry, start, _ = security_table(data)
+    out = bytearray(data[:start] + table)
+    struct.pack_into("<I", out, entry + 4, len(table))
+    return bytes(out)
+
+
 def pe_file(magic=0x10B, section_data=b"\xcc" * 0x100, certificates=b"", table=None):
     """A PE file with one section at 0x200, a checksum, and `certificates`
     after the section data, named by the security directory (or `table`,
@@ -145,6 +187,17 @@ class ToolTest(unittest.TestCase):
             out.write(data)
         return self.path(name)
 
+    def assert_rejected(self, exit_code, expected_text, *args, **options):
+        before = sorted(os.listdir(self.folder))
+        result = run(*args, **options)
+        self.assertEqual(result.returncode, exit_code, result.stderr)
+        message = result.stderr.decode("utf-8", "replace")
+        self.assertEqual(message.count("\n"), 1, message)
+        self.assertTrue(message.startswith("zorva-tag: "), message)
+        self.assertIn(expected_text, message)
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(sorted(os.listdir(self.folder)), before, "no output and no partial file may be left")
+
 
 class RoundTripTest(ToolTest):
     def test_all_three_fields_round_trip(self):
@@ -154,6 +207,7 @@ class RoundTripTest(ToolTest):
                            "--download-url", "https://dl.example.com/Zorva-Setup.exe")
         self.assertEqual(show_lines(output)[1:], [
             "signature: verified",
+            "placement: appended",
             'headline: "Welcome, Zoë 🎉"',
             'launch argument: "invite/abc?ref=mail"',
             'download URL: "https://dl.example.com/Zorva-Setup.exe"',
@@ -166,7 +220,7 @@ class RoundTripTest(ToolTest):
     def test_empty_argument_gives_present_empty_field(self):
         output = self.path("out.exe")
         self.assert_signed(self.input, output, "--launch-argument", "")
-        self.assertEqual(show_lines(output)[2:], [
+        self.assertEqual(show_lines(output)[3:], [
             "headline: absent", "launch argument: empty", "download URL: absent"])
 
     def test_retagging_replaces_the_trailer(self):
@@ -175,7 +229,7 @@ class RoundTripTest(ToolTest):
         self.assert_signed(self.input, first, "--headline", "One", "--download-url", "https://a/")
         self.assert_signed(first, second, "--headline", "Two")
         self.assertEqual(os.path.getsize(second), os.path.getsize(first))
-        self.assertEqual(show_lines(second)[2:], [
+        self.assertEqual(show_lines(second)[3:], [
             'headline: "Two"', "launch argument: absent", "download URL: absent"])
 
     def test_input_and_output_may_be_the_same_file(self):
@@ -234,7 +288,7 @@ class RoundTripTest(ToolTest):
 
     def test_show_of_plain_and_short_files(self):
         self.assertEqual(show_lines(self.input)[1:], [
-            "signature: not verified", "headline: absent", "launch argument: absent",
+            "signature: not verified", "placement: appended", "headline: absent", "launch argument: absent",
             "download URL: absent"])
         with open(self.path("short"), "wb") as out:
             out.write(b"\x01" * 1023)
@@ -247,7 +301,7 @@ class OpenSslSignedTrailerTest(ToolTest):
         trailer = sign_payload(record(3, "https://x.test/i") + record(1, "Hand made") + b"\x00")
         hand = self.write("hand.exe", b"MZ-not-really" + trailer)
         self.assertEqual(show_lines(hand)[1:], [
-            "signature: verified", 'headline: "Hand made"', "launch argument: absent",
+            "signature: verified", "placement: appended", 'headline: "Hand made"', "launch argument: absent",
             'download URL: "https://x.test/i"'])
 
     def test_show_prints_each_field_on_one_line_with_control_characters_escaped(self):
@@ -261,22 +315,11 @@ class OpenSslSignedTrailerTest(ToolTest):
         for headline, shown in cases:
             with self.subTest(headline=headline):
                 hand = self.write("hand.exe", sign_payload(record(1, headline) + b"\x00"))
-                self.assertEqual(show_lines(hand)[2:], [
+                self.assertEqual(show_lines(hand)[3:], [
                     f'headline: "{shown}"', "launch argument: absent", "download URL: absent"])
 
 
 class BadInputTest(ToolTest):
-    def assert_rejected(self, exit_code, expected_text, *args, **options):
-        result = run(*args, **options)
-        self.assertEqual(result.returncode, exit_code, result.stderr)
-        message = result.stderr.decode("utf-8", "replace")
-        self.assertEqual(message.count("\n"), 1, message)
-        self.assertTrue(message.startswith("zorva-tag: "), message)
-        self.assertIn(expected_text, message)
-        self.assertEqual(result.stdout, b"")
-        self.assertEqual(os.listdir(self.folder), ["input.exe"],
-                         "no output and no partial file may be left")
-
     def sign_args(self, *fields, key=PRIVATE_KEY, input_path=None):
         return ("sign", "--key", key, *fields, input_path or self.input, self.path("out.exe"))
 
@@ -402,47 +445,125 @@ class AuthenticodeTest(ToolTest):
                         "-days", "2", "-subj", "/CN=Zorva Test Signing",
                         "-addext", "extendedKeyUsage=codeSigning"],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["osslsigncode", "sign", "-certs", self.path("cert.pem"),
-                        "-key", self.path("code.key"), "-in", self.path("tiny.exe"),
-                        "-out", self.path("signed.exe")], check=True, stdout=subprocess.DEVNULL)
+        self.osslsigncode("sign", "tiny.exe", "signed.exe")
 
-    def assert_authenticode_ok(self, path):
+    def osslsigncode(self, command, input_name, output_name, *options):
+        keys = ("-certs", self.path("cert.pem"), "-key", self.path("code.key")) if command == "sign" else ()
+        subprocess.run(["osslsigncode", command, *keys, *options, "-in", self.path(input_name),
+                        "-out", self.path(output_name)], check=True, stdout=subprocess.DEVNULL)
+        return self.path(output_name)
+
+    def assert_authenticode_ok(self, path, signatures=1):
         result = subprocess.run(["osslsigncode", "verify", "-CAfile", self.path("cert.pem"), path],
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=False)
         text = result.stdout.decode("utf-8", "replace")
         self.assertEqual(result.returncode, 0, text)
         self.assertIn("Signature verification: ok", text)
+        self.assertIn(f"Number of verified signatures: {signatures}", text)
         self.assertNotIn("invalid PE checksum", text)
 
-    def test_tag_inside_the_certificate_record_keeps_the_signature(self):
-        self.assert_authenticode_ok(self.path("signed.exe"))
-        result = self.assert_signed(self.path("signed.exe"), self.path("tagged.exe"),
-                                    "--headline", "Signed copy", "--download-url", "https://s/")
-        notice = result.stderr.decode()
-        self.assertEqual(notice.count("\n"), 1)
-        self.assertIn("Authenticode-signed", notice)
-        self.assertIn("EnableCertPaddingCheck", notice)
-        self.assert_authenticode_ok(self.path("tagged.exe"))
-        self.assertEqual(show_lines(self.path("tagged.exe"))[1:], [
-            "signature: verified", 'headline: "Signed copy"', "launch argument: absent",
-            'download URL: "https://s/"'])
+    def assert_strict_rule_holds(self, path):
+        """Windows' strict check: in every certificate record nothing follows
+        the PKCS #7 blob but fewer than 8 zero bytes, and nothing follows the
+        table."""
+        with open(path, "rb") as copy:
+            data = copy.read()
+        _, start, size = security_table(data)
+        self.assertEqual(start + size, len(data), "bytes after the certificate table")
+        record = start
+        while record < start + size:
+            length = struct.unpack_from("<I", data, record)[0]
+            after = data[der_element(data, record + 8)[1]:record + length]
+            self.assertLess(len(after), 8, f"after the blob of the record at {record}")
+            self.assertEqual(after, bytes(len(after)))
+            record += (length + 7) & ~7
 
-    def test_retagging_a_signed_copy_replaces_the_trailer_in_the_record(self):
-        self.assert_signed(self.path("signed.exe"), self.path("tagged.exe"), "--headline", "One")
-        self.assert_signed(self.path("tagged.exe"), self.path("retagged.exe"),
-                           "--launch-argument", "two")
-        self.assertEqual(os.path.getsize(self.path("retagged.exe")),
-                         os.path.getsize(self.path("tagged.exe")))
-        self.assert_authenticode_ok(self.path("retagged.exe"))
-        self.assertEqual(show_lines(self.path("retagged.exe"))[2:], [
-            "headline: absent", 'launch argument: "two"', "download URL: absent"])
+    def old_style_tagged(self, signed_name, headline):
+        """`signed_name` tagged as earlier versions did: the trailer after the
+        blob in the record, which grew by the zero padding and the trailer."""
+        self.assert_signed(self.input, self.path("plain-tagged.exe"), "--headline", headline)
+        with open(self.path("plain-tagged.exe"), "rb") as tagged, open(self.path(signed_name), "rb") as signed:
+            trailer, data = tagged.read()[-1024:], signed.read()
+        blob = signature_blob(data)
+        return self.write("old-style.exe", with_certificate_table(
+            data, certificate(blob + bytes(-(8 + len(blob)) % 8) + trailer)))
+
+    def test_tag_inside_the_signature_passes_the_strict_check(self):
+        tagged_once = self.path("tagged-once.exe")
+        self.assert_signed(self.path("signed.exe"), tagged_once, "--headline", "first")
+        old_style = self.old_style_tagged("signed.exe", "old")
+        self.assertIn("placement: after the signature blob", show_lines(old_style)[2])
+        # Replacing or moving the tag gives the bytes a first tag gives.
+        self.assert_signed(self.path("signed.exe"), self.path("fresh.exe"), "--headline", "again")
+        cases = [
+            ("signed", self.path("signed.exe"), 1, None),
+            ("retagged", tagged_once, 1, self.path("fresh.exe")),
+            ("moved from after the blob", old_style, 1, self.path("fresh.exe")),
+            ("nested", self.osslsigncode("sign", "signed.exe", "nested.exe", "-nest"), 2, None),
+            ("another unsigned attribute",
+             self.osslsigncode("add", "signed.exe", "blob.exe", "-addUnauthenticatedBlob"), 1, None),
+        ]
+        for name, source, signatures, same_as in cases:
+            with self.subTest(name):
+                headline = "again" if same_as else name
+                output = self.path("out.exe")
+                result = self.assert_signed(source, output, "--headline", headline)
+                self.assertIn("is Authenticode-signed; the tag is the last unsigned attribute of its signature",
+                              result.stderr.decode())
+                self.assert_strict_rule_holds(output)
+                self.assert_authenticode_ok(output, signatures)
+                self.assertEqual(show_lines(output)[1:4], [
+                    "signature: verified", "placement: inside the signature", f'headline: "{headline}"'])
+                if same_as:
+                    with open(output, "rb") as out, open(same_as, "rb") as expected:
+                        self.assertEqual(out.read(), expected.read())
+
+    def test_malformed_signatures_are_refused(self):
+        with open(self.path("signed.exe"), "rb") as signed:
+            data = signed.read()
+        _, start, _ = security_table(data)
+        at = start + 8
+        blob = signature_blob(data)
+        content, _ = der_element(blob, 0)
+        oid_end = der_element(blob, content)[1]
+        explicit, _ = der_element(blob, oid_end)
+        signed_data, signed_data_end = der_element(blob, explicit)
+        signer_set = signed_data
+        while der_element(blob, signer_set)[1] != signed_data_end:
+            signer_set = der_element(blob, signer_set)[1]
+        signers_start, _ = der_element(blob, signer_set)
+
+        def two_signer_infos():
+            inner = der(0x30, blob[signed_data:signer_set] + der(0x31, blob[signers_start:] * 2))
+            return der(0x30, blob[content:oid_end] + der(0xA0, inner))
+
+        def length_raised(offset, by):
+            raised = bytearray(blob)
+            raised[offset + 2:offset + 4] = (int.from_bytes(blob[offset + 2:offset + 4], "big") + by).to_bytes(2, "big")
+            return bytes(raised)
+        end = at + len(blob)
+        cases = [
+            ("indefinite length", blob[:1] + b"\x80" + blob[2:], f"signature: a BER indefinite length at {at}"),
+            ("blob longer than its record", length_raised(0, 64),
+             f"signature: a length of {len(blob) - 4 + 64} at {at} where {len(blob) - 4} bytes remain"),
+            ("SignerInfo set shorter than its SignedData", length_raised(signer_set, -1),
+             f"signature: an element header at {end - 1} cut off by the end at {end}"),
+            ("two SignerInfos", two_signer_infos(),
+             f"signature: the SignerInfo set at {at + signer_set} holds 2 elements, not 1"),
+            ("data after the blob", blob + b"\x01",
+             f"certificate table: byte {end} after the PKCS #7 blob, which ends at {end}, is neither"),
+        ]
+        for name, edited, text in cases:
+            with self.subTest(name):
+                hostile = self.write("hostile.exe", with_certificate_table(data, certificate(edited)))
+                self.assert_rejected(1, "malformed Authenticode " + text,
+                                     "sign", "--key", PRIVATE_KEY, hostile, self.path("out.exe"))
 
     def test_unsigned_pe_gets_a_plain_appended_trailer(self):
         result = self.assert_signed(self.path("tiny.exe"), self.path("tagged.exe"), "--headline", "x")
         self.assertEqual(result.stderr, b"")
         self.assertEqual(os.path.getsize(self.path("tagged.exe")),
                          os.path.getsize(self.path("tiny.exe")) + 1024)
-
 
 
 class HostileFileTest(ToolTest):

@@ -33,17 +33,18 @@ constexpr char kUsage[] =
     "      is replaced, not stacked. INPUT and OUTPUT may be the same file; an\n"
     "      OUTPUT that is a link has its target replaced. The copy is written as\n"
     "      .zorva-tag-*.tmp beside it and renamed into place once its tag verifies.\n"
-    "      In an Authenticode-signed INPUT the tag goes at the end of the\n"
-    "      certificate record, so the signature still verifies on default\n"
-    "      Windows systems. Windows rejects such a file when the optional\n"
-    "      EnableCertPaddingCheck policy is switched on: data after the PKCS #7\n"
-    "      blob counts as tampering there.\n"
+    "      In an Authenticode-signed INPUT the tag goes inside the signature, as\n"
+    "      its last unsigned attribute, and ends the PKCS #7 blob, the certificate\n"
+    "      record and the file: the signature still verifies, also where Windows\n"
+    "      checks strictly (EnableCertPaddingCheck). A tag that earlier versions\n"
+    "      put after the blob is moved inside.\n"
     "show  prints whether the last 1024 bytes of FILE verify (with PUBLIC.pem, or\n"
     "      the key built into this tool, which is the one the program accepts),\n"
-    "      the SHA-256 of that key's DER SubjectPublicKeyInfo, and each field as\n"
-    "      absent, empty or its text on one line: control characters are shown\n"
-    "      escaped (\\n, \\t, \\x1b, ...) and a backslash as \\\\. It warns when FILE\n"
-    "      is an exe that accepts the development key.\n"
+    "      the SHA-256 of that key's DER SubjectPublicKeyInfo, where those bytes\n"
+    "      lie (appended, after the signature blob, inside the signature), and\n"
+    "      each field as absent, empty or its text on one line: control\n"
+    "      characters are shown escaped (\\n, \\t, \\x1b, ...) and a backslash as\n"
+    "      \\\\. It warns when FILE is an exe that accepts the development key.\n"
     "\n"
     "exit status: 0 done, 1 a file, key or tag that cannot be used, 2 a bad command line\n";
 
@@ -101,10 +102,10 @@ int Sign(int argc, char** argv) {
     placement = WriteTaggedCopy(input, tagKey, trailer, output);
     RequireWrittenTagVerifies(output, tagKey, files[1]);
   });
-  if (placement == TrailerPlacement::kInCertificateRecord) {
+  if (placement == TrailerPlacement::kInSignature) {
     std::cerr << "zorva-tag: notice: " << files[0]
-              << " is Authenticode-signed; the tag is inside its certificate record, which "
-                 "Windows rejects when EnableCertPaddingCheck is on\n";
+              << " is Authenticode-signed; the tag is the last unsigned attribute of its signature, which "
+                 "still verifies, also where Windows checks strictly (EnableCertPaddingCheck)\n";
   }
   return 0;
 }
@@ -148,6 +149,26 @@ void PrintField(const char* name, const char16_t* text) {
   }
 }
 
+// Where the last 1024 bytes lie. A signature that cannot be read does not
+// keep `show` from showing the tag.
+std::string PlacementText(const ByteSource& file, const TagKey& key) {
+  try {
+    const auto placement = LocateTrailer(file, key);
+    if (!placement) return "none (the last 1024 bytes are part of the Authenticode signature)";
+    switch (*placement) {
+      case TrailerPlacement::kAppended:
+        return "appended";
+      case TrailerPlacement::kAfterSignatureBlob:
+        return "after the signature blob (Windows' strict check refuses it; sign again to move it inside)";
+      case TrailerPlacement::kInSignature:
+        return "inside the signature";
+    }
+  } catch (const ToolError& error) {
+    return std::string("unknown (") + error.what() + ")";
+  }
+  return "unknown";
+}
+
 // The compiled-in key is a constant in the exe's data, its modulus 64
 // little-endian words.
 bool AcceptsDevelopmentKey(const ByteSource& file) {
@@ -189,6 +210,7 @@ int Show(int argc, char** argv) {
     file.Fetch(file.Size() - kTrailerSize, trailer.data(), trailer.size());
     const bool verified = IsTrailerSigned(trailer.data(), tagKey);
     std::cout << "signature: " << (verified ? "verified" : "not verified") << "\n";
+    std::cout << "placement: " << PlacementText(file, tagKey) << "\n";
     fields = ParseSetupTag(trailer.data(), tagKey);
   }
   PrintField("headline", fields.headline);

@@ -1,51 +1,28 @@
 // Fuzzes where zorva-tag puts a trailer in a file it did not make: any bytes,
-// seeded with real and signed exes and broken headers. Whatever the input, a
-// copy that is made ends in the trailer, which verifies; placing again gives
-// the same bytes, also after another trailer of the key took its place; and
-// before the certificate table or the original end only the checksum, the
-// security directory's size and the last record's length may change.
+// seeded with real, signed, nested-signed and tagged exes and broken headers.
+// Whatever the input, a copy that is made ends in the trailer, which
+// verifies; placing again gives the same bytes, also after another trailer of
+// the key took its place. An appended trailer changes nothing before it but
+// the checksum. A trailer inside the signature leaves the copy as Windows'
+// strict check wants it (the blob a multiple of 8, ending the record, the
+// table and the file); before the blob only the checksum, the security
+// directory's size and the record's length change, and in the blob nothing
+// but the tag attribute and the enclosing headers; removing the attribute and
+// placing again gives the same bytes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <optional>
 #include <vector>
 
+#include "tests/memory_bytes.h"
+#include "tools/pe_layout.h"
+#include "tools/signature_attribute.h"
 #include "tools/tag_keys.h"
 #include "tools/tag_placement.h"
 #include "tools/tool_error.h"
 
 namespace {
-
-// The input as a heap block of exactly its size, so that AddressSanitizer
-// reports any read past its end.
-class MemorySource : public ByteSource {
- public:
-  explicit MemorySource(const std::vector<std::uint8_t>& bytes)
-      : size_(bytes.size()), bytes_(std::make_unique<std::uint8_t[]>(bytes.size())) {
-    std::copy(bytes.begin(), bytes.end(), bytes_.get());
-  }
-  std::uint64_t Size() const override { return size_; }
-  void Fetch(std::uint64_t offset, std::uint8_t* out, std::size_t count) const override {
-    if (offset > size_ || size_ - offset < count) std::abort();
-    std::memcpy(out, bytes_.get() + offset, count);
-  }
-
- private:
-  std::size_t size_;
-  std::unique_ptr<std::uint8_t[]> bytes_;
-};
-
-class MemorySink : public ByteSink {
- public:
-  void Append(const std::uint8_t* bytes, std::size_t count) override { bytes_.insert(bytes_.end(), bytes, bytes + count); }
-  void Overwrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) override {
-    if (offset > bytes_.size() || bytes_.size() - offset < count) std::abort();
-    std::copy(bytes, bytes + count, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
-  }
-  std::vector<std::uint8_t> bytes_;
-};
 
 struct Keys {
   Pkey key = LoadPrivateTagKey(ZORVA_DEVELOPMENT_PRIVATE_KEY);
@@ -56,12 +33,17 @@ struct Keys {
   }
 };
 
-std::optional<std::vector<std::uint8_t>> Place(const std::vector<std::uint8_t>& file, const TagKey& key,
-                                               const Trailer& trailer) {
+struct Placed {
+  std::vector<std::uint8_t> bytes;
+  TrailerPlacement placement;
+  bool operator==(const Placed&) const = default;
+};
+
+std::optional<Placed> Place(const std::vector<std::uint8_t>& file, const TagKey& key, const Trailer& trailer) {
   try {
     MemorySink sink;
-    WriteTaggedCopy(MemorySource(file), key, trailer, sink);
-    return sink.bytes_;
+    const TrailerPlacement placement = WriteTaggedCopy(MemorySource(file), key, trailer, sink);
+    return Placed{sink.bytes_, placement};
   } catch (const ToolError&) {
     return std::nullopt;
   }
@@ -84,21 +66,90 @@ bool InField(std::uint64_t at, const std::vector<std::uint64_t>& fields) {
   return std::any_of(fields.begin(), fields.end(), [&](std::uint64_t field) { return at - field < 4; });
 }
 
+// Before `end` the copy differs from the input only in `fields` and, from
+// `tableStart` on, in one run of four bytes: the last record's dwLength.
 void CheckUnchangedBefore(const std::vector<std::uint8_t>& input, const std::vector<std::uint8_t>& output,
-                          std::uint64_t originalEnd) {
-  const auto fields = ChangeableFields(input);
-  std::uint64_t tableStart = originalEnd;
-  for (std::uint64_t entry : {fields[1] - 4, fields[2] - 4}) {
-    if (const auto start = Read32(input, entry); start && *start != 0) tableStart = std::min<std::uint64_t>(tableStart, *start);
-  }
+                          std::uint64_t end, const std::vector<std::uint64_t>& fields, std::uint64_t tableStart) {
   std::optional<std::uint64_t> firstChangeInTable;
-  for (std::uint64_t at = 0; at < originalEnd; ++at) {
+  for (std::uint64_t at = 0; at < end; ++at) {
     if (input[at] == output[at] || InField(at, fields)) continue;
     if (at < tableStart) std::abort();
-    // In the table only the last record's dwLength changes: four bytes.
     if (!firstChangeInTable) firstChangeInTable = at;
     if (at - *firstChangeInTable >= 4) std::abort();
   }
+}
+
+void CheckAppended(const std::vector<std::uint8_t>& input, const std::vector<std::uint8_t>& placed, bool replaced) {
+  const std::uint64_t kept = input.size() - (replaced ? kTrailerSize : 0);
+  if (placed.size() != kept + kTrailerSize) std::abort();
+  CheckUnchangedBefore(input, placed, kept, {ChangeableFields(input)[0]}, kept);
+}
+
+// A copy's last record and its signature, read by the tool's own readers.
+struct SignedCopy {
+  PeLayout layout;
+  CertificateTable table;
+  SignatureBlob blob;
+};
+
+SignedCopy ReadSignedCopy(const ByteSource& copy) {
+  const ByteCursor bytes(copy, copy.Size());
+  const auto layout = ReadPeLayout(bytes);
+  if (!layout) std::abort();
+  const CertificateTable table = ReadCertificateTable(bytes, *layout);
+  const std::uint64_t blobStart = table.lastRecord + kCertificateHeaderSize;
+  return {*layout, table, ReadSignatureBlob(bytes, blobStart, table.lastRecord + table.lastRecordLength)};
+}
+
+// The blob's bytes that placing may not change: all but the enclosing
+// headers and the tag attribute.
+std::vector<std::uint8_t> KeptBytes(const std::vector<std::uint8_t>& file, const SignatureBlob& blob) {
+  std::vector<std::uint8_t> kept;
+  const auto keep = [&](std::uint64_t from, std::uint64_t to) {
+    kept.insert(kept.end(), file.begin() + static_cast<std::ptrdiff_t>(from),
+                file.begin() + static_cast<std::ptrdiff_t>(to));
+  };
+  const auto& enclosing = blob.enclosing;
+  for (std::size_t i = 0; i + 1 < enclosing.size(); ++i) keep(enclosing[i].contentStart, enclosing[i + 1].start);
+  const std::uint64_t signedEnd = blob.unsignedAttributes ? blob.unsignedAttributes->start : enclosing.back().end;
+  keep(enclosing.back().contentStart, signedEnd);
+  if (!blob.unsignedAttributes) return kept;
+  const std::uint64_t cut = blob.tagAttribute ? blob.tagAttribute->start : blob.unsignedAttributes->end;
+  keep(blob.unsignedAttributes->contentStart, cut);
+  if (blob.tagAttribute) keep(blob.tagAttribute->end, blob.unsignedAttributes->end);
+  return kept;
+}
+
+void StoreAt(std::vector<std::uint8_t>& file, std::uint64_t at, std::uint64_t value) {
+  StoreU32(file.data() + at, static_cast<std::uint32_t>(value));
+}
+
+void CheckInSignature(const std::vector<std::uint8_t>& input, const Placed& placed, const TagKey& key,
+                      const Trailer& trailer) {
+  const MemorySource copy(placed.bytes);
+  const SignedCopy signedCopy = ReadSignedCopy(copy);
+  const SignatureBlob& blob = signedCopy.blob;
+  const std::uint64_t size = placed.bytes.size();
+  const std::uint64_t blobStart = blob.Start();
+  if (signedCopy.table.start + signedCopy.table.size != size || blob.End() != size ||
+      signedCopy.table.lastRecord + signedCopy.table.lastRecordLength != size || (size - blobStart) % 8 != 0 ||
+      !blob.EndsInTagAttribute()) {
+    std::abort();
+  }
+  const MemorySource original(input);
+  const std::uint64_t inputRecord = signedCopy.table.lastRecord;
+  const SignatureBlob inputBlob = ReadSignatureBlob(ByteCursor(original, original.Size()), blobStart,
+                                                    inputRecord + Read32(input, inputRecord).value());
+  if (KeptBytes(input, inputBlob) != KeptBytes(placed.bytes, blob)) std::abort();
+  CheckUnchangedBefore(input, placed.bytes, blobStart, ChangeableFields(input), signedCopy.table.start);
+
+  std::vector<std::uint8_t> removed(placed.bytes.begin(),
+                                    placed.bytes.begin() + static_cast<std::ptrdiff_t>(blobStart));
+  const std::vector<std::uint8_t> bare = Materialized(copy, BlobWithoutTagAttribute(blob));
+  removed.insert(removed.end(), bare.begin(), bare.end());
+  StoreAt(removed, inputRecord, kCertificateHeaderSize + bare.size());
+  StoreAt(removed, *signedCopy.layout.securityEntry + 4, removed.size() - signedCopy.table.start);
+  if (Place(removed, key, trailer) != placed) std::abort();
 }
 
 }  // namespace
@@ -111,16 +162,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto placed = Place(input, keys.tagKey, trailer);
   if (!placed) return 0;
 
-  if (placed->size() < kTrailerSize || !std::equal(trailer.begin(), trailer.end(), placed->end() - kTrailerSize) ||
-      !IsTrailerSigned(placed->data() + placed->size() - kTrailerSize, keys.tagKey)) {
+  const std::vector<std::uint8_t>& copy = placed->bytes;
+  if (copy.size() < kTrailerSize || !std::equal(trailer.begin(), trailer.end(), copy.end() - kTrailerSize) ||
+      !IsTrailerSigned(copy.data() + copy.size() - kTrailerSize, keys.tagKey)) {
     std::abort();
   }
-  const bool replacedTrailer = size >= kTrailerSize && IsTrailerSigned(data + size - kTrailerSize, keys.tagKey);
-  const std::uint64_t originalEnd = std::min(size - (replacedTrailer ? kTrailerSize : 0), placed->size() - kTrailerSize);
-  CheckUnchangedBefore(input, *placed, originalEnd);
+  if (placed->placement == TrailerPlacement::kInSignature) {
+    CheckInSignature(input, *placed, keys.tagKey, trailer);
+  } else if (placed->placement == TrailerPlacement::kAppended) {
+    CheckAppended(input, copy, size >= kTrailerSize && IsTrailerSigned(data + size - kTrailerSize, keys.tagKey));
+  } else {
+    std::abort();
+  }
 
-  if (Place(*placed, keys.tagKey, trailer) != placed) std::abort();
-  const auto replaced = Place(*placed, keys.tagKey, other);
-  if (!replaced || Place(*replaced, keys.tagKey, trailer) != placed) std::abort();
+  if (Place(copy, keys.tagKey, trailer) != placed) std::abort();
+  const auto replaced = Place(copy, keys.tagKey, other);
+  if (!replaced || Place(replaced->bytes, keys.tagKey, trailer) != placed) std::abort();
   return 0;
 }
