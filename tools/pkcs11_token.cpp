@@ -136,7 +136,7 @@ Pkcs11Token::Pkcs11Token(const std::string& uri, const std::optional<std::string
     Check(Functions().C_GetTokenInfo(slot, &info), "C_GetTokenInfo");
     if (p11_kit_uri_match_token_info(uri_.get(), &info)) matching.push_back(slot);
   }
-  if (matching.empty()) Fail(name_ + ": no such token (none of the module's " + std::to_string(slots.size()) + " matches)");
+  if (matching.empty()) Fail(name_ + ": no such token (none of the module's " + std::to_string(slots.size()) + " tokens matches)");
   if (matching.size() > 1) Fail(name_ + ": " + std::to_string(matching.size()) + " tokens match; name one with token=");
   slot_ = matching.front();
 
