@@ -16,11 +16,15 @@ namespace {
 // A session runs one operation at a time, so each signing call takes a
 // session of its own from a pool and gives it back: calls from several
 // threads sign in parallel on tokens that can, instead of queueing behind one
-// guarded session. The pool grows on demand up to this many sessions, then
-// callers wait for one to come back.
-constexpr std::size_t kSessionLimit = 8;
+// guarded session. The pool grows on demand up to this many sessions (fewer
+// where the token allows fewer), then callers wait for one to come back.
+constexpr CK_ULONG kSessionLimit = 8;
 
 [[noreturn]] void Fail(const std::string& message) { throw ToolError(kExitOperationalError, message); }
+
+CK_ULONG SessionLimit(const Pkcs11Token& token) {
+  return std::max<CK_ULONG>(1, std::min(kSessionLimit, token.SpareSessions().value_or(kSessionLimit)));
+}
 
 class Pkcs11TagSigner : public TagSigner {
  public:
@@ -30,7 +34,8 @@ class Pkcs11TagSigner : public TagSigner {
         key_(key),
         mechanism_(mechanism),
         publicKey_(TagKeyOf(publicKey.get())),
-        fingerprint_(PublicKeyDerSha256(publicKey.get())) {}
+        fingerprint_(PublicKeyDerSha256(publicKey.get())),
+        sessionLimit_(SessionLimit(*token_)) {}
   ~Pkcs11TagSigner() override {
     for (const CK_SESSION_HANDLE session : idle_) token_->CloseSession(session);
   }
@@ -69,7 +74,7 @@ class Pkcs11TagSigner : public TagSigner {
 
   CK_SESSION_HANDLE TakeSession() const {
     std::unique_lock<std::mutex> lock(mutex_);
-    sessionFree_.wait(lock, [this] { return !idle_.empty() || open_ < kSessionLimit; });
+    sessionFree_.wait(lock, [this] { return !idle_.empty() || open_ < sessionLimit_; });
     if (!idle_.empty()) {
       const CK_SESSION_HANDLE session = idle_.back();
       idle_.pop_back();
@@ -105,10 +110,11 @@ class Pkcs11TagSigner : public TagSigner {
   CK_MECHANISM_TYPE mechanism_;
   TagKey publicKey_;
   std::array<std::uint8_t, kKeyFingerprintSize> fingerprint_;
+  CK_ULONG sessionLimit_;
   mutable std::mutex mutex_;
   mutable std::condition_variable sessionFree_;
   mutable std::vector<CK_SESSION_HANDLE> idle_;
-  mutable std::size_t open_ = 0;
+  mutable CK_ULONG open_ = 0;
 };
 
 CK_OBJECT_HANDLE OnlyKey(const Pkcs11Token& token, CK_OBJECT_CLASS keyClass, const std::string& kind,

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "tools/tool_error.h"
 
@@ -130,19 +131,27 @@ Pkcs11Token::Pkcs11Token(const std::string& uri, const std::optional<std::string
   std::vector<CK_SLOT_ID> slots(slotCount);
   Check(Functions().C_GetSlotList(CK_TRUE, slots.data(), &slotCount), "C_GetSlotList");
   slots.resize(std::min<std::size_t>(slotCount, slots.size()));
-  std::vector<CK_SLOT_ID> matching;
+  std::vector<std::pair<CK_SLOT_ID, CK_TOKEN_INFO>> matching;
   for (const CK_SLOT_ID slot : slots) {
     CK_TOKEN_INFO info;
     Check(Functions().C_GetTokenInfo(slot, &info), "C_GetTokenInfo");
-    if (p11_kit_uri_match_token_info(uri_.get(), &info)) matching.push_back(slot);
+    if (p11_kit_uri_match_token_info(uri_.get(), &info)) matching.emplace_back(slot, info);
   }
-  if (matching.empty()) Fail(name_ + ": no such token (none of the module's " + std::to_string(slots.size()) + " tokens matches)");
-  if (matching.size() > 1) Fail(name_ + ": " + std::to_string(matching.size()) + " tokens match; name one with token=");
-  slot_ = matching.front();
+  if (matching.empty()) {
+    Fail(name_ + ": no such token (none of the module's " + std::to_string(slots.size()) + " tokens matches)");
+  }
+  if (matching.size() > 1) {
+    Fail(name_ + ": " + std::to_string(matching.size()) + " tokens match; name one with token=");
+  }
+  slot_ = matching.front().first;
+  const CK_ULONG maxSessions = matching.front().second.ulMaxSessionCount;
+  if (maxSessions != CK_EFFECTIVELY_INFINITE && maxSessions != CK_UNAVAILABLE_INFORMATION) {
+    spareSessions_ = maxSessions > 1 ? maxSessions - 1 : 0;
+  }
 
   session_ = OpenSession(true);
-  const CK_RV loggedIn = Functions().C_Login(session_, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(pin)),
-                                             std::strlen(pin));
+  auto* pinBytes = reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(pin));
+  const CK_RV loggedIn = Functions().C_Login(session_, CKU_USER, pinBytes, std::strlen(pin));
   if (loggedIn == CKR_OK || loggedIn == CKR_USER_ALREADY_LOGGED_IN) return;
   CloseSession(session_);
   if (loggedIn == CKR_PIN_INCORRECT) Fail(name_ + ": wrong PIN (from " + *pinVariable + ")");

@@ -42,6 +42,10 @@ class Pkcs11Token {
   void CloseSession(CK_SESSION_HANDLE session) const;
   bool HasMechanism(CK_MECHANISM_TYPE mechanism) const;
 
+  // How many more sessions the token allows beside the login session, if it says.
+  std::optional<CK_ULONG> SpareSessions() const { return spareSessions_; }
+
+  // Lookups go through the login session: call them from one thread at a time.
   // The URI's object (label) and id, as key attributes; absent ones left out.
   std::vector<CK_ATTRIBUTE> KeyAttributes() const;
   // The URI's type as an object class, if it gives one.
@@ -57,4 +61,5 @@ class Pkcs11Token {
   std::shared_ptr<Pkcs11Module> module_;
   CK_SLOT_ID slot_ = 0;
   CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
+  std::optional<CK_ULONG> spareSessions_;
 };

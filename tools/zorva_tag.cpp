@@ -80,6 +80,16 @@ void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, cons
   }
 }
 
+// An option of the other kind of key would otherwise be ignored, silently:
+// a --public-key meant as a check would check nothing.
+void RequireOptionsOfKeyKind(const TagKeySource& source) {
+  const bool inToken = source.key.starts_with("pkcs11:");
+  if (inToken && source.passphraseVariable) UsageError("--key-passphrase-env goes with a PEM key");
+  if (!inToken && (source.pinVariable || source.publicKeyPath)) {
+    UsageError("--key-pin-env and --public-key go with a pkcs11: key");
+  }
+}
+
 int Sign(int argc, char** argv) {
   TagKeySource keySource;
   TagTexts texts;
@@ -108,6 +118,7 @@ int Sign(int argc, char** argv) {
   }
   if (keySource.key.empty()) UsageError("sign needs --key KEY");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
+  RequireOptionsOfKeyKind(keySource);
   const TagPayload payload = BuildTagPayload(texts);
   const std::unique_ptr<TagSigner> signer = OpenTagSigner(keySource);
   const TagKey& tagKey = signer->PublicKey();
@@ -231,7 +242,7 @@ int MakeKey(int argc, char** argv) {
     } else if (argument == "--public-out") {
       publicOut = OptionValue(argc, argv, i);
     } else {
-      UsageError("unknown argument " + argument);
+      UsageError("unknown option " + argument);
     }
   }
   if (!keySource.key.starts_with("pkcs11:")) UsageError("make-key needs --key PKCS11-URI");
