@@ -4,59 +4,21 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "tools/softhsm_test_token.h"
 #include "tools/tag_payload.h"
 #include "tools/tag_signer.h"
 
 namespace {
 
-constexpr char kPin[] = "271828";
-
-// A token holding the development key, as `softhsm2-util --import` puts it.
-class DevelopmentKeyToken {
- public:
-  DevelopmentKeyToken() {
-    char pattern[] = "/tmp/zorva-sign-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a temporary folder");
-    folder_ = pattern;
-    std::filesystem::create_directory(folder_ / "tokens");
-    const std::string conf = (folder_ / "softhsm2.conf").string();
-    if (FILE* out = std::fopen(conf.c_str(), "w")) {
-      std::fprintf(out, "directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n",
-                   (folder_ / "tokens").c_str());
-      std::fclose(out);
-    }
-    setenv("SOFTHSM2_CONF", conf.c_str(), 1);
-    setenv("ZORVA_BENCH_PIN", kPin, 1);
-    const std::string key = (folder_ / "key.p8").string();
-    Run("openssl pkcs8 -topk8 -nocrypt -in '" ZORVA_DEVELOPMENT_PRIVATE_KEY "' -out " + key);
-    Run(std::string("softhsm2-util --init-token --free --label zorva --so-pin so-pin-0 --pin ") + kPin);
-    Run("softhsm2-util --import " + key + " --token zorva --label tag-key --id 01 --pin " + kPin);
-  }
-  ~DevelopmentKeyToken() { std::filesystem::remove_all(folder_); }
-
- private:
-  static void Run(const std::string& command) {
-    if (std::system((command + " >/dev/null").c_str()) != 0) throw std::runtime_error("failed: " + command);
-  }
-  std::filesystem::path folder_;
-};
-
-std::string SoftHsmModule() {
-  const char* given = std::getenv("ZORVA_SOFTHSM2_MODULE");
-  return given ? given : "/usr/lib/softhsm/libsofthsm2.so";
-}
-
 struct Signers {
-  DevelopmentKeyToken token;
+  SoftHsmTestToken token;
   std::unique_ptr<TagSigner> pem = OpenTagSigner({ZORVA_DEVELOPMENT_PRIVATE_KEY, {}, {}, {}});
-  std::unique_ptr<TagSigner> pkcs11 = OpenTagSigner(
-      {"pkcs11:token=zorva;object=tag-key?module-path=" + SoftHsmModule(), {}, "ZORVA_BENCH_PIN", {}});
+  std::unique_ptr<TagSigner> pkcs11 =
+      OpenTagSigner({SoftHsmTestToken::KeyUri(), {}, SoftHsmTestToken::kPinVariable, {}});
   TagPayload payload =
       BuildTagPayload({"INSTALLING ZORVA", "invite/abc?ref=mail", "https://dl.example.com/Zorva-Setup.exe"});
 };
