@@ -59,10 +59,9 @@ NOTES = """
   Wine's urlmon reports progress in few, large steps, so a loopback download
   repaints only a few times; the percent rule repaints only when the whole
   percentage changes, so never more than 101 times.
-- Tag signing: SoftHSM2 keeps its token objects encrypted in files and
-  works under its own locks, so a second thread adds little or nothing there; a
-  hardware token that signs in parallel gets one session per signing thread
-  from the signer's pool.
+- Tag signing: the token signer gives each signing thread a session of its
+  own, so two threads sign in parallel where the token can (SoftHSM2 can);
+  a machine whose cores are busy elsewhere shows less of it.
 - Memory: the peak working set of the wine process running the program. The
   installer goes to a file, so the peak does not follow its size.
 """
