@@ -125,6 +125,11 @@ Pkcs11Token::Pkcs11Token(const std::string& uri, const std::optional<std::string
   const char* modulePath = p11_kit_uri_get_module_path(uri_.get());
   if (modulePath == nullptr) Fail(name_ + ": the URI names no module; add ?module-path=/path/to/module.so");
   module_ = Pkcs11Module::Load(modulePath);
+  CK_INFO moduleInfo;
+  Check(Functions().C_GetInfo(&moduleInfo), "C_GetInfo");
+  if (!p11_kit_uri_match_module_info(uri_.get(), &moduleInfo)) {
+    Fail(name_ + ": the module is not the library the URI's library attributes name");
+  }
 
   CK_ULONG slotCount = 0;
   Check(Functions().C_GetSlotList(CK_TRUE, nullptr, &slotCount), "C_GetSlotList");
@@ -133,9 +138,11 @@ Pkcs11Token::Pkcs11Token(const std::string& uri, const std::optional<std::string
   slots.resize(std::min<std::size_t>(slotCount, slots.size()));
   std::vector<std::pair<CK_SLOT_ID, CK_TOKEN_INFO>> matching;
   for (const CK_SLOT_ID slot : slots) {
-    CK_TOKEN_INFO info;
-    Check(Functions().C_GetTokenInfo(slot, &info), "C_GetTokenInfo");
-    if (p11_kit_uri_match_token_info(uri_.get(), &info)) matching.emplace_back(slot, info);
+    if (MatchesSlot(slot)) {
+      CK_TOKEN_INFO info;
+      Check(Functions().C_GetTokenInfo(slot, &info), "C_GetTokenInfo");
+      if (p11_kit_uri_match_token_info(uri_.get(), &info)) matching.emplace_back(slot, info);
+    }
   }
   if (matching.empty()) {
     Fail(name_ + ": no such token (none of the module's " + std::to_string(slots.size()) + " tokens matches)");
@@ -157,6 +164,15 @@ Pkcs11Token::Pkcs11Token(const std::string& uri, const std::optional<std::string
   if (loggedIn == CKR_PIN_INCORRECT) Fail(name_ + ": wrong PIN (from " + *pinVariable + ")");
   if (loggedIn == CKR_PIN_LOCKED) Fail(name_ + ": the token's user PIN is locked");
   Check(loggedIn, "C_Login");
+}
+
+// The URI's slot attributes, if any, narrow the slots searched for the token.
+bool Pkcs11Token::MatchesSlot(CK_SLOT_ID slot) const {
+  const CK_SLOT_ID wanted = p11_kit_uri_get_slot_id(uri_.get());
+  if (wanted != static_cast<CK_SLOT_ID>(-1) && wanted != slot) return false;
+  CK_SLOT_INFO info;
+  Check(Functions().C_GetSlotInfo(slot, &info), "C_GetSlotInfo");
+  return p11_kit_uri_match_slot_info(uri_.get(), &info) == 1;
 }
 
 Pkcs11Token::~Pkcs11Token() { CloseSession(session_); }

@@ -56,6 +56,8 @@ class Pkcs11Token {
   std::optional<Pkcs11Bytes> Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) const;
 
  private:
+  bool MatchesSlot(CK_SLOT_ID slot) const;
+
   std::string name_;
   std::unique_ptr<P11KitUri, void (*)(P11KitUri*)> uri_;
   std::shared_ptr<Pkcs11Module> module_;

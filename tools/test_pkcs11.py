@@ -137,6 +137,8 @@ class TokenTest(unittest.TestCase):
             (key_uri("object=tag-key", "/nonexistent/module.so"), pin, "all", "cannot load the PKCS #11 module"),
             (key_uri("object=tag-key", junk), pin, "all", "cannot load the PKCS #11 module"),
             (tag_key.replace("token=zorva", "token=other"), pin, "all", "no such token"),
+            (key_uri("object=tag-key;library-manufacturer=Other"), pin, "all",
+             "the module is not the library the URI's library attributes name"),
             (tag_key, ("--key-pin-env", "ZORVA_TEST_WRONG_PIN"), "all", "wrong PIN (from ZORVA_TEST_WRONG_PIN)"),
             (tag_key, ("--key-pin-env", "ZORVA_TEST_UNSET"), "all",
              "the environment variable ZORVA_TEST_UNSET (the token's PIN) is not set"),

@@ -29,7 +29,7 @@ constexpr char kUsage[] =
     "\n"
     "KEY   a PEM private key file, or a key inside a PKCS #11 token named by a URI\n"
     "      such as pkcs11:token=zorva;object=tag-key?module-path=/path/to/module.so\n"
-    "      (attributes token, manufacturer, model, serial, object, id, type). A\n"
+    "      (the token's, slot's and library's attributes; object, id, type). A\n"
     "      token key takes its PIN from the environment variable NAME of\n"
     "      --key-pin-env, and its public half from the token's public key object,\n"
     "      or from --public-key where the token has none.\n"
