@@ -129,8 +129,8 @@ class TokenTest(unittest.TestCase):
         junk = self.path("junk.so")
         with open(junk, "w") as out:
             out.write("not a library\n")
-        other = tool.public_half(tool.make_key(self.folder, "other.key", "RSA", "-pkeyopt", "rsa_keygen_bits:2048"),
-                                 self.folder, "other.pem")
+        other_key = tool.make_key(self.folder, "other.key", "RSA", "-pkeyopt", "rsa_keygen_bits:2048")
+        other = tool.public_half(other_key, self.folder, "other.pem")
         pin = ("--key-pin-env", "ZORVA_TEST_PIN")
         tag_key = key_uri("object=tag-key")
         cases = [
@@ -146,7 +146,8 @@ class TokenTest(unittest.TestCase):
             (key_uri("object=missing"), pin, "all", "no such private key on the token"),
             (key_uri("object=twin"), pin, "all", "more than one private key matches"),
             (key_uri("object=small"), pin, "all", "the modulus has 1024 bits, a tag key needs exactly 2048"),
-            (tag_key, pin, "none", "the token offers neither CKM_SHA256_RSA_PKCS nor CKM_RSA_PKCS"),
+            (tag_key, pin, "none",
+             "the token offers neither CKM_SHA256_RSA_PKCS nor CKM_RSA_PKCS"),
             (key_uri("object=bare"), pin, "all", "the token holds no public key beside the private key"),
             (tag_key, (*pin, "--public-key", other), "all", "the public key is not the private key's other half"),
             (f"{tag_key}&pin-value={PIN}", pin, "all", "the PKCS #11 URI holds a PIN"),
