@@ -33,6 +33,7 @@ class TokenTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="zorva-pkcs11-test-")
+        cls.addClassCleanup(shutil.rmtree, cls.folder)
         os.mkdir(cls.path("tokens"))
         for name, mechanisms in MECHANISMS.items():
             with open(cls.path(name + ".conf"), "w") as conf:
@@ -57,10 +58,6 @@ class TokenTest(unittest.TestCase):
         assert result.returncode == 0, result.stderr
         with open(with_pem, "rb") as signed:
             cls.pem_signed = signed.read()
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder)
 
     @classmethod
     def path(cls, name):
