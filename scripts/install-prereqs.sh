@@ -18,6 +18,7 @@ packages=(
   wine wine64 wine32:i386 qemu-user-static
   xvfb x11-utils xdotool imagemagick fonts-liberation
   osslsigncode optipng
+  pkg-config libp11-kit-dev softhsm2
 )
 
 missing=()

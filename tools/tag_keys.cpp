@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
+#include <openssl/param_build.h>
 #include <openssl/pem.h>
 #include <openssl/sha.h>
 
@@ -20,6 +21,15 @@ struct BioDeleter {
 };
 struct MdCtxDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+struct PkeyCtxDeleter {
+  void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
+};
+struct ParamBuilderDeleter {
+  void operator()(OSSL_PARAM_BLD* builder) const { OSSL_PARAM_BLD_free(builder); }
+};
+struct ParamsDeleter {
+  void operator()(OSSL_PARAM* parameters) const { OSSL_PARAM_free(parameters); }
 };
 
 std::string OpenSslReason() {
@@ -128,6 +138,37 @@ Pkey LoadPrivateTagKey(const std::string& path, const char* passphraseVariable) 
 
 Pkey LoadPublicTagKey(const std::string& path) {
   return LoadTagKey(ReadSmallFile(path, kKeyFileLimit), path, PEM_read_bio_PUBKEY, "public", nullptr);
+}
+
+Pkey RsaPublicTagKey(const std::vector<std::uint8_t>& modulus, const std::vector<std::uint8_t>& exponent,
+                     const std::string& name) {
+  const Bn n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
+  const Bn e(BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
+  std::unique_ptr<OSSL_PARAM_BLD, ParamBuilderDeleter> builder(OSSL_PARAM_BLD_new());
+  if (!n || !e || !builder || !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) ||
+      !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get())) {
+    throw ToolError(kExitOperationalError, name + ": cannot hold the RSA key (" + OpenSslReason() + ")");
+  }
+  std::unique_ptr<OSSL_PARAM, ParamsDeleter> parameters(OSSL_PARAM_BLD_to_param(builder.get()));
+  std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDeleter> context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  EVP_PKEY* made = nullptr;
+  if (!parameters || !context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
+      EVP_PKEY_fromdata(context.get(), &made, EVP_PKEY_PUBLIC_KEY, parameters.get()) != 1) {
+    throw ToolError(kExitOperationalError, name + ": not an RSA public key (" + OpenSslReason() + ")");
+  }
+  Pkey key(made);
+  RequireTagKeyShape(key.get(), name);
+  return key;
+}
+
+std::string PublicKeyPem(EVP_PKEY* key) {
+  std::unique_ptr<BIO, BioDeleter> bio(BIO_new(BIO_s_mem()));
+  char* text = nullptr;
+  long length = 0;
+  if (!bio || PEM_write_bio_PUBKEY(bio.get(), key) != 1 || (length = BIO_get_mem_data(bio.get(), &text)) <= 0) {
+    throw ToolError(kExitOperationalError, "cannot encode the public key as PEM (" + OpenSslReason() + ")");
+  }
+  return std::string(text, static_cast<std::size_t>(length));
 }
 
 const TagKey& DevelopmentPublicTagKey() {

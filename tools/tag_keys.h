@@ -34,6 +34,13 @@ using BnCtx = std::unique_ptr<BN_CTX, BnCtxDeleter>;
 // named `passphraseVariable`; nothing ever prompts for one.
 Pkey LoadPrivateTagKey(const std::string& path, const char* passphraseVariable = nullptr);
 Pkey LoadPublicTagKey(const std::string& path);
+// The public key with the big-endian `modulus` and `exponent`, such as a
+// token holds; throws ToolError (operational) for one other than RSA-2048 with
+// exponent 65537, its message beginning with `name`.
+Pkey RsaPublicTagKey(const std::vector<std::uint8_t>& modulus, const std::vector<std::uint8_t>& exponent,
+                     const std::string& name);
+// The public half as the PEM SubjectPublicKeyInfo that a release compiles in.
+std::string PublicKeyPem(EVP_PKEY* key);
 
 // keys/development/public.pem, built in so that the tool can tell an exe that
 // accepts tags anyone can sign: the key's private half is published.

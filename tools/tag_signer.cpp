@@ -1,5 +1,6 @@
 #include "tools/tag_signer.h"
 
+#include "tools/pkcs11_signer.h"
 #include "tools/tag_keys.h"
 
 namespace {
@@ -28,6 +29,7 @@ class PemTagSigner : public TagSigner {
 }  // namespace
 
 std::unique_ptr<TagSigner> OpenTagSigner(const TagKeySource& source) {
+  if (source.key.starts_with("pkcs11:")) return OpenPkcs11TagSigner(source);
   return std::make_unique<PemTagSigner>(
       LoadPrivateTagKey(source.key, source.passphraseVariable ? source.passphraseVariable->c_str() : nullptr));
 }

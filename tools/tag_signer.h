@@ -1,5 +1,5 @@
-// Whatever signs tags: a PEM private key today, a PKCS #11 token key beside
-// it. The tool's `sign` and the tagging service hold one signer each and
+// Whatever signs tags: a PEM private key or a key inside a PKCS #11 token.
+// The tool's `sign` and the tagging service hold one signer each and
 // never see the private key itself.
 #pragma once
 
@@ -28,10 +28,15 @@ class TagSigner {
 };
 
 // Where the private key is and how to unlock it, as the command line and the
-// service's config give it. `key` is a PEM file's path.
+// service's config give it. `key` is a PEM file's path or a pkcs11: URI
+// (RFC 7512) naming a key in a token; such a key takes its PIN from the
+// environment variable `pinVariable`, and its public half from
+// `publicKeyPath` where the token holds none.
 struct TagKeySource {
   std::string key;
   std::optional<std::string> passphraseVariable;
+  std::optional<std::string> pinVariable;
+  std::optional<std::string> publicKeyPath;
 };
 
 // Throws ToolError (operational) for a key that cannot be used, saying why.

@@ -334,6 +334,11 @@ class BadInputTest(ToolTest):
             (("sign", "--key", PRIVATE_KEY, self.input, self.path("out.exe"), "--headline"),
              "--headline needs a value"),
             (("show",), "show needs one FILE"),
+            (("sign", "--key", PRIVATE_KEY, "--key-pin-env", "PIN", self.input, self.path("out.exe")),
+             "--key-pin-env and --public-key go with a pkcs11: key"),
+            (("sign", "--key", "pkcs11:object=k", "--key-passphrase-env", "P", self.input, self.path("out.exe")),
+             "--key-passphrase-env goes with a PEM key"),
+            (("make-key", "--key", PRIVATE_KEY, "--public-out", self.path("p.pem")), "make-key needs --key PKCS11-URI"),
         ]
         for args, text in cases:
             with self.subTest(args=args):

@@ -10,6 +10,7 @@
 #include "base/utf16_string.h"
 #include "tag/tag_trailer.h"
 #include "tools/pe_layout.h"
+#include "tools/pkcs11_signer.h"
 #include "tools/tag_files.h"
 #include "tools/tag_keys.h"
 #include "tools/tag_payload.h"
@@ -20,11 +21,19 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: zorva-tag sign --key PRIVATE.pem [--key-passphrase-env NAME] [--headline TEXT]\n"
-    "                      [--launch-argument TEXT] [--download-url URL] INPUT OUTPUT\n"
+    "usage: zorva-tag sign --key KEY [--key-passphrase-env NAME] [--key-pin-env NAME]\n"
+    "                      [--public-key PUBLIC.pem] [--headline TEXT] [--launch-argument TEXT]\n"
+    "                      [--download-url URL] INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
+    "       zorva-tag make-key --key PKCS11-URI --key-pin-env NAME --public-out PUBLIC.pem\n"
     "\n"
-    "sign  writes a copy of INPUT ending in a setup tag signed with PRIVATE.pem\n"
+    "KEY   a PEM private key file, or a key inside a PKCS #11 token named by a URI\n"
+    "      such as pkcs11:token=zorva;object=tag-key?module-path=/path/to/module.so\n"
+    "      (the token's, slot's and library's attributes; object, id, type). A\n"
+    "      token key takes its PIN from the environment variable NAME of\n"
+    "      --key-pin-env, and its public half from the token's public key object,\n"
+    "      or from --public-key where the token has none.\n"
+    "sign  writes a copy of INPUT ending in a setup tag signed with KEY\n"
     "      (RSA-2048, exponent 65537). Texts are UTF-8; an empty TEXT gives a\n"
     "      present, empty field. No text may hold a control character, and the\n"
     "      launch argument no double quote and no backslash at its end. An\n"
@@ -45,8 +54,12 @@ constexpr char kUsage[] =
     "      each field as absent, empty or its text on one line: control\n"
     "      characters are shown escaped (\\n, \\t, \\x1b, ...) and a backslash as\n"
     "      \\\\. It warns when FILE is an exe that accepts the development key.\n"
+    "make-key  generates an RSA-2048 key pair (exponent 65537) inside the token,\n"
+    "      labelled by the URI's object (and id, if given); the private half is\n"
+    "      sensitive and never leaves the token. Writes the public half to\n"
+    "      PUBLIC.pem, the key a release compiles in, and prints its SHA-256.\n"
     "\n"
-    "exit status: 0 done, 1 a file, key or tag that cannot be used, 2 a bad command line\n";
+    "exit status: 0 done, 1 a file, key, token or tag that cannot be used, 2 a bad command line\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
   throw ToolError(kExitUsageError, message + " (zorva-tag --help for usage)");
@@ -68,6 +81,16 @@ void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, cons
   }
 }
 
+// An option of the other kind of key would otherwise be ignored, silently:
+// a --public-key meant as a check would check nothing.
+void RequireOptionsOfKeyKind(const TagKeySource& source) {
+  const bool inToken = source.key.starts_with("pkcs11:");
+  if (inToken && source.passphraseVariable) UsageError("--key-passphrase-env goes with a PEM key");
+  if (!inToken && (source.pinVariable || source.publicKeyPath)) {
+    UsageError("--key-pin-env and --public-key go with a pkcs11: key");
+  }
+}
+
 int Sign(int argc, char** argv) {
   TagKeySource keySource;
   TagTexts texts;
@@ -78,6 +101,10 @@ int Sign(int argc, char** argv) {
       keySource.key = OptionValue(argc, argv, i);
     } else if (argument == "--key-passphrase-env") {
       keySource.passphraseVariable = OptionValue(argc, argv, i);
+    } else if (argument == "--key-pin-env") {
+      keySource.pinVariable = OptionValue(argc, argv, i);
+    } else if (argument == "--public-key") {
+      keySource.publicKeyPath = OptionValue(argc, argv, i);
     } else if (argument == "--headline") {
       texts.headline = OptionValue(argc, argv, i);
     } else if (argument == "--launch-argument") {
@@ -90,8 +117,9 @@ int Sign(int argc, char** argv) {
       files.push_back(argument);
     }
   }
-  if (keySource.key.empty()) UsageError("sign needs --key PRIVATE.pem");
+  if (keySource.key.empty()) UsageError("sign needs --key KEY");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
+  RequireOptionsOfKeyKind(keySource);
   const TagPayload payload = BuildTagPayload(texts);
   const std::unique_ptr<TagSigner> signer = OpenTagSigner(keySource);
   const TagKey& tagKey = signer->PublicKey();
@@ -224,6 +252,33 @@ int Show(int argc, char** argv) {
   return 0;
 }
 
+int MakeKey(int argc, char** argv) {
+  TagKeySource keySource;
+  std::string publicOut;
+  for (int i = 2; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--key") {
+      keySource.key = OptionValue(argc, argv, i);
+    } else if (argument == "--key-pin-env") {
+      keySource.pinVariable = OptionValue(argc, argv, i);
+    } else if (argument == "--public-out") {
+      publicOut = OptionValue(argc, argv, i);
+    } else {
+      UsageError("unknown option " + argument);
+    }
+  }
+  if (!keySource.key.starts_with("pkcs11:")) UsageError("make-key needs --key PKCS11-URI");
+  if (publicOut.empty()) UsageError("make-key needs --public-out PUBLIC.pem");
+  const Pkey key = MakePkcs11TagKey(keySource);
+  const std::string pem = PublicKeyPem(key.get());
+  ReplaceFile(publicOut, 0644, [&](OutputFile& output) {
+    output.Append(reinterpret_cast<const std::uint8_t*>(pem.data()), pem.size());
+  });
+  const auto digest = PublicKeyDerSha256(key.get());
+  std::cout << "public key SHA-256: " << HexOf(digest.data(), digest.size()) << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -235,6 +290,7 @@ int main(int argc, char** argv) {
     }
     if (command == "sign") return Sign(argc, argv);
     if (command == "show") return Show(argc, argv);
+    if (command == "make-key") return MakeKey(argc, argv);
     UsageError(command.empty() ? "no command given" : "unknown command " + command);
   } catch (const ToolError& error) {
     std::cerr << "zorva-tag: " << error.what() << "\n";
