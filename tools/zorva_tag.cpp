@@ -9,6 +9,7 @@
 
 #include "base/utf16_string.h"
 #include "tag/tag_trailer.h"
+#include "tools/installer_pin.h"
 #include "tools/pe_layout.h"
 #include "tools/tag_files.h"
 #include "tools/tag_keys.h"
@@ -21,7 +22,8 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: zorva-tag sign --key PRIVATE.pem [--key-passphrase-env NAME] [--headline TEXT]\n"
-    "                      [--launch-argument TEXT] [--download-url URL] INPUT OUTPUT\n"
+    "                      [--launch-argument TEXT] [--download-url URL]\n"
+    "                      [--installer FILE | --installer-sha256 HEX] INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
     "\n"
     "sign  writes a copy of INPUT ending in a setup tag signed with PRIVATE.pem\n"
@@ -38,12 +40,17 @@ constexpr char kUsage[] =
     "      Windows systems. Windows rejects such a file when the optional\n"
     "      EnableCertPaddingCheck policy is switched on: data after the PKCS #7\n"
     "      blob counts as tampering there.\n"
+    "      --installer FILE (its SHA-256) or --installer-sha256 HEX pins the\n"
+    "      installer: #sha256=<64 hex digits> is appended to --download-url, which\n"
+    "      must be given and have no fragment. The program then runs only an\n"
+    "      installer with that SHA-256 and shows its download failure otherwise.\n"
     "show  prints whether the last 1024 bytes of FILE verify (with PUBLIC.pem, or\n"
     "      the key built into this tool, which is the one the program accepts),\n"
     "      the SHA-256 of that key's DER SubjectPublicKeyInfo, and each field as\n"
     "      absent, empty or its text on one line: control characters are shown\n"
-    "      escaped (\\n, \\t, \\x1b, ...) and a backslash as \\\\. It warns when FILE\n"
-    "      is an exe that accepts the development key.\n"
+    "      escaped (\\n, \\t, \\x1b, ...) and a backslash as \\\\. A pinned\n"
+    "      download URL adds the line \"installer SHA-256: <hex>\". It warns when\n"
+    "      FILE is an exe that accepts the development key.\n"
     "\n"
     "exit status: 0 done, 1 a file, key or tag that cannot be used, 2 a bad command line\n";
 
@@ -70,6 +77,7 @@ void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, cons
 int Sign(int argc, char** argv) {
   TagKeySource keySource;
   TagTexts texts;
+  InstallerPinSource pinSource;
   std::vector<std::string> files;
   for (int i = 2; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -83,6 +91,10 @@ int Sign(int argc, char** argv) {
       texts.launchArgument = OptionValue(argc, argv, i);
     } else if (argument == "--download-url") {
       texts.downloadUrl = OptionValue(argc, argv, i);
+    } else if (argument == "--installer") {
+      pinSource.installerPath = OptionValue(argc, argv, i);
+    } else if (argument == "--installer-sha256") {
+      pinSource.installerSha256 = OptionValue(argc, argv, i);
     } else if (argument.starts_with("--")) {
       UsageError("unknown option " + argument);
     } else {
@@ -91,6 +103,8 @@ int Sign(int argc, char** argv) {
   }
   if (keySource.key.empty()) UsageError("sign needs --key PRIVATE.pem");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
+  RequireNoMalformedPin(texts.downloadUrl);
+  texts.downloadUrl = PinnedDownloadUrl(texts.downloadUrl, pinSource);
   const TagPayload payload = BuildTagPayload(texts);
   const std::unique_ptr<TagSigner> signer = OpenTagSigner(keySource);
   const TagKey& tagKey = signer->PublicKey();
@@ -194,6 +208,8 @@ int Show(int argc, char** argv) {
   PrintField("headline", fields.headline);
   PrintField("launch argument", fields.launchArgument);
   PrintField("download URL", fields.downloadUrl);
+  const std::string pinLine = InstallerPinLine(fields.downloadUrl);
+  if (!pinLine.empty()) std::cout << pinLine << "\n";
   if (AcceptsDevelopmentKey(file)) {
     std::cerr << "zorva-tag: warning: " << files[0]
               << " accepts tags signed with the development key, whose private half is published: "
