@@ -35,17 +35,13 @@ struct DownloadRequest {
 // either case too. False, with `request` unusable, when `url` does not fit.
 bool PrepareDownload(const char16_t* url, DownloadRequest& request);
 
-// Hashes everything `read` delivers through `buffer` and compares the digest
-// with `pinned`. `read(buffer, capacity)` returns the bytes read, 0 at the end
-// of the file, or a negative number for a failed read, which fails the check.
-template <typename Read>
-bool ContentMatchesPin(Read read, std::uint8_t* buffer, std::size_t capacity,
-                       const std::uint8_t (&pinned)[kSha256DigestSize]);
-
 // Compares every byte, whatever the first difference, so the time taken tells
 // nothing about where a forged installer first differs.
 bool DigestsEqual(const std::uint8_t* a, const std::uint8_t* b);
 
+// Hashes everything `read` delivers through `buffer` and compares the digest
+// with `pinned`. `read(buffer, capacity)` returns the bytes read, 0 at the end
+// of the file, or a negative number for a failed read, which fails the check.
 template <typename Read>
 bool ContentMatchesPin(Read read, std::uint8_t* buffer, std::size_t capacity,
                        const std::uint8_t (&pinned)[kSha256DigestSize]) {
