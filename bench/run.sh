@@ -13,6 +13,7 @@ results=$(mktemp)
 trap 'rm -f "$results" "$results.native"' EXIT
 build/native/bench/tag_check_bench --benchmark_color=false --benchmark_min_time=1 | tee "$results.native"
 build/native/bench/tag_sign_bench --benchmark_color=false --benchmark_min_time=1 | tee -a "$results.native"
+build/native/bench/installer_pin_bench --benchmark_color=false | tee -a "$results.native"
 python3 bench/wine/run.py | tee "$results"
 python3 bench/write_readme.py "$results.native" "$results" bench/README.md
 echo "results written to bench/README.md"

@@ -1,5 +1,65 @@
 #include "download/download_url.h"
 
+#include "base/utf16_string.h"
+
+namespace {
+
+constexpr char16_t kPinKey[] = u"sha256=";
+constexpr std::size_t kPinKeyLength = sizeof kPinKey / sizeof kPinKey[0] - 1;
+
+char16_t LowerAscii(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit + (u'a' - u'A') : unit; }
+
+int HexValue(char16_t unit) {
+  if (unit >= u'0' && unit <= u'9') return unit - u'0';
+  unit = LowerAscii(unit);
+  if (unit >= u'a' && unit <= u'f') return unit - u'a' + 10;
+  return -1;
+}
+
+bool StartsWithPinKey(const char16_t* fragment) {
+  for (std::size_t i = 0; i < kPinKeyLength; ++i) {
+    if (LowerAscii(fragment[i]) != kPinKey[i]) return false;
+  }
+  return true;
+}
+
+// Exactly 2 * kSha256DigestSize hex digits, then the end of the string.
+bool ReadDigest(const char16_t* digits, std::uint8_t* digest) {
+  for (std::size_t i = 0; i < kSha256DigestSize; ++i) {
+    const int high = HexValue(digits[2 * i]);
+    const int low = high < 0 ? -1 : HexValue(digits[2 * i + 1]);
+    if (low < 0) return false;
+    digest[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return digits[2 * kSha256DigestSize] == 0;
+}
+
+InstallerPin ReadPin(const char16_t* fragment, std::uint8_t* digest) {
+  if (!StartsWithPinKey(fragment)) return InstallerPin::kNone;
+  return ReadDigest(fragment + kPinKeyLength, digest) ? InstallerPin::kPinned : InstallerPin::kMalformed;
+}
+
+}  // namespace
+
 const char16_t* ChooseDownloadUrl(const char16_t* tagUrl) {
   return tagUrl != nullptr ? tagUrl : kDefaultDownloadUrl;
+}
+
+bool PrepareDownload(const char16_t* url, DownloadRequest& request) {
+  request.pin = InstallerPin::kNone;
+  if (!CopyUtf16String(url, request.url, kDownloadUrlCapacity)) return false;
+  for (char16_t* unit = request.url; *unit != 0; ++unit) {
+    if (*unit == u'#') {
+      *unit = 0;
+      request.pin = ReadPin(unit + 1, request.digest);
+      break;
+    }
+  }
+  return true;
+}
+
+bool DigestsEqual(const std::uint8_t* a, const std::uint8_t* b) {
+  std::uint8_t difference = 0;
+  for (std::size_t i = 0; i < kSha256DigestSize; ++i) difference |= a[i] ^ b[i];
+  return difference == 0;
 }

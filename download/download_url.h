@@ -1,7 +1,59 @@
-// Which URL the worker downloads from.
+// Which URL the worker downloads from, and the installer pin it may carry.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tag/sha256.h"
 
 inline constexpr char16_t kDefaultDownloadUrl[] = u"https://api.zorva.app/client/download";
 
 // The tag's URL unchanged, even when empty; the built-in one only for null.
 const char16_t* ChooseDownloadUrl(const char16_t* tagUrl);
+
+// A tag URL has at most 381 units: its record shares the 767-byte payload
+// with a type byte, its zero unit and the end byte.
+inline constexpr std::size_t kDownloadUrlCapacity = 384;
+
+// A URL's fragment never reaches the server, yet the tag's signature covers
+// it: "#sha256=" and 64 hex digits there name the only installer that may run.
+enum class InstallerPin : std::uint8_t {
+  kNone,       // no fragment, or one that is not a pin: nothing is checked
+  kPinned,     // `digest` holds the pinned SHA-256
+  kMalformed,  // "sha256=" without exactly 64 hex digits: no installer may run
+};
+
+struct DownloadRequest {
+  char16_t url[kDownloadUrlCapacity];  // what the server sees: the fragment cut off
+  InstallerPin pin;
+  std::uint8_t digest[kSha256DigestSize];
+};
+
+// Copies `url` (at any address) up to its first '#' and reads the pin from the
+// fragment after it. The key "sha256=" is matched in either case, so a pin
+// written by hand in capitals is not silently ignored; the digits may be in
+// either case too. False, with `request` unusable, when `url` does not fit.
+bool PrepareDownload(const char16_t* url, DownloadRequest& request);
+
+// Compares every byte, whatever the first difference, so the time taken tells
+// nothing about where a forged installer first differs.
+bool DigestsEqual(const std::uint8_t* a, const std::uint8_t* b);
+
+// Hashes everything `read` delivers through `buffer` and compares the digest
+// with `pinned`. `read(buffer, capacity)` returns the bytes read, 0 at the end
+// of the file, or a negative number for a failed read, which fails the check.
+template <typename Read>
+bool ContentMatchesPin(Read read, std::uint8_t* buffer, std::size_t capacity,
+                       const std::uint8_t (&pinned)[kSha256DigestSize]) {
+  Sha256Context context;
+  context.Init();
+  for (;;) {
+    const long count = read(buffer, capacity);
+    if (count < 0) return false;
+    if (count == 0) break;
+    context.Update(buffer, static_cast<std::size_t>(count));
+  }
+  std::uint8_t digest[kSha256DigestSize];
+  context.Final(digest);
+  return DigestsEqual(digest, pinned);
+}

@@ -38,21 +38,24 @@ void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_or
 
 bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   SetState(Downloading);
-  DownloadToCacheFile download = LookUpDownloadFunction();
+  DownloadRequest request;
+  // A malformed pin admits no installer, so nothing is fetched for it.
+  const bool usable = PrepareDownload(url, request) && request.pin != InstallerPin::kMalformed;
+  DownloadToCacheFile download = usable ? LookUpDownloadFunction() : nullptr;
   if (download == nullptr) {
     SetState(Failed);
     return false;
   }
   char16_t filePath[kSystemPathCapacity] = {};
   DownloadStatusCallback callback;
-  if (download(nullptr, SystemText(url), SystemText(filePath), kSystemPathCapacity, 0, &callback) !=
-      S_OK) {
+  if (download(nullptr, SystemText(request.url), SystemText(filePath), kSystemPathCapacity, 0,
+               &callback) != S_OK) {
     SetState(Failed);
     return false;
   }
   // The end-of-transfer notification may still be on its way.
   while (CurrentState() == Downloading) Sleep(500);
-  if (CurrentState() == Downloaded) SetState(InstallerRun(filePath, launchArgument));
+  if (CurrentState() == Downloaded) SetState(InstallerRun(filePath, request, launchArgument));
   return CurrentState() == Finished;
 }
 

@@ -19,9 +19,6 @@ namespace {
 struct BioDeleter {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
-struct MdCtxDeleter {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 struct PkeyCtxDeleter {
   void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
 };
@@ -179,7 +176,7 @@ const TagKey& DevelopmentPublicTagKey() {
 
 std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,
                                                         std::size_t size) {
-  std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> context(EVP_MD_CTX_new());
+  const MdCtx context(EVP_MD_CTX_new());
   std::array<std::uint8_t, kSignatureSize> signature{};
   std::size_t signatureSize = signature.size();
   // RSA keys sign with PKCS #1 v1.5 padding unless told otherwise.

@@ -27,6 +27,10 @@ struct BnCtxDeleter {
   void operator()(BN_CTX* context) const { BN_CTX_free(context); }
 };
 using BnCtx = std::unique_ptr<BN_CTX, BnCtxDeleter>;
+struct MdCtxDeleter {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
 
 // Both throw ToolError (operational) for a file that cannot be read, a key
 // that does not load, or a key other than RSA-2048 with exponent 65537. An

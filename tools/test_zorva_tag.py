@@ -217,6 +217,23 @@ class RoundTripTest(ToolTest):
             self.assertEqual(data[:-1024], original.read())
             self.assertEqual(data[-1024], 1)
 
+    def test_installer_pin_is_appended_to_the_url_and_shown(self):
+        installer = self.write("installer.exe", os.urandom(3000))
+        with open(installer, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        cases = [
+            (("--installer", installer), digest),
+            # Either case is taken; the tag holds lower case.
+            (("--installer-sha256", digest.upper()), digest),
+        ]
+        for pin, shown in cases:
+            with self.subTest(pin=pin):
+                output = self.path("out.exe")
+                self.assert_signed(self.input, output, "--download-url", "https://dl.example.com/s.exe", *pin)
+                self.assertEqual(show_lines(output)[4:], [
+                    f'download URL: "https://dl.example.com/s.exe#sha256={shown}"',
+                    f"installer SHA-256: {shown}"])
+
     def test_empty_argument_gives_present_empty_field(self):
         output = self.path("out.exe")
         self.assert_signed(self.input, output, "--launch-argument", "")
@@ -304,6 +321,10 @@ class OpenSslSignedTrailerTest(ToolTest):
             "signature: verified", "placement: appended", 'headline: "Hand made"', "launch argument: absent",
             'download URL: "https://x.test/i"'])
 
+    def test_show_names_a_malformed_pin(self):
+        hand = self.write("hand.exe", sign_payload(record(3, "https://x.test/i#SHA256=abc") + b"\x00"))
+        self.assertEqual(show_lines(hand)[-1], "installer SHA-256: malformed (the program runs no installer)")
+
     def test_show_prints_each_field_on_one_line_with_control_characters_escaped(self):
         cases = [
             ('x\nlaunch argument: "forged"', 'x\\nlaunch argument: "forged"'),
@@ -361,6 +382,15 @@ class BadInputTest(ToolTest):
             (("--headline", "two\nlines"), "--headline: control character U+000A at byte 3"),
             (("--headline", "\x1b[31mred"), "--headline: control character U+001B at byte 0"),
             (("--download-url", "https://a/\x7f"), "--download-url: control character U+007F at byte 10"),
+            (("--installer", PUBLIC_KEY), "--installer needs --download-url"),
+            (("--download-url", "https://a/", "--installer", PUBLIC_KEY, "--installer-sha256", "0" * 64),
+             "give --installer or --installer-sha256, not both"),
+            (("--download-url", "https://a/#top", "--installer-sha256", "0" * 64),
+             "--download-url already has a fragment"),
+            (("--download-url", "https://a/", "--installer-sha256", "0" * 63), "--installer-sha256: not 64 hex"),
+            (("--download-url", "https://a/", "--installer-sha256", "g" * 64), "--installer-sha256: not 64 hex"),
+            # Such a copy could never run an installer.
+            (("--download-url", "https://a/#sha256=" + "0" * 65), "--download-url: its #sha256= pin is not"),
         ]
         for fields, text in cases:
             with self.subTest(fields=fields):
@@ -417,6 +447,8 @@ class BadInputTest(ToolTest):
             (self.sign_args("--key-passphrase-env", "ZORVA_TEST_PASSPHRASE", key=encrypted),
              "cannot decrypt the key with the passphrase in ZORVA_TEST_PASSPHRASE"),
             (self.sign_args(input_path=self.path("missing.exe")), "missing.exe: cannot open"),
+            (self.sign_args("--download-url", "https://a/", "--installer", self.path("missing.exe")),
+             "missing.exe: cannot open"),
             (self.sign_args(input_path=self.folder), "not a regular file"),
             (self.sign_args(key=os.path.join(keys, "none.pem")), "none.pem: cannot open"),
             (self.sign_args(key=garbage), "not a PEM private key"),

@@ -9,6 +9,7 @@
 
 #include "base/utf16_string.h"
 #include "tag/tag_trailer.h"
+#include "tools/installer_pin.h"
 #include "tools/pe_layout.h"
 #include "tools/pkcs11_signer.h"
 #include "tools/tag_files.h"
@@ -23,7 +24,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: zorva-tag sign --key KEY [--key-passphrase-env NAME] [--key-pin-env NAME]\n"
     "                      [--public-key PUBLIC.pem] [--headline TEXT] [--launch-argument TEXT]\n"
-    "                      [--download-url URL] INPUT OUTPUT\n"
+    "                      [--download-url URL] [--installer FILE | --installer-sha256 HEX]\n"
+    "                      INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
     "       zorva-tag make-key --key PKCS11-URI --key-pin-env NAME --public-out PUBLIC.pem\n"
     "\n"
@@ -47,13 +49,18 @@ constexpr char kUsage[] =
     "      record and the file: the signature still verifies, also where Windows\n"
     "      checks strictly (EnableCertPaddingCheck). A tag that earlier versions\n"
     "      put after the blob is moved inside.\n"
+    "      --installer FILE (its SHA-256) or --installer-sha256 HEX pins the\n"
+    "      installer: #sha256=<64 hex digits> is appended to --download-url, which\n"
+    "      must be given and have no fragment. The program then runs only an\n"
+    "      installer with that SHA-256 and shows its download failure otherwise.\n"
     "show  prints whether the last 1024 bytes of FILE verify (with PUBLIC.pem, or\n"
     "      the key built into this tool, which is the one the program accepts),\n"
     "      the SHA-256 of that key's DER SubjectPublicKeyInfo, where those bytes\n"
     "      lie (appended, after the signature blob, inside the signature), and\n"
     "      each field as absent, empty or its text on one line: control\n"
     "      characters are shown escaped (\\n, \\t, \\x1b, ...) and a backslash as\n"
-    "      \\\\. It warns when FILE is an exe that accepts the development key.\n"
+    "      \\\\. A pinned download URL adds the line \"installer SHA-256: <hex>\".\n"
+    "      It warns when FILE is an exe that accepts the development key.\n"
     "make-key  generates an RSA-2048 key pair (exponent 65537) inside the token,\n"
     "      labelled by the URI's object (and id, if given); the private half is\n"
     "      sensitive and never leaves the token. Writes the public half to\n"
@@ -94,6 +101,7 @@ void RequireOptionsOfKeyKind(const TagKeySource& source) {
 int Sign(int argc, char** argv) {
   TagKeySource keySource;
   TagTexts texts;
+  InstallerPinSource pinSource;
   std::vector<std::string> files;
   for (int i = 2; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -111,6 +119,10 @@ int Sign(int argc, char** argv) {
       texts.launchArgument = OptionValue(argc, argv, i);
     } else if (argument == "--download-url") {
       texts.downloadUrl = OptionValue(argc, argv, i);
+    } else if (argument == "--installer") {
+      pinSource.installerPath = OptionValue(argc, argv, i);
+    } else if (argument == "--installer-sha256") {
+      pinSource.installerSha256 = OptionValue(argc, argv, i);
     } else if (argument.starts_with("--")) {
       UsageError("unknown option " + argument);
     } else {
@@ -120,6 +132,8 @@ int Sign(int argc, char** argv) {
   if (keySource.key.empty()) UsageError("sign needs --key KEY");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
   RequireOptionsOfKeyKind(keySource);
+  RequireNoMalformedPin(texts.downloadUrl);
+  texts.downloadUrl = PinnedDownloadUrl(texts.downloadUrl, pinSource);
   const TagPayload payload = BuildTagPayload(texts);
   const std::unique_ptr<TagSigner> signer = OpenTagSigner(keySource);
   const TagKey& tagKey = signer->PublicKey();
@@ -244,6 +258,8 @@ int Show(int argc, char** argv) {
   PrintField("headline", fields.headline);
   PrintField("launch argument", fields.launchArgument);
   PrintField("download URL", fields.downloadUrl);
+  const std::string pinLine = InstallerPinLine(fields.downloadUrl);
+  if (!pinLine.empty()) std::cout << pinLine << "\n";
   if (AcceptsDevelopmentKey(file)) {
     std::cerr << "zorva-tag: warning: " << files[0]
               << " accepts tags signed with the development key, whose private half is published: "

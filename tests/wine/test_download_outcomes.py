@@ -2,7 +2,10 @@
 Wine with the scripted urlmon.dll in the prefix's system32: an end of
 transfer reported after the call returned (the worker waits for it), a call
 that returns S_OK with no end at all (a cancel decides), a failed end with
-S_OK, and a successful end with a failing call."""
+S_OK, and a successful end with a failing call. The installer is pinned
+in the late end: the worker hashes the file the call named, and hands the
+call the URL without its fragment."""
+import hashlib
 import os
 import shutil
 import unittest
@@ -23,9 +26,9 @@ class DownloadOutcomeTest(worker_run.PrefixAndServerTest):
         cls.installer = os.path.join(cls.prefix.root, "Zorva Setup 6.0.exe")
         shutil.copy(worker_run.RECORDER, cls.installer)
 
-    def run_script(self, name, mode, local_appdata):
+    def run_script(self, name, mode, local_appdata, fragment=""):
         run = worker_run.WorkerRun(self.prefix, name)
-        values = run.run(mode, "http://127.0.0.1:9/unused.exe", local_appdata=local_appdata,
+        values = run.run(mode, "http://127.0.0.1:9/unused.exe" + fragment, local_appdata=local_appdata,
                          WINEDLLOVERRIDES="mscoree,mshtml=;urlmon=n",
                          ZORVA_SCRIPTED_DOWNLOAD=name,
                          ZORVA_SCRIPTED_FILE=self.prefix.windows_path(self.installer))
@@ -39,7 +42,9 @@ class DownloadOutcomeTest(worker_run.PrefixAndServerTest):
 
     def test_an_end_reported_after_the_call_is_waited_for(self):
         local = self.fresh_local_appdata("late")
-        run, values = self.run_script("late-success", "run", self.prefix.windows_path(local))
+        pin = "#sha256=" + hashlib.sha256(worker_run.recorder_bytes()).hexdigest()
+        run, values = self.run_script("late-success", "run", self.prefix.windows_path(local), pin)
+        self.assertEqual(values["requested_url"], "http://127.0.0.1:9/unused.exe")
         self.assertEqual({key: values.get(key) for key in worker_run.FINISHED},
                          dict(worker_run.FINISHED, percent="0", progress="0%"))
         records = run.wait_for_records(2)

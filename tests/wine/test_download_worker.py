@@ -1,7 +1,9 @@
 """The download worker under Wine, against a loopback HTTP server: the
 installer it downloads is the command recorder, so is Update.exe, and every
-run records the command lines it caused."""
+run records the command lines it caused. A URL's installer pin decides what
+may run, and no fragment reaches the server."""
 import getpass
+import hashlib
 import os
 import shutil
 import unittest
@@ -117,6 +119,39 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
                 self.assert_state(run.run("run", url, local_appdata=local), worker_run.FAILURE_TEXTS)
                 self.assertEqual(os.listdir(local_unix), ["Zorva"] if completes_under_wine else [])
                 self.assertEqual(run.records(), [])
+
+    def test_installer_pin_lets_only_the_pinned_installer_run(self):
+        body = worker_run.recorder_bytes()
+        pin = hashlib.sha256(body).hexdigest()
+        cases = [
+            # name, URL fragment, served bytes, runs
+            ("pin matches", "#sha256=" + pin, body, True),
+            ("pin in capitals matches", "#SHA256=" + pin.upper(), body, True),
+            ("other fragment", "#top", body, True),
+            ("other bytes served", "#sha256=" + pin, body + b"\0", False),
+            ("malformed pin", "#sha256=" + pin[1:], body, False),
+        ]
+        for name, fragment, served, runs in cases:
+            with self.subTest(name):
+                path = "/" + name.replace(" ", "-") + "/installer.exe"
+                route = winetest.Route(served)
+                url = self.serve(path, route) + fragment
+                local_unix, local = self.local_appdata(name, with_update_exe=True)
+                run = worker_run.WorkerRun(self.prefix, name.replace(" ", "-"))
+                values = run.run("run", url, local_appdata=local)
+                lines = [line for line in self.server.request_lines if path in line]
+                if runs:
+                    self.assert_state(values, worker_run.FINISHED)
+                    self.assert_installer_then_launcher(
+                        run.wait_for_records(2), local + r"\Zorva\Update.exe",
+                        worker_run.LAUNCHER_PARAMETERS + '"')
+                    self.assertEqual(lines, [f"GET {path} HTTP/1.1"])
+                else:
+                    self.assert_state(values, worker_run.FAILURE_TEXTS)
+                    # Checked before the folders are made; a malformed pin fetches nothing.
+                    self.assertEqual(os.listdir(os.path.join(local_unix, "Zorva")), ["Update.exe"])
+                    self.assertEqual(route.requests, 0 if name == "malformed pin" else 1)
+                    self.assertEqual(run.records(), [])
 
     def test_a_cancel_is_overwritten_by_the_failed_download_call(self):
         # About three seconds of body, so the cancel lands mid-transfer.

@@ -2,7 +2,10 @@
 splash appears centred with every layer, the percentage moves while the
 installer is served slowly, the three folders appear, the installer runs with
 --silent, Update.exe gets the deep link with the tag's launch argument as it
-stands, and the window closes by itself with exit code 0."""
+stands, and the window closes by itself with exit code 0. The tag pins the
+installer, as a distributor would: it passes its check, and the server is
+asked for the path alone."""
+import hashlib
 import os
 import sys
 import unittest
@@ -22,8 +25,10 @@ class NormalRun(unittest.TestCase):
     def test_splash_progress_install_and_hand_off(self):
         shots = splash_run.artifacts_dir("splash_run")
         route = splash_run.slow_route(DOWNLOAD_SECONDS)
+        pin = hashlib.sha256(route.body).hexdigest()
         with splash_run.session({"/installer.exe": route}) as s, \
-                s.running(s.tagged_copy("/installer.exe", launch_argument=LAUNCH_ARGUMENT)) as run:
+                s.running(s.tagged_copy("/installer.exe", launch_argument=LAUNCH_ARGUMENT,
+                                        installer_sha256=pin)) as run:
             self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
             first = run.shot(os.path.join(shots, "start.png"))
             self.check_layers(first)
@@ -34,6 +39,7 @@ class NormalRun(unittest.TestCase):
             self.assertTrue(moved, "the percentage did not move")
             self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
             self.check_commands(run.recorded())
+            self.assertEqual(s.server.request_lines, ["GET /installer.exe HTTP/1.1"])
             packages = os.path.join(s.prefix.local_appdata, "Zorva", "packages")
             self.assertTrue(os.path.isdir(os.path.join(packages, "SquirrelTemp")), "no folders")
 

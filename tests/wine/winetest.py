@@ -245,6 +245,7 @@ class HttpServer:
 
     def __init__(self, routes=None):
         self.routes = dict(routes or {})
+        self.request_lines = []  # as they arrived, e.g. "GET /installer.exe HTTP/1.1"
         self.closing = threading.Event()
         server = self
 
@@ -255,6 +256,7 @@ class HttpServer:
                 pass
 
             def do_GET(self):
+                server.request_lines.append(self.requestline)
                 route = server.routes.get(self.path.split("?")[0])
                 if route is None:
                     route = Route(b"not found", status=404)

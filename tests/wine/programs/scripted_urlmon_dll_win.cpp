@@ -1,7 +1,10 @@
 // Stands in for the system's urlmon.dll (copied into a test prefix's
 // system32, loaded with WINEDLLOVERRIDES=urlmon=n) to script outcomes of the
 // download call that a real server cannot produce. ZORVA_SCRIPTED_DOWNLOAD
-// picks one; the "downloaded" file is ZORVA_SCRIPTED_FILE, unchanged:
+// picks one; the "downloaded" file is ZORVA_SCRIPTED_FILE, unchanged. Every
+// call prints the URL it was given as "requested_url=..." on stdout: Wine's
+// own download drops a URL's fragment itself, so only here does it show
+// whether the program sent one. The scripts:
 //   late-success     returns S_OK at once, reports the end of the transfer
 //                    (S_OK) from another thread 1.2 s later
 //   no-end           reports 50 of 100 bytes, returns S_OK, never reports the end
@@ -11,6 +14,8 @@
 #include <urlmon.h>
 
 #include <cwchar>
+
+#include "probe_output_win.h"
 
 namespace {
 
@@ -31,7 +36,8 @@ bool Script(const wchar_t* name) {
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT WINAPI URLDownloadToCacheFileW(
-    LPUNKNOWN, LPCWSTR, LPWSTR filePath, DWORD capacity, DWORD, IBindStatusCallback* callback) {
+    LPUNKNOWN, LPCWSTR url, LPWSTR filePath, DWORD capacity, DWORD, IBindStatusCallback* callback) {
+  PrintText("requested_url", reinterpret_cast<const char16_t*>(url));
   DWORD length = GetEnvironmentVariableW(L"ZORVA_SCRIPTED_FILE", filePath, capacity);
   if (length == 0 || length >= capacity) return E_FAIL;
   if (Script(L"late-success")) {

@@ -1,0 +1,122 @@
+#include <openssl/sha.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "download/download_url.h"
+#include "tools/tag_keys.h"
+
+namespace {
+
+// SHA-256 of "abc", in lower and in upper case.
+const std::u16string kLower = u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const std::u16string kUpper = u"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+const std::string kDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+struct PinCase {
+  const char* name;
+  std::u16string url;
+  std::u16string requested;  // what the server is asked for
+  InstallerPin pin;
+};
+
+const PinCase kPinCases[] = {
+    {"no fragment", u"https://d.test/a.exe?v=1", u"https://d.test/a.exe?v=1", InstallerPin::kNone},
+    {"empty fragment", u"https://d.test/a.exe#", u"https://d.test/a.exe", InstallerPin::kNone},
+    {"other fragment", u"https://d.test/a.exe#top", u"https://d.test/a.exe", InstallerPin::kNone},
+    {"key without =", u"https://d.test/a.exe#sha256", u"https://d.test/a.exe", InstallerPin::kNone},
+    {"pin after another fragment", u"https://d.test/a#x#sha256=" + kLower, u"https://d.test/a",
+     InstallerPin::kNone},
+    {"pin", u"https://d.test/a.exe#sha256=" + kLower, u"https://d.test/a.exe", InstallerPin::kPinned},
+    {"upper-case digits", u"https://d.test/a.exe#sha256=" + kUpper, u"https://d.test/a.exe",
+     InstallerPin::kPinned},
+    {"upper-case key", u"https://d.test/a.exe#SHA256=" + kLower, u"https://d.test/a.exe",
+     InstallerPin::kPinned},
+    {"pin alone", u"#sha256=" + kLower, u"", InstallerPin::kPinned},
+    {"no digits", u"https://d.test/a.exe#sha256=", u"https://d.test/a.exe", InstallerPin::kMalformed},
+    {"63 digits", u"https://d.test/a.exe#sha256=" + kLower.substr(1), u"https://d.test/a.exe",
+     InstallerPin::kMalformed},
+    {"65 digits", u"https://d.test/a.exe#sha256=" + kLower + u"0", u"https://d.test/a.exe",
+     InstallerPin::kMalformed},
+    {"a non-hex digit", u"https://d.test/a.exe#sha256=g" + kLower.substr(1), u"https://d.test/a.exe",
+     InstallerPin::kMalformed},
+    {"a non-hex last digit", u"https://d.test/a.exe#sha256=" + kLower.substr(1) + u"x",
+     u"https://d.test/a.exe", InstallerPin::kMalformed},
+    {"more after the digits", u"https://d.test/a.exe#sha256=" + kLower + u"&x=1", u"https://d.test/a.exe",
+     InstallerPin::kMalformed},
+};
+
+TEST(DownloadPin, CutsTheFragmentAndReadsThePin) {
+  for (const PinCase& test : kPinCases) {
+    // One byte into the buffer: a tag string may begin at an odd address.
+    std::vector<unsigned char> bytes(1 + (test.url.size() + 1) * sizeof(char16_t));
+    std::memcpy(bytes.data() + 1, test.url.c_str(), bytes.size() - 1);
+    DownloadRequest request;
+    ASSERT_TRUE(PrepareDownload(reinterpret_cast<const char16_t*>(bytes.data() + 1), request)) << test.name;
+    EXPECT_EQ(std::u16string(request.url), test.requested) << test.name;
+    EXPECT_EQ(request.pin, test.pin) << test.name;
+    if (test.pin == InstallerPin::kPinned) {
+      EXPECT_EQ(HexOf(request.digest, kSha256DigestSize), kDigest) << test.name;
+    }
+  }
+}
+
+TEST(DownloadPin, RefusesAUrlLongerThanATagCanHold) {
+  DownloadRequest request;
+  const std::u16string longest(kDownloadUrlCapacity - 1, u'u');
+  EXPECT_TRUE(PrepareDownload(longest.c_str(), request));
+  EXPECT_FALSE(PrepareDownload((longest + u"u").c_str(), request));
+}
+
+// The file's bytes, handed out in reads of at most `step` bytes; a failed
+// read after `failAfter` bytes.
+struct FileReads {
+  std::vector<std::uint8_t> content;
+  std::size_t step;
+  std::size_t failAfter = SIZE_MAX;
+  std::size_t offset = 0;
+
+  long operator()(std::uint8_t* buffer, std::size_t capacity) {
+    if (offset >= failAfter) return -1;
+    const std::size_t count = std::min({step, capacity, content.size() - offset});
+    std::memcpy(buffer, content.data() + offset, count);
+    offset += count;
+    return static_cast<long>(count);
+  }
+};
+
+TEST(DownloadPin, AFileMatchesOnlyItsOwnDigestAndOnlyWhenReadWhole) {
+  std::vector<std::uint8_t> installer(300000);
+  for (std::size_t i = 0; i < installer.size(); ++i) installer[i] = static_cast<std::uint8_t>(i * 131 >> 3);
+  std::uint8_t pinned[kSha256DigestSize];
+  SHA256(installer.data(), installer.size(), pinned);
+  std::vector<std::uint8_t> altered = installer;
+  altered[123456] ^= 0x01;
+  std::uint8_t emptyDigest[kSha256DigestSize];
+  SHA256(nullptr, 0, emptyDigest);
+  std::uint8_t buffer[4096];
+
+  struct Case {
+    const char* name;
+    FileReads reads;
+    const std::uint8_t (&pin)[kSha256DigestSize];
+    bool matches;
+  };
+  const Case cases[] = {
+      {"whole buffers", {installer, SIZE_MAX}, pinned, true},
+      {"short reads", {installer, 1000}, pinned, true},
+      {"one byte altered", {altered, SIZE_MAX}, pinned, false},
+      {"cut short", {{installer.begin(), installer.end() - 1}, SIZE_MAX}, pinned, false},
+      {"a read fails", {installer, SIZE_MAX, 200000}, pinned, false},
+      {"empty file", {{}, SIZE_MAX}, emptyDigest, true},
+      {"empty file, other pin", {{}, SIZE_MAX}, pinned, false},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(ContentMatchesPin(test.reads, buffer, sizeof buffer, test.pin), test.matches) << test.name;
+  }
+}
+
+}  // namespace
