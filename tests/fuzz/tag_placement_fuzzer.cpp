@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -17,35 +15,6 @@
 #include "tools/tool_error.h"
 
 namespace {
-
-// The input as a heap block of exactly its size, so that AddressSanitizer
-// reports any read past its end.
-class MemorySource : public ByteSource {
- public:
-  explicit MemorySource(const std::vector<std::uint8_t>& bytes)
-      : size_(bytes.size()), bytes_(std::make_unique<std::uint8_t[]>(bytes.size())) {
-    std::copy(bytes.begin(), bytes.end(), bytes_.get());
-  }
-  std::uint64_t Size() const override { return size_; }
-  void Fetch(std::uint64_t offset, std::uint8_t* out, std::size_t count) const override {
-    if (offset > size_ || size_ - offset < count) std::abort();
-    std::memcpy(out, bytes_.get() + offset, count);
-  }
-
- private:
-  std::size_t size_;
-  std::unique_ptr<std::uint8_t[]> bytes_;
-};
-
-class MemorySink : public ByteSink {
- public:
-  void Append(const std::uint8_t* bytes, std::size_t count) override { bytes_.insert(bytes_.end(), bytes, bytes + count); }
-  void Overwrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) override {
-    if (offset > bytes_.size() || bytes_.size() - offset < count) std::abort();
-    std::copy(bytes, bytes + count, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
-  }
-  std::vector<std::uint8_t> bytes_;
-};
 
 struct Keys {
   Pkey key = LoadPrivateTagKey(ZORVA_DEVELOPMENT_PRIVATE_KEY);
@@ -61,7 +30,7 @@ std::optional<std::vector<std::uint8_t>> Place(const std::vector<std::uint8_t>& 
   try {
     MemorySink sink;
     WriteTaggedCopy(MemorySource(file), key, trailer, sink);
-    return sink.bytes_;
+    return sink.bytes;
   } catch (const ToolError&) {
     return std::nullopt;
   }
