@@ -11,13 +11,14 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ python3
+  cmake make g++ python3 pkg-config
   libgtest-dev libbenchmark-dev libssl-dev openssl
   clang libclang-rt-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine wine64 wine32:i386 qemu-user-static
   xvfb x11-utils xdotool imagemagick fonts-liberation
   osslsigncode optipng
+  libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev nginx-light wrk
 )
 
 missing=()

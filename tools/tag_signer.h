@@ -32,6 +32,8 @@ class TagSigner {
 struct TagKeySource {
   std::string key;
   std::optional<std::string> passphraseVariable;
+  std::optional<std::string> pinVariable;
+  std::optional<std::string> publicKeyPath;
 };
 
 // Throws ToolError (operational) for a key that cannot be used, saying why.

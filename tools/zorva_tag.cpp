@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/utf16_string.h"
+#include "service/serve_command.h"
 #include "tag/tag_trailer.h"
 #include "tools/pe_layout.h"
 #include "tools/tag_files.h"
@@ -23,6 +24,7 @@ constexpr char kUsage[] =
     "usage: zorva-tag sign --key PRIVATE.pem [--key-passphrase-env NAME] [--headline TEXT]\n"
     "                      [--launch-argument TEXT] [--download-url URL] INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
+    "       zorva-tag serve --config FILE\n"
     "\n"
     "sign  writes a copy of INPUT ending in a setup tag signed with PRIVATE.pem\n"
     "      (RSA-2048, exponent 65537). Texts are UTF-8; an empty TEXT gives a\n"
@@ -44,6 +46,10 @@ constexpr char kUsage[] =
     "      absent, empty or its text on one line: control characters are shown\n"
     "      escaped (\\n, \\t, \\x1b, ...) and a backslash as \\\\. It warns when FILE\n"
     "      is an exe that accepts the development key.\n"
+    "serve runs the tagging service that FILE (TOML) configures: each download\n"
+    "      of a campaign gets a copy of its exe with a freshly signed tag, its\n"
+    "      fields filled from checked query parameters. SIGHUP reloads FILE,\n"
+    "      SIGTERM drains and exits 0. See README.md, \"Serving tags\".\n"
     "\n"
     "exit status: 0 done, 1 a file, key or tag that cannot be used, 2 a bad command line\n";
 
@@ -213,6 +219,7 @@ int main(int argc, char** argv) {
     }
     if (command == "sign") return Sign(argc, argv);
     if (command == "show") return Show(argc, argv);
+    if (command == "serve") return RunServe(argc, argv);
     UsageError(command.empty() ? "no command given" : "unknown command " + command);
   } catch (const ToolError& error) {
     std::cerr << "zorva-tag: " << error.what() << "\n";
