@@ -52,11 +52,16 @@ MHD_Result CollectArgument(void* query, MHD_ValueKind, const char* key, size_t k
   return MHD_YES;
 }
 
-void FreeBody(void* body) { delete static_cast<std::vector<std::uint8_t>*>(body); }
+// The response holds a reference to the bytes, which the cache may share,
+// until the library has sent them.
+void FreeBody(void* body) { delete static_cast<SharedBytes*>(body); }
 
-MHD_Result Send(MHD_Connection* connection, ServeResponse& response, const std::string& requestId, bool closeAfter) {
-  auto* body = new std::vector<std::uint8_t>(std::move(response.body));
-  MHD_Response* reply = MHD_create_response_from_buffer_with_free_callback_cls(body->size(), body->data(), FreeBody, body);
+MHD_Result Send(MHD_Connection* connection, const ServeResponse& response, const std::string& requestId, bool closeAfter) {
+  static const std::uint8_t kNoBytes = 0;
+  auto* body = new SharedBytes(response.body);
+  // The library only reads the buffer; its parameter is not const.
+  void* bytes = const_cast<std::uint8_t*>(response.body ? response.body->data() : &kNoBytes);
+  MHD_Response* reply = MHD_create_response_from_buffer_with_free_callback_cls(BodySize(response), bytes, FreeBody, body);
   if (reply == nullptr) {
     FreeBody(body);
     return MHD_NO;
@@ -102,9 +107,8 @@ MHD_Result HandleRequest(void* serviceAddress, MHD_Connection* connection, const
     return MHD_NO;  // closes the connection: out of memory or a fault
   }
   const std::string requestId = NewRequestId();
-  const std::size_t bytes = response.body.size();
   const MHD_Result queued = Send(connection, response, requestId, service.Draining());
-  LogRequest({requestId, request.method, bytes,
+  LogRequest({requestId, request.method, BodySize(response),
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(), &response});
   return queued;
 }

@@ -226,8 +226,7 @@ ServeConfig LoadServeConfig(const std::string& path) {
   if (std::any_of(config.cacheControl.begin(), config.cacheControl.end(), [](char c) { return c < 0x20 || c == 0x7F; })) {
     Refuse("cache_control holds a control character");
   }
-  config.cacheEntries = static_cast<std::size_t>(reader.Count("cache_entries", 0, 10000000).value_or(
-      static_cast<std::int64_t>(config.cacheEntries)));
+  if (const auto megabytes = reader.Count("cache_megabytes", 0, 1 << 20)) config.cacheBytes = static_cast<std::size_t>(*megabytes) << 20;
   ReadLimits(reader, config.limits);
   const toml::table* campaigns = reader.Table("campaigns");
   reader.RefuseUnknownKeys();

@@ -46,7 +46,7 @@ struct ServeConfig {
   std::uint16_t listenPort = 0;
   TagKeySource key;
   std::string cacheControl = "public, max-age=86400";
-  std::size_t cacheEntries = 100000;
+  std::size_t cacheBytes = std::size_t{64} << 20;
   ClientLimits limits;
   std::map<std::string, Campaign> campaigns;
 };

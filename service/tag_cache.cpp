@@ -1,29 +1,24 @@
 #include "service/tag_cache.h"
 
-namespace {
-
-std::string KeyOf(const TagPayload& payload) { return std::string(payload.begin(), payload.end()); }
-
-}  // namespace
-
-std::optional<TagSignature> TagCache::Find(const TagPayload& payload) {
-  const std::string key = KeyOf(payload);
+std::shared_ptr<const TaggedCopy> TagCache::Find(const std::string& key) {
   const std::lock_guard lock(mutex_);
   const auto found = index_.find(key);
-  if (found == index_.end()) return std::nullopt;
+  if (found == index_.end()) return nullptr;
   recent_.splice(recent_.begin(), recent_, found->second);
   return found->second->second;
 }
 
-void TagCache::Add(const TagPayload& payload, const TagSignature& signature) {
-  if (capacity_ == 0) return;
-  std::string key = KeyOf(payload);
+void TagCache::Add(const std::string& key, std::shared_ptr<const TaggedCopy> copy) {
+  Entry entry{key, std::move(copy)};
+  if (CostOf(entry) > byteBudget_) return;
   const std::lock_guard lock(mutex_);
   if (index_.contains(key)) return;
-  if (index_.size() >= capacity_) {
+  bytes_ += CostOf(entry);
+  recent_.push_front(std::move(entry));
+  index_.emplace(recent_.front().first, recent_.begin());
+  while (bytes_ > byteBudget_) {
+    bytes_ -= CostOf(recent_.back());
     index_.erase(recent_.back().first);
     recent_.pop_back();
   }
-  recent_.emplace_front(std::move(key), signature);
-  index_.emplace(recent_.front().first, recent_.begin());
 }

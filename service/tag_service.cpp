@@ -55,7 +55,7 @@ ServeResponse Text(unsigned status, const std::string& outcome, const std::strin
   response.status = status;
   response.outcome = outcome;
   response.headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}};
-  response.body.assign(text.begin(), text.end());
+  response.body = std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end());
   return response;
 }
 
@@ -133,7 +133,7 @@ std::shared_ptr<const ServeState> LoadServeState(const std::string& configPath) 
     RequireTaggable(campaign, *state->signer);
     state->exeSha256[name] = Sha256Hex(campaign.exe.data(), campaign.exe.size());
   }
-  state->cache = std::make_unique<TagCache>(state->config.cacheEntries);
+  state->cache = std::make_unique<TagCache>(state->config.cacheBytes);
   return state;
 }
 
@@ -195,47 +195,55 @@ ServeResponse TagService::Answer(const ServeRequest& request) {
   return response;
 }
 
-TagSignature TagService::SignatureOf(const ServeState& state, const TagPayload& payload) {
-  if (const auto cached = state.cache->Find(payload)) {
+std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& state, const Campaign& campaign,
+                                                           const TagPayload& payload) {
+  std::string key = campaign.name + '\0';
+  key.append(payload.begin(), payload.end());
+  if (auto cached = state.cache->Find(key)) {
     metrics_.CountCacheLookup(true);
-    return *cached;
+    return cached;
   }
   metrics_.CountCacheLookup(false);
   const auto start = std::chrono::steady_clock::now();
-  const TagSignature signature = state.signer->Sign(payload.data(), payload.size());
+  const Trailer trailer = AssembleTrailer(state.signer->Sign(payload.data(), payload.size()), payload);
   metrics_.ObserveSigning(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  // Only signatures the program's own check accepts are served or kept.
-  if (!IsTrailerSigned(AssembleTrailer(signature, payload).data(), state.signer->PublicKey())) {
+  // Only tags the program's own check accepts are served or kept.
+  if (!IsTrailerSigned(trailer.data(), state.signer->PublicKey())) {
     throw ToolError(kExitOperationalError, "a fresh signature does not verify");
   }
-  state.cache->Add(payload, signature);
-  return signature;
+  auto bytes = std::make_shared<const std::vector<std::uint8_t>>(PlacedCopy(campaign, state.signer->PublicKey(), trailer));
+  if (!EndsIn(*bytes, trailer)) throw ToolError(kExitOperationalError, "the placed copy does not end in its tag");
+  const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
+  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
+  auto copy = std::make_shared<const TaggedCopy>(TaggedCopy{tagSha256, etag, std::move(bytes)});
+  state.cache->Add(key, copy);
+  return copy;
 }
 
 ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign& campaign, const ServeRequest& request) {
   const RequestArguments arguments = ArgumentsFor(campaign, request);
   const TagDecision decision = DecideTag(campaign, arguments);
-  ServeResponse response;
-  response.parameterSha256 = HashedValues(arguments);
-  response.refusal = decision.refusal;
   if (!decision.valid && campaign.onInvalid == OnInvalid::kReject) {
     ServeResponse rejected = Text(400, "rejected", "invalid request: " + decision.refusal + "\n");
-    rejected.parameterSha256 = std::move(response.parameterSha256);
+    rejected.parameterSha256 = HashedValues(arguments);
     rejected.refusal = decision.refusal;
     return rejected;
   }
-  const Trailer trailer = AssembleTrailer(SignatureOf(state, decision.payload), decision.payload);
-  response.tagSha256 = Sha256Hex(trailer.data(), trailer.size());
-  const std::string etag = "\"" + response.tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
-  response.headers = {{"ETag", etag}, {"Cache-Control", state.config.cacheControl}};
+  const std::shared_ptr<const TaggedCopy> copy = TaggedCopyOf(state, campaign, decision.payload);
+  ServeResponse response;
+  response.parameterSha256 = HashedValues(arguments);
+  response.refusal = decision.refusal;
+  response.tagSha256 = copy->tagSha256;
+  response.headers = {{"ETag", copy->etag}, {"Cache-Control", state.config.cacheControl}};
   response.outcome = decision.valid ? "tagged" : "fallback";
-  if (request.ifNoneMatch && MatchesEtag(*request.ifNoneMatch, etag)) {
+  if (request.ifNoneMatch && MatchesEtag(*request.ifNoneMatch, copy->etag)) {
     response.status = 304;
     response.outcome = "not_modified";
     return response;
   }
-  response.body = PlacedCopy(campaign, state.signer->PublicKey(), trailer);
-  if (!EndsIn(response.body, trailer)) throw ToolError(kExitOperationalError, "the placed copy does not end in its tag");
+  response.body = copy->bytes;
   response.headers.emplace_back("Content-Type", kExeType);
   return response;
 }
+
+std::size_t BodySize(const ServeResponse& response) { return response.body ? response.body->size() : 0; }

@@ -23,7 +23,7 @@
 struct ServeState {
   ServeConfig config;
   std::unique_ptr<TagSigner> signer;
-  std::unique_ptr<TagCache> cache;  // its signatures are of this key only
+  std::unique_ptr<TagCache> cache;  // its copies are of this config's exes and key only
   std::map<std::string, std::string> exeSha256;  // by campaign, for the ETag
 };
 
@@ -40,7 +40,7 @@ struct ServeRequest {
 struct ServeResponse {
   unsigned status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
-  std::vector<std::uint8_t> body;
+  SharedBytes body;  // null: none
   // For the log line and the counters.
   std::string campaign;
   std::string outcome;
@@ -64,7 +64,8 @@ class TagService {
 
  private:
   ServeResponse AnswerCampaign(const ServeState& state, const Campaign& campaign, const ServeRequest& request);
-  TagSignature SignatureOf(const ServeState& state, const TagPayload& payload);
+  std::shared_ptr<const TaggedCopy> TaggedCopyOf(const ServeState& state, const Campaign& campaign,
+                                                 const TagPayload& payload);
 
   std::string configPath_;
   std::mutex stateMutex_;
@@ -73,4 +74,5 @@ class TagService {
   std::atomic<bool> draining_{false};
 };
 
+std::size_t BodySize(const ServeResponse& response);
 std::string Sha256Hex(const std::uint8_t* bytes, std::size_t size);
