@@ -125,6 +125,12 @@ class Service:
         self.process.send_signal(signal.SIGTERM)
         return self.process.wait(timeout=30)
 
+    def close(self):
+        if self.process.poll() is None:
+            self.stop()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
 
 class ServeTest(unittest.TestCase):
     on_invalid = "fallback"
@@ -137,10 +143,7 @@ class ServeTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        if cls.service.process.poll() is None:
-            cls.service.stop()
-        cls.service.process.stdout.close()
-        cls.service.process.stderr.close()
+        cls.service.close()
         cls.folder.cleanup()
 
     def fields(self, body):
