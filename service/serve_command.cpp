@@ -27,6 +27,12 @@ sigset_t ControlSignals() {
   return signals;
 }
 
+// The address as it is reached, with the port the system chose for port 0.
+std::string ListenAddressOf(const ServeConfig& config, std::uint16_t port) {
+  const bool ipv6 = config.listenHost.find(':') != std::string::npos;
+  return (ipv6 ? "[" + config.listenHost + "]" : config.listenHost) + ":" + std::to_string(port);
+}
+
 }  // namespace
 
 int RunServe(int argc, char** argv) {
@@ -34,10 +40,8 @@ int RunServe(int argc, char** argv) {
   const sigset_t signals = ControlSignals();
   signal(SIGPIPE, SIG_IGN);
   TagService service(configPath, LoadServeState(configPath));
-  const ServeConfig& config = service.State()->config;
-  HttpServer server(service, config);
-  const std::string host = config.listenHost.find(':') == std::string::npos ? config.listenHost : "[" + config.listenHost + "]";
-  LogEvent("listening", host + ":" + std::to_string(server.Port()));
+  HttpServer server(service, service.State()->config);
+  LogEvent("listening", ListenAddressOf(service.State()->config, server.Port()));
   for (;;) {
     int received = 0;
     sigwait(&signals, &received);

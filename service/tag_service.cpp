@@ -145,8 +145,8 @@ std::shared_ptr<const ServeState> TagService::State() {
 std::optional<std::string> TagService::Reload() {
   try {
     auto fresh = LoadServeState(configPath_);
-    const ServeConfig& now = State()->config;
-    if (fresh->config.listenHost != now.listenHost || fresh->config.listenPort != now.listenPort) {
+    const auto current = State();
+    if (fresh->config.listenHost != current->config.listenHost || fresh->config.listenPort != current->config.listenPort) {
       throw ToolError(kExitUsageError, "listen cannot change without a restart");
     }
     const std::lock_guard lock(stateMutex_);
