@@ -137,14 +137,16 @@ HttpServer::~HttpServer() {
 
 std::uint16_t HttpServer::Port() const { return MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT)->port; }
 
-void HttpServer::Drain(std::chrono::milliseconds limit) {
+unsigned HttpServer::Drain(std::chrono::milliseconds limit) {
   const MHD_socket listening = MHD_quiesce_daemon(daemon_);
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections != 0 &&
-         std::chrono::steady_clock::now() < deadline) {
+  const auto open = [this] { return MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections; };
+  while (open() != 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  const unsigned cut = open();
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   if (listening != MHD_INVALID_SOCKET) close(listening);
+  return cut;
 }

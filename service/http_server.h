@@ -21,8 +21,9 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
 
   std::uint16_t Port() const;
-  // Takes no new connection and gives those open up to `limit` to finish.
-  void Drain(std::chrono::milliseconds limit);
+  // Takes no new connection and gives those open up to `limit` to finish;
+  // returns how many were still open when it stopped.
+  unsigned Drain(std::chrono::milliseconds limit);
 
  private:
   TagService& service_;

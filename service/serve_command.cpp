@@ -54,7 +54,7 @@ int RunServe(int argc, char** argv) {
   }
   service.StartDraining();
   const auto limit = std::chrono::seconds(service.State()->config.limits.timeoutSeconds);
-  server.Drain(limit);
-  LogEvent("stopped", "drained");
+  const unsigned cut = server.Drain(limit);
+  LogEvent("stopped", cut == 0 ? "drained" : std::to_string(cut) + " connection(s) still open were closed");
   return 0;
 }
