@@ -44,7 +44,8 @@ std::string NewRequestId() {
   return HexOf(bytes, sizeof bytes);
 }
 
-MHD_Result CollectArgument(void* query, MHD_ValueKind, const char* key, size_t keySize, const char* value, size_t valueSize) {
+MHD_Result CollectArgument(void* query, MHD_ValueKind, const char* key, size_t keySize, const char* value,
+                           size_t valueSize) {
   // A value may hold a decoded NUL: the sizes keep it, so it fails its
   // pattern instead of cutting the value short.
   static_cast<std::vector<std::pair<std::string, std::string>>*>(query)->emplace_back(
@@ -56,12 +57,14 @@ MHD_Result CollectArgument(void* query, MHD_ValueKind, const char* key, size_t k
 // until the library has sent them.
 void FreeBody(void* body) { delete static_cast<SharedBytes*>(body); }
 
-MHD_Result Send(MHD_Connection* connection, const ServeResponse& response, const std::string& requestId, bool closeAfter) {
+MHD_Result Send(MHD_Connection* connection, const ServeResponse& response, const std::string& requestId,
+                bool closeAfter) {
   static const std::uint8_t kNoBytes = 0;
   auto* body = new SharedBytes(response.body);
   // The library only reads the buffer; its parameter is not const.
   void* bytes = const_cast<std::uint8_t*>(response.body ? response.body->data() : &kNoBytes);
-  MHD_Response* reply = MHD_create_response_from_buffer_with_free_callback_cls(BodySize(response), bytes, FreeBody, body);
+  MHD_Response* reply =
+      MHD_create_response_from_buffer_with_free_callback_cls(BodySize(response), bytes, FreeBody, body);
   if (reply == nullptr) {
     FreeBody(body);
     return MHD_NO;
@@ -117,17 +120,19 @@ MHD_Result HandleRequest(void* serviceAddress, MHD_Connection* connection, const
 
 HttpServer::HttpServer(TagService& service, const ServeConfig& config) : service_(service) {
   const ListenAddress address = AddressOf(config);
-  const unsigned threads = config.limits.threads != 0 ? config.limits.threads : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads =
+      config.limits.threads != 0 ? config.limits.threads : std::max(1u, std::thread::hardware_concurrency());
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC;
   if (address.ipv6) flags |= MHD_USE_IPv6;
-  daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, HandleRequest, &service, MHD_OPTION_SOCK_ADDR, &address.storage,
-      MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_LIMIT, config.limits.maxConnections,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.limits.maxConnectionsPerIp, MHD_OPTION_CONNECTION_TIMEOUT,
-      config.limits.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, config.limits.memoryPerConnection,
-      MHD_OPTION_END);
+  daemon_ =
+      MHD_start_daemon(flags, 0, nullptr, nullptr, HandleRequest, &service, MHD_OPTION_SOCK_ADDR, &address.storage,
+                       MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_LIMIT, config.limits.maxConnections,
+                       MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.limits.maxConnectionsPerIp,
+                       MHD_OPTION_CONNECTION_TIMEOUT, config.limits.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+                       config.limits.memoryPerConnection, MHD_OPTION_END);
   if (daemon_ == nullptr) {
-    throw ToolError(kExitOperationalError, "cannot listen on " + config.listenHost + ":" + std::to_string(config.listenPort));
+    throw ToolError(kExitOperationalError,
+                    "cannot listen on " + config.listenHost + ":" + std::to_string(config.listenPort));
   }
 }
 
@@ -140,7 +145,9 @@ std::uint16_t HttpServer::Port() const { return MHD_get_daemon_info(daemon_, MHD
 unsigned HttpServer::Drain(std::chrono::milliseconds limit) {
   const MHD_socket listening = MHD_quiesce_daemon(daemon_);
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  const auto open = [this] { return MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections; };
+  const auto open = [this] {
+    return MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS)->num_connections;
+  };
   while (open() != 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

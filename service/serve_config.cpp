@@ -1,12 +1,12 @@
 #include "service/serve_config.h"
 
 #include <arpa/inet.h>
+#include <toml++/toml.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
-#include <toml++/toml.h>
 
 #include "tools/tag_files.h"
 #include "tools/tool_error.h"
@@ -86,10 +86,11 @@ void ParseListen(const std::string& listen, ServeConfig& config) {
   const std::string port = listen.substr(colon + 1);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   unsigned char address[16];
-  const bool numeric = inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+  const bool numeric =
+      inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
   if (!numeric) Refuse("listen must name a numeric IPv4 or [IPv6] address, not " + host);
-  if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-      std::stoul(port) > 65535) {
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) || std::stoul(port) > 65535) {
     Refuse("listen has no valid port");
   }
   config.listenHost = host;
@@ -106,7 +107,8 @@ std::vector<ParameterRule> ReadParameters(const toml::table* table, const std::s
   TableReader reader(*table, where);
   for (const auto& [key, node] : *table) {
     const std::string name(key.str());
-    if (!IsName(name) || name == "sig") Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig");
+    if (!IsName(name) || name == "sig")
+      Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig");
     const std::string pattern = *reader.Text(name);
     try {
       rules.push_back({name, pattern, std::regex(pattern, std::regex::ECMAScript)});
@@ -128,7 +130,8 @@ void RequireKnownPlaceholders(const std::optional<std::string>& text, const std:
                               const std::vector<ParameterRule>& parameters) {
   if (!text) return;
   for (const std::string& name : PlaceholdersOf(*text, field)) {
-    const bool known = std::any_of(parameters.begin(), parameters.end(), [&](const ParameterRule& rule) { return rule.name == name; });
+    const bool known =
+        std::any_of(parameters.begin(), parameters.end(), [&](const ParameterRule& rule) { return rule.name == name; });
     if (!known) Refuse(field + " names {" + name + "}, which is not among the campaign's parameters");
   }
 }
@@ -149,9 +152,11 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   campaign.templates.launchArgument = reader.Text("launch_argument");
   campaign.templates.downloadUrl = reader.Text("download_url");
   const std::string onInvalid = reader.Text("on_invalid").value_or("fallback");
-  if (onInvalid != "fallback" && onInvalid != "reject") Refuse(reader.Name("on_invalid") + " must be fallback or reject");
+  if (onInvalid != "fallback" && onInvalid != "reject")
+    Refuse(reader.Name("on_invalid") + " must be fallback or reject");
   campaign.onInvalid = onInvalid == "reject" ? OnInvalid::kReject : OnInvalid::kFallback;
-  if (const auto variable = reader.Text("hmac_key_env")) campaign.hmacKey = EnvironmentValue(*variable, reader.Name("hmac_key_env"));
+  if (const auto variable = reader.Text("hmac_key_env"))
+    campaign.hmacKey = EnvironmentValue(*variable, reader.Name("hmac_key_env"));
   campaign.fileName = reader.Text("file_name").value_or(std::filesystem::path(*exe).filename().string());
   if (!IsName(std::filesystem::path(campaign.fileName).stem().string()) || !campaign.fileName.ends_with(".exe")) {
     Refuse(reader.Name("file_name") + " must be a plain NAME.exe");
@@ -166,9 +171,9 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   RequireKnownPlaceholders(campaign.templates.headline, reader.Name("headline"), campaign.parameters);
   RequireKnownPlaceholders(campaign.templates.launchArgument, reader.Name("launch_argument"), campaign.parameters);
   try {
-    campaign.fallbackPayload = BuildTagPayload({WithoutPlaceholders(campaign.templates.headline, "headline"),
-                                                WithoutPlaceholders(campaign.templates.launchArgument, "launch_argument"),
-                                                campaign.templates.downloadUrl});
+    campaign.fallbackPayload = BuildTagPayload(
+        {WithoutPlaceholders(campaign.templates.headline, "headline"),
+         WithoutPlaceholders(campaign.templates.launchArgument, "launch_argument"), campaign.templates.downloadUrl});
   } catch (const ToolError& error) {
     Refuse("campaigns." + name + ": its fixed fields: " + error.what());
   }
@@ -179,12 +184,15 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
 
 void ReadLimits(TableReader& reader, ClientLimits& limits) {
   limits.threads = static_cast<unsigned>(reader.Count("threads", 0, 256).value_or(limits.threads));
-  limits.maxConnections = static_cast<unsigned>(reader.Count("max_connections", 1, 65536).value_or(limits.maxConnections));
+  limits.maxConnections =
+      static_cast<unsigned>(reader.Count("max_connections", 1, 65536).value_or(limits.maxConnections));
   limits.maxConnectionsPerIp =
       static_cast<unsigned>(reader.Count("max_connections_per_ip", 1, 65536).value_or(limits.maxConnectionsPerIp));
-  limits.timeoutSeconds = static_cast<unsigned>(reader.Count("connection_timeout_seconds", 1, 3600).value_or(limits.timeoutSeconds));
-  limits.memoryPerConnection = static_cast<std::size_t>(
-      reader.Count("connection_memory_bytes", 4096, 1 << 20).value_or(static_cast<std::int64_t>(limits.memoryPerConnection)));
+  limits.timeoutSeconds =
+      static_cast<unsigned>(reader.Count("connection_timeout_seconds", 1, 3600).value_or(limits.timeoutSeconds));
+  limits.memoryPerConnection =
+      static_cast<std::size_t>(reader.Count("connection_memory_bytes", 4096, 1 << 20)
+                                   .value_or(static_cast<std::int64_t>(limits.memoryPerConnection)));
 }
 
 }  // namespace
@@ -223,10 +231,12 @@ ServeConfig LoadServeConfig(const std::string& path) {
   config.key.pinVariable = reader.Text("key_pin_env");
   if (const auto publicKey = reader.Text("public_key")) config.key.publicKeyPath = Resolved(folder, *publicKey);
   config.cacheControl = reader.Text("cache_control").value_or(config.cacheControl);
-  if (std::any_of(config.cacheControl.begin(), config.cacheControl.end(), [](char c) { return c < 0x20 || c == 0x7F; })) {
+  if (std::any_of(config.cacheControl.begin(), config.cacheControl.end(),
+                  [](char c) { return c < 0x20 || c == 0x7F; })) {
     Refuse("cache_control holds a control character");
   }
-  if (const auto megabytes = reader.Count("cache_megabytes", 0, 1 << 20)) config.cacheBytes = static_cast<std::size_t>(*megabytes) << 20;
+  if (const auto megabytes = reader.Count("cache_megabytes", 0, 1 << 20))
+    config.cacheBytes = static_cast<std::size_t>(*megabytes) << 20;
   ReadLimits(reader, config.limits);
   const toml::table* campaigns = reader.Table("campaigns");
   reader.RefuseUnknownKeys();

@@ -61,8 +61,8 @@ std::string RequestHmac(const Campaign& campaign, const std::vector<std::string>
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   const std::string& key = *campaign.hmacKey;
-  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
-           message.size(), digest, &size) == nullptr) {
+  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+           reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &size) == nullptr) {
     throw ToolError(kExitOperationalError, "HMAC-SHA256 failed");
   }
   return HexOf(digest, size);
@@ -80,9 +80,9 @@ TagDecision DecideTag(const Campaign& campaign, const RequestArguments& argument
   }
   if (campaign.hmacKey && !IsSigned(campaign, arguments, values)) return Invalid(campaign, "sig is missing or wrong");
   try {
-    const TagPayload payload = BuildTagPayload({Filled(campaign.templates.headline, campaign, values),
-                                                Filled(campaign.templates.launchArgument, campaign, values),
-                                                campaign.templates.downloadUrl});
+    const TagPayload payload =
+        BuildTagPayload({Filled(campaign.templates.headline, campaign, values),
+                         Filled(campaign.templates.launchArgument, campaign, values), campaign.templates.downloadUrl});
     return {true, "", payload};
   } catch (const ToolError& error) {
     return Invalid(campaign, std::string("the filled fields break the tag's rules: ") + error.what());

@@ -20,7 +20,7 @@ using RequestArguments = std::map<std::string, std::vector<std::string>>;
 
 struct TagDecision {
   bool valid = false;
-  std::string refusal;  // why an invalid request is one; never holds a value
+  std::string refusal;   // why an invalid request is one; never holds a value
   TagPayload payload{};  // valid: the filled fields; invalid: the fallback
 };
 

@@ -36,13 +36,15 @@ std::vector<std::uint8_t> PlacedCopy(const Campaign& campaign, const TagKey& key
 // Placement writes the trailer last; a copy that does not end in it is never
 // served.
 bool EndsIn(const std::vector<std::uint8_t>& copy, const Trailer& trailer) {
-  return copy.size() >= kTrailerSize && std::memcmp(copy.data() + copy.size() - kTrailerSize, trailer.data(), kTrailerSize) == 0;
+  return copy.size() >= kTrailerSize &&
+         std::memcmp(copy.data() + copy.size() - kTrailerSize, trailer.data(), kTrailerSize) == 0;
 }
 
 // An exe whose certificate table cannot take a tag is refused now, not on
 // every request.
 void RequireTaggable(const Campaign& campaign, const TagSigner& signer) {
-  const Trailer trailer = AssembleTrailer(signer.Sign(campaign.fallbackPayload.data(), kTrailerPayloadSize), campaign.fallbackPayload);
+  const Trailer trailer =
+      AssembleTrailer(signer.Sign(campaign.fallbackPayload.data(), kTrailerPayloadSize), campaign.fallbackPayload);
   try {
     PlacedCopy(campaign, signer.PublicKey(), trailer);
   } catch (const ToolError& error) {
@@ -146,7 +148,8 @@ std::optional<std::string> TagService::Reload() {
   try {
     auto fresh = LoadServeState(configPath_);
     const auto current = State();
-    if (fresh->config.listenHost != current->config.listenHost || fresh->config.listenPort != current->config.listenPort) {
+    if (fresh->config.listenHost != current->config.listenHost ||
+        fresh->config.listenPort != current->config.listenPort) {
       throw ToolError(kExitUsageError, "listen cannot change without a restart");
     }
     const std::lock_guard lock(stateMutex_);
@@ -211,16 +214,19 @@ std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& sta
   if (!IsTrailerSigned(trailer.data(), state.signer->PublicKey())) {
     throw ToolError(kExitOperationalError, "a fresh signature does not verify");
   }
-  auto bytes = std::make_shared<const std::vector<std::uint8_t>>(PlacedCopy(campaign, state.signer->PublicKey(), trailer));
+  auto bytes =
+      std::make_shared<const std::vector<std::uint8_t>>(PlacedCopy(campaign, state.signer->PublicKey(), trailer));
   if (!EndsIn(*bytes, trailer)) throw ToolError(kExitOperationalError, "the placed copy does not end in its tag");
   const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
-  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
+  const std::string etag =
+      "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
   auto copy = std::make_shared<const TaggedCopy>(TaggedCopy{tagSha256, etag, std::move(bytes)});
   state.cache->Add(key, copy);
   return copy;
 }
 
-ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign& campaign, const ServeRequest& request) {
+ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign& campaign,
+                                         const ServeRequest& request) {
   const RequestArguments arguments = ArgumentsFor(campaign, request);
   const TagDecision decision = DecideTag(campaign, arguments);
   if (!decision.valid && campaign.onInvalid == OnInvalid::kReject) {

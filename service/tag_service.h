@@ -23,7 +23,7 @@
 struct ServeState {
   ServeConfig config;
   std::unique_ptr<TagSigner> signer;
-  std::unique_ptr<TagCache> cache;  // its copies are of this config's exes and key only
+  std::unique_ptr<TagCache> cache;               // its copies are of this config's exes and key only
   std::map<std::string, std::string> exeSha256;  // by campaign, for the ETag
 };
 
@@ -32,7 +32,7 @@ std::shared_ptr<const ServeState> LoadServeState(const std::string& configPath);
 
 struct ServeRequest {
   std::string method;
-  std::string path;  // decoded, without the query
+  std::string path;                                        // decoded, without the query
   std::vector<std::pair<std::string, std::string>> query;  // decoded
   std::optional<std::string> ifNoneMatch;
 };
