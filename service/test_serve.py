@@ -11,6 +11,7 @@ import hmac
 import http.client
 import json
 import os
+import re
 import select
 import signal
 import socket
@@ -82,6 +83,25 @@ def environment():
 def sig(campaign, **values):
     message = campaign + "".join(f"\n{name}={values[name]}" for name in sorted(values))
     return hmac.new(HMAC_KEY.encode(), message.encode(), hashlib.sha256).hexdigest()
+
+
+def inconsistent_key(folder):
+    """The development key with its private exponents off by two: it loads
+    as an RSA-2048 key, and its signatures do not verify."""
+    text = subprocess.run(["openssl", "rsa", "-in", tool.PRIVATE_KEY, "-text", "-noout"], capture_output=True,
+                          text=True, check=True).stdout
+    numbers = [int(re.sub(r"[\s:]", "", digits), 16) for digits in re.findall(r":\s*\n((?:\s+[0-9a-f:]+\n)+)", text)]
+    n, d, p, q, dp, dq, qi = numbers
+    fields = [("n", n), ("d", d + 2), ("p", p), ("q", q), ("dp", dp + 2), ("dq", dq + 2), ("qi", qi)]
+    config = os.path.join(folder, "inconsistent.conf")
+    with open(config, "w") as f:
+        f.write("asn1=SEQUENCE:rsa\n[rsa]\nversion=INTEGER:0\n" + f"n=INTEGER:0x{n:X}\ne=INTEGER:65537\n" +
+                "".join(f"{name}=INTEGER:0x{value:X}\n" for name, value in fields[1:]))
+    der, pem = os.path.join(folder, "inconsistent.der"), os.path.join(folder, "inconsistent.pem")
+    subprocess.run(["openssl", "asn1parse", "-genconf", config, "-out", der, "-noout"], check=True)
+    subprocess.run(["openssl", "rsa", "-inform", "DER", "-in", der, "-traditional", "-out", pem], check=True,
+                   stderr=subprocess.DEVNULL)
+    return pem
 
 
 def read_line(stream, deadline):
@@ -278,7 +298,8 @@ class StartUpTest(unittest.TestCase):
             (good.replace(URL, URL + "?code={code}"), 2, "download_url holds a placeholder"),
             (good.replace(URL, URL + "{"), 2, "download_url holds a placeholder"),
             (good.replace('exe = "base.exe"', 'exe = "missing.exe"', 1), 1, "missing.exe"),
-            (good.replace(tool.PRIVATE_KEY, ec_key), 1, ""),
+            (good.replace(tool.PRIVATE_KEY, ec_key), 1, "not an RSA key"),
+            (good.replace(tool.PRIVATE_KEY, inconsistent_key(folder.name)), 1, "does not verify its own test tag"),
             (good.replace('"YOU ARE INVITED"', '"{nobody}"'), 2, "not among the campaign's parameters"),
             (good.replace("{4,32}", "[", 1), 2, "not a valid regular expression"),
             (good.replace("SITE_HMAC_KEY", "UNSET_HMAC_KEY"), 2, "unset or empty"),
@@ -288,7 +309,7 @@ class StartUpTest(unittest.TestCase):
             (good + "[", 2, "serve.toml:"),
         ]
         for text, exit_code, message in cases:
-            with self.subTest(message=message or "EC key"):
+            with self.subTest(message=message):
                 config = write_config(folder.name, text=text)
                 result = subprocess.run([TOOL, "serve", "--config", config], capture_output=True, timeout=30,
                                         env=environment(), stdin=subprocess.DEVNULL)
