@@ -1,6 +1,7 @@
 """Writes bench/README.md from one run's outputs: the native benchmarks'
-console output (the tag check, the installer pin check) and the Wine
-benchmarks' Markdown rows."""
+console output (the tag check, tag signing, the installer pin check), the
+Wine benchmarks' Markdown rows and the tagging service's rows
+(serve_bench.py)."""
 import datetime
 import os
 import platform
@@ -90,17 +91,29 @@ NOTES = """
   for speed; the shipping exe is built for size, so there it takes longer.
 - Memory: the peak working set of the wine process running the program. The
   installer goes to a file, so the peak does not follow its size.
+- Tagging service (`bench/serve_bench.py`, wrk with `bench/serve_load.lua`,
+  the service and its floor on the same cores, one after the other): a
+  unique tag is one RSA-2048 signature, two runs of the program's own check
+  (the new tag, and placement's look for an old tag at the base file's end)
+  and a copy of the base file. A repeat is a cache lookup and a send. The
+  p99 row is paced to half the unique rate; on a machine shared with other
+  work its tail is the scheduler's. RSS is read from /proc before and after
+  a million repeats over 1000 codes. Behind nginx's proxy_cache
+  (`service/nginx-cache.conf`), only the first request for each URL reaches
+  the service.
 """
 
 
 def main():
-    native_path, wine_path, out_path = sys.argv[1:4]
+    native_path, wine_path, serve_path, out_path = sys.argv[1:5]
     with open(native_path) as f:
         # The benchmark library may colour its table even into a file.
         native = re.sub(r"\x1b\[[0-9;]*m", "", f.read())
     with open(wine_path) as f:
         wine_rows = [line for line in f.read().splitlines() if line.startswith("|")]
     header, rule, rows = wine_rows[0], wine_rows[1], wine_rows[2:]
+    with open(serve_path) as f:
+        rows += [line for line in f.read().splitlines() if line.startswith("|")]
     text = f"""# Benchmarks
 
 Each figure stands beside its floor, measured in the same run on the same

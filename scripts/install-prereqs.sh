@@ -11,7 +11,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ python3
+  cmake make g++ python3 pkg-config
   libgtest-dev libbenchmark-dev libssl-dev openssl
   clang libclang-rt-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
@@ -19,6 +19,7 @@ packages=(
   xvfb x11-utils xdotool imagemagick fonts-liberation
   osslsigncode optipng
   pkg-config libp11-kit-dev softhsm2
+  libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev nginx-light wrk
 )
 
 missing=()

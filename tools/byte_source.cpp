@@ -2,6 +2,22 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <cstring>
+
+void MemorySource::Fetch(std::uint64_t offset, std::uint8_t* out, std::size_t count) const {
+  if (offset > bytes_.size() || bytes_.size() - offset < count) std::abort();
+  std::memcpy(out, bytes_.data() + offset, count);
+}
+
+void MemorySink::Append(const std::uint8_t* appended, std::size_t count) {
+  bytes.insert(bytes.end(), appended, appended + count);
+}
+
+void MemorySink::Overwrite(std::uint64_t offset, const std::uint8_t* replacement, std::size_t count) {
+  if (offset > bytes.size() || bytes.size() - offset < count) std::abort();
+  std::copy(replacement, replacement + count, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+}
 
 ByteCursor::ByteCursor(const ByteSource& source, std::uint64_t end)
     : source_(source), end_(std::min(end, source.Size())) {}

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 class ByteSource {
@@ -21,6 +22,26 @@ class ByteSink {
   virtual void Append(const std::uint8_t* bytes, std::size_t count) = 0;
   // Replaces bytes already appended.
   virtual void Overwrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) = 0;
+};
+
+// Bytes already in memory, not owned: the fuzzer's input, the service's copy
+// of an exe. A Fetch outside them aborts: the callers bound their reads, so
+// one that does not is a fault to stop at.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  void Fetch(std::uint64_t offset, std::uint8_t* out, std::size_t count) const override;
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+class MemorySink : public ByteSink {
+ public:
+  void Append(const std::uint8_t* bytes, std::size_t count) override;
+  void Overwrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) override;
+  std::vector<std::uint8_t> bytes;
 };
 
 // Little-endian reads of a source up to `end`; a read that does not lie wholly

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/utf16_string.h"
+#include "service/serve_command.h"
 #include "tag/tag_trailer.h"
 #include "tools/installer_pin.h"
 #include "tools/pe_layout.h"
@@ -28,6 +29,7 @@ constexpr char kUsage[] =
     "                      INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
     "       zorva-tag make-key --key PKCS11-URI --key-pin-env NAME --public-out PUBLIC.pem\n"
+    "       zorva-tag serve --config FILE\n"
     "\n"
     "KEY   a PEM private key file, or a key inside a PKCS #11 token named by a URI\n"
     "      such as pkcs11:token=zorva;object=tag-key?module-path=/path/to/module.so\n"
@@ -65,6 +67,10 @@ constexpr char kUsage[] =
     "      labelled by the URI's object (and id, if given); the private half is\n"
     "      sensitive and never leaves the token. Writes the public half to\n"
     "      PUBLIC.pem, the key a release compiles in, and prints its SHA-256.\n"
+    "serve runs the tagging service that FILE (TOML) configures: each download\n"
+    "      of a campaign gets a copy of its exe with a freshly signed tag, its\n"
+    "      fields filled from checked query parameters. SIGHUP reloads FILE,\n"
+    "      SIGTERM drains and exits 0. See README.md, \"Serving tags\".\n"
     "\n"
     "exit status: 0 done, 1 a file, key, token or tag that cannot be used, 2 a bad command line\n";
 
@@ -307,6 +313,7 @@ int main(int argc, char** argv) {
     if (command == "sign") return Sign(argc, argv);
     if (command == "show") return Show(argc, argv);
     if (command == "make-key") return MakeKey(argc, argv);
+    if (command == "serve") return RunServe(argc, argv);
     UsageError(command.empty() ? "no command given" : "unknown command " + command);
   } catch (const ToolError& error) {
     std::cerr << "zorva-tag: " << error.what() << "\n";

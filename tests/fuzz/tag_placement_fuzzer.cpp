@@ -43,7 +43,7 @@ std::optional<Placed> Place(const std::vector<std::uint8_t>& file, const TagKey&
   try {
     MemorySink sink;
     const TrailerPlacement placement = WriteTaggedCopy(MemorySource(file), key, trailer, sink);
-    return Placed{sink.bytes_, placement};
+    return Placed{sink.bytes, placement};
   } catch (const ToolError&) {
     return std::nullopt;
   }

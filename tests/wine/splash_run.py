@@ -322,6 +322,17 @@ class SetupRun:
         self.process.communicate()
 
 
+def check_commands(test, recorded, launch_argument):
+    """The installer ran with --silent, then Update.exe with the deep link
+    carrying launch_argument as it stands."""
+    test.assertEqual(len(recorded), 2, recorded)
+    (installer, installer_line), (launcher, launcher_line) = recorded
+    test.assertEqual(installer_line, f'"{installer}" --silent')
+    test.assertTrue(launcher.lower().endswith(r"\zorva\update.exe"), launcher)
+    test.assertEqual(launcher_line, f'"{launcher}" --processStart "Zorva.exe" '
+                                    f'--process-start-args "zorva://{launch_argument}"')
+
+
 def artifacts_dir(test_name):
     """Where a test keeps its screenshots (inside the native build)."""
     folder = os.path.join(winetest.NATIVE_BUILD, "wine-artifacts", BUILD.name, test_name)

@@ -38,7 +38,7 @@ class NormalRun(unittest.TestCase):
                 != first.region_bytes(progress), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
             self.assertTrue(moved, "the percentage did not move")
             self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
-            self.check_commands(run.recorded())
+            splash_run.check_commands(self, run.recorded(), LAUNCH_ARGUMENT)
             self.assertEqual(s.server.request_lines, ["GET /installer.exe HTTP/1.1"])
             packages = os.path.join(s.prefix.local_appdata, "Zorva", "packages")
             self.assertTrue(os.path.isdir(os.path.join(packages, "SquirrelTemp")), "no folders")
@@ -57,14 +57,6 @@ class NormalRun(unittest.TestCase):
         hint_lines = shot.rows_of((0, 430, 400, 60), is_text)
         self.assertEqual(len(hint_lines), 2, f"hint lines: {hint_lines}")
         self.assertAlmostEqual((hint_lines[0][0] + hint_lines[1][1]) / 2, 460, delta=4)
-
-    def check_commands(self, recorded):
-        self.assertEqual(len(recorded), 2, recorded)
-        (installer, installer_line), (launcher, launcher_line) = recorded
-        self.assertEqual(installer_line, f'"{installer}" --silent')
-        self.assertTrue(launcher.lower().endswith(r"\zorva\update.exe"), launcher)
-        self.assertEqual(launcher_line, f'"{launcher}" --processStart "Zorva.exe" '
-                                        f'--process-start-args "zorva://{LAUNCH_ARGUMENT}"')
 
 
 if __name__ == "__main__":

@@ -1,0 +1,249 @@
+#include "service/serve_config.h"
+
+#include <arpa/inet.h>
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "tools/tag_files.h"
+#include "tools/tool_error.h"
+
+namespace {
+
+constexpr std::size_t kConfigSizeLimit = 1 << 20;
+// Far above any setup exe; a config naming something else fails here, not
+// when memory runs out.
+constexpr std::size_t kExeSizeLimit = std::size_t{512} << 20;
+constexpr std::size_t kParameterNameLimit = 64;
+
+[[noreturn]] void Refuse(const std::string& message) { throw ToolError(kExitUsageError, message); }
+
+// A table's keys read by type, every key it holds known to the reader: a
+// misspelt key is refused, not silently left at its default.
+class TableReader {
+ public:
+  TableReader(const toml::table& table, std::string where) : table_(table), where_(std::move(where)) {}
+
+  std::optional<std::string> Text(const std::string& key) {
+    const toml::node* node = Find(key);
+    if (node == nullptr) return std::nullopt;
+    if (!node->is_string()) Refuse(Name(key) + " must be a string");
+    return node->as_string()->get();
+  }
+
+  std::optional<std::int64_t> Count(const std::string& key, std::int64_t minimum, std::int64_t maximum) {
+    const toml::node* node = Find(key);
+    if (node == nullptr) return std::nullopt;
+    if (!node->is_integer()) Refuse(Name(key) + " must be an integer");
+    const std::int64_t value = node->as_integer()->get();
+    if (value < minimum || value > maximum) {
+      Refuse(Name(key) + " must lie in " + std::to_string(minimum) + ".." + std::to_string(maximum));
+    }
+    return value;
+  }
+
+  const toml::table* Table(const std::string& key) {
+    const toml::node* node = Find(key);
+    if (node == nullptr) return nullptr;
+    if (!node->is_table()) Refuse(Name(key) + " must be a table");
+    return node->as_table();
+  }
+
+  std::string Name(const std::string& key) const { return where_.empty() ? key : where_ + "." + key; }
+
+  void RefuseUnknownKeys() const {
+    for (const auto& [key, node] : table_) {
+      if (!known_.contains(std::string(key.str()))) Refuse("unknown key " + Name(std::string(key.str())));
+    }
+  }
+
+ private:
+  const toml::node* Find(const std::string& key) {
+    known_.insert(key);
+    return table_.get(key);
+  }
+
+  const toml::table& table_;
+  std::string where_;
+  std::set<std::string> known_;
+};
+
+bool IsNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+bool IsName(const std::string& text) {
+  return !text.empty() && text.size() <= kParameterNameLimit && std::all_of(text.begin(), text.end(), IsNameCharacter);
+}
+
+void ParseListen(const std::string& listen, ServeConfig& config) {
+  const std::size_t colon = listen.rfind(':');
+  if (colon == std::string::npos) Refuse("listen must be HOST:PORT");
+  std::string host = listen.substr(0, colon);
+  const std::string port = listen.substr(colon + 1);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  unsigned char address[16];
+  const bool numeric =
+      inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+  if (!numeric) Refuse("listen must name a numeric IPv4 or [IPv6] address, not " + host);
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) || std::stoul(port) > 65535) {
+    Refuse("listen has no valid port");
+  }
+  config.listenHost = host;
+  config.listenPort = static_cast<std::uint16_t>(std::stoul(port));
+}
+
+std::string Resolved(const std::filesystem::path& folder, const std::string& path) {
+  return std::filesystem::path(path).is_absolute() ? path : (folder / path).string();
+}
+
+std::vector<ParameterRule> ReadParameters(const toml::table* table, const std::string& where) {
+  std::vector<ParameterRule> rules;
+  if (table == nullptr) return rules;
+  TableReader reader(*table, where);
+  for (const auto& [key, node] : *table) {
+    const std::string name(key.str());
+    if (!IsName(name) || name == "sig")
+      Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig");
+    const std::string pattern = *reader.Text(name);
+    try {
+      rules.push_back({name, pattern, std::regex(pattern, std::regex::ECMAScript)});
+    } catch (const std::regex_error&) {
+      Refuse(reader.Name(name) + " is not a valid regular expression");
+    }
+  }
+  std::sort(rules.begin(), rules.end(), [](const ParameterRule& a, const ParameterRule& b) { return a.name < b.name; });
+  return rules;
+}
+
+std::optional<std::string> EnvironmentValue(const std::string& variable, const std::string& key) {
+  const char* value = std::getenv(variable.c_str());
+  if (value == nullptr || *value == '\0') Refuse(key + " names " + variable + ", which is unset or empty");
+  return std::string(value);
+}
+
+void RequireKnownPlaceholders(const std::optional<std::string>& text, const std::string& field,
+                              const std::vector<ParameterRule>& parameters) {
+  if (!text) return;
+  for (const std::string& name : PlaceholdersOf(*text, field)) {
+    const bool known =
+        std::any_of(parameters.begin(), parameters.end(), [&](const ParameterRule& rule) { return rule.name == name; });
+    if (!known) Refuse(field + " names {" + name + "}, which is not among the campaign's parameters");
+  }
+}
+
+std::optional<std::string> WithoutPlaceholders(const std::optional<std::string>& text, const std::string& field) {
+  if (!text || !PlaceholdersOf(*text, field).empty()) return std::nullopt;
+  return text;
+}
+
+Campaign ReadCampaign(const std::string& name, const toml::table& table, const std::filesystem::path& folder) {
+  if (!IsName(name)) Refuse("campaigns." + name + ": a campaign name is 1 to 64 letters, digits, _ or -");
+  TableReader reader(table, "campaigns." + name);
+  Campaign campaign;
+  campaign.name = name;
+  const auto exe = reader.Text("exe");
+  if (!exe) Refuse(reader.Name("exe") + " is missing");
+  campaign.templates.headline = reader.Text("headline");
+  campaign.templates.launchArgument = reader.Text("launch_argument");
+  campaign.templates.downloadUrl = reader.Text("download_url");
+  const std::string onInvalid = reader.Text("on_invalid").value_or("fallback");
+  if (onInvalid != "fallback" && onInvalid != "reject")
+    Refuse(reader.Name("on_invalid") + " must be fallback or reject");
+  campaign.onInvalid = onInvalid == "reject" ? OnInvalid::kReject : OnInvalid::kFallback;
+  if (const auto variable = reader.Text("hmac_key_env"))
+    campaign.hmacKey = EnvironmentValue(*variable, reader.Name("hmac_key_env"));
+  campaign.fileName = reader.Text("file_name").value_or(std::filesystem::path(*exe).filename().string());
+  if (!IsName(std::filesystem::path(campaign.fileName).stem().string()) || !campaign.fileName.ends_with(".exe")) {
+    Refuse(reader.Name("file_name") + " must be a plain NAME.exe");
+  }
+  campaign.parameters = ReadParameters(reader.Table("parameters"), reader.Name("parameters"));
+  reader.RefuseUnknownKeys();
+
+  // A request must never choose where the setup downloads from.
+  if (campaign.templates.downloadUrl && campaign.templates.downloadUrl->find_first_of("{}") != std::string::npos) {
+    Refuse(reader.Name("download_url") + " holds a placeholder; the download URL is fixed");
+  }
+  RequireKnownPlaceholders(campaign.templates.headline, reader.Name("headline"), campaign.parameters);
+  RequireKnownPlaceholders(campaign.templates.launchArgument, reader.Name("launch_argument"), campaign.parameters);
+  try {
+    campaign.fallbackPayload = BuildTagPayload(
+        {WithoutPlaceholders(campaign.templates.headline, "headline"),
+         WithoutPlaceholders(campaign.templates.launchArgument, "launch_argument"), campaign.templates.downloadUrl});
+  } catch (const ToolError& error) {
+    Refuse("campaigns." + name + ": its fixed fields: " + error.what());
+  }
+  const std::string bytes = ReadSmallFile(Resolved(folder, *exe), kExeSizeLimit);
+  campaign.exe.assign(bytes.begin(), bytes.end());
+  return campaign;
+}
+
+void ReadLimits(TableReader& reader, ClientLimits& limits) {
+  limits.threads = static_cast<unsigned>(reader.Count("threads", 0, 256).value_or(limits.threads));
+  limits.maxConnections =
+      static_cast<unsigned>(reader.Count("max_connections", 1, 65536).value_or(limits.maxConnections));
+  limits.maxConnectionsPerIp =
+      static_cast<unsigned>(reader.Count("max_connections_per_ip", 1, 65536).value_or(limits.maxConnectionsPerIp));
+  limits.timeoutSeconds =
+      static_cast<unsigned>(reader.Count("connection_timeout_seconds", 1, 3600).value_or(limits.timeoutSeconds));
+  limits.memoryPerConnection =
+      static_cast<std::size_t>(reader.Count("connection_memory_bytes", 4096, 1 << 20)
+                                   .value_or(static_cast<std::int64_t>(limits.memoryPerConnection)));
+}
+
+}  // namespace
+
+std::vector<std::string> PlaceholdersOf(const std::string& text, const std::string& field) {
+  std::vector<std::string> names;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '}') Refuse(field + ": a } that closes no placeholder");
+    if (text[at] != '{') continue;
+    const std::size_t close = text.find('}', at);
+    if (close == std::string::npos) Refuse(field + ": a { that opens no placeholder");
+    const std::string name = text.substr(at + 1, close - at - 1);
+    if (!IsName(name)) Refuse(field + ": a placeholder holds a parameter name, 1 to 64 letters, digits, _ or -");
+    names.push_back(name);
+    at = close;
+  }
+  return names;
+}
+
+ServeConfig LoadServeConfig(const std::string& path) {
+  const std::string text = ReadSmallFile(path, kConfigSizeLimit);
+  toml::table root;
+  try {
+    root = toml::parse(text, path);
+  } catch (const toml::parse_error& error) {
+    Refuse(path + ":" + std::to_string(error.source().begin.line) + ": " + std::string(error.description()));
+  }
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  TableReader reader(root, "");
+  ServeConfig config;
+  ParseListen(reader.Text("listen").value_or("127.0.0.1:8080"), config);
+  const auto key = reader.Text("key");
+  if (!key) Refuse("key is missing");
+  config.key.key = key->starts_with("pkcs11:") ? *key : Resolved(folder, *key);
+  config.key.passphraseVariable = reader.Text("key_passphrase_env");
+  config.key.pinVariable = reader.Text("key_pin_env");
+  if (const auto publicKey = reader.Text("public_key")) config.key.publicKeyPath = Resolved(folder, *publicKey);
+  config.cacheControl = reader.Text("cache_control").value_or(config.cacheControl);
+  if (std::any_of(config.cacheControl.begin(), config.cacheControl.end(),
+                  [](char c) { return c < 0x20 || c == 0x7F; })) {
+    Refuse("cache_control holds a control character");
+  }
+  if (const auto megabytes = reader.Count("cache_megabytes", 0, 1 << 20))
+    config.cacheBytes = static_cast<std::size_t>(*megabytes) << 20;
+  ReadLimits(reader, config.limits);
+  const toml::table* campaigns = reader.Table("campaigns");
+  reader.RefuseUnknownKeys();
+  if (campaigns == nullptr || campaigns->empty()) Refuse("no [campaigns.NAME] table");
+  for (const auto& [name, node] : *campaigns) {
+    if (!node.is_table()) Refuse("campaigns." + std::string(name.str()) + " must be a table");
+    config.campaigns.emplace(std::string(name.str()), ReadCampaign(std::string(name.str()), *node.as_table(), folder));
+  }
+  return config;
+}

@@ -1,0 +1,61 @@
+// The service's TOML config: where it listens, the signing key, the limits
+// it puts on clients, and the campaigns, each with its exe read into memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tools/tag_payload.h"
+#include "tools/tag_signer.h"
+
+struct ParameterRule {
+  std::string name;
+  std::string pattern;
+  std::regex wholeValue;
+};
+
+enum class OnInvalid { kFallback, kReject };
+
+// Field templates may name parameters as {name}; the download URL never does.
+struct Campaign {
+  std::string name;
+  std::vector<std::uint8_t> exe;
+  std::string fileName;
+  TagTexts templates;
+  OnInvalid onInvalid = OnInvalid::kFallback;
+  std::optional<std::string> hmacKey;
+  std::vector<ParameterRule> parameters;  // in name order, as the HMAC takes them
+  TagPayload fallbackPayload{};           // only the fields without placeholders
+};
+
+struct ClientLimits {
+  unsigned threads = 0;  // 0: one per core
+  unsigned maxConnections = 1024;
+  unsigned maxConnectionsPerIp = 64;
+  unsigned timeoutSeconds = 10;
+  std::size_t memoryPerConnection = 16 * 1024;
+};
+
+struct ServeConfig {
+  std::string listenHost;
+  std::uint16_t listenPort = 0;
+  TagKeySource key;
+  std::string cacheControl = "public, max-age=86400";
+  std::size_t cacheBytes = std::size_t{64} << 20;
+  ClientLimits limits;
+  std::map<std::string, Campaign> campaigns;
+};
+
+// Throws ToolError: usage for a config that cannot be obeyed (a placeholder
+// in a download URL, an unknown key, a bad pattern, fixed fields the tag
+// cannot hold), operational for a file that cannot be read.
+ServeConfig LoadServeConfig(const std::string& path);
+
+// The names of a template's {placeholders}, in order. Throws ToolError
+// (usage) naming `field` for a brace that does not form one.
+std::vector<std::string> PlaceholdersOf(const std::string& text, const std::string& field);

@@ -1,0 +1,19 @@
+// One JSON line on stdout per request. Parameter values appear only as their
+// SHA-256: an invite code can name a person.
+#pragma once
+
+#include <string>
+
+#include "service/tag_service.h"
+
+struct RequestLogEntry {
+  std::string requestId;
+  std::string method;
+  std::size_t bytes = 0;  // the body's, which HEAD leaves unsent
+  double milliseconds = 0;
+  const ServeResponse* response = nullptr;
+};
+
+void LogRequest(const RequestLogEntry& entry);
+// An event of the service itself: start-up, reload, shutdown.
+void LogEvent(const std::string& event, const std::string& detail);

@@ -1,0 +1,255 @@
+#include "service/tag_service.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <regex>
+
+#include "service/tag_request.h"
+#include "tag/tag_trailer.h"
+#include "tools/byte_source.h"
+#include "tools/tag_keys.h"
+#include "tools/tag_placement.h"
+#include "tools/tool_error.h"
+
+namespace {
+
+constexpr char kExeType[] = "application/vnd.microsoft.portable-executable";
+
+void RequireKeyVerifiesItsOwnTag(const TagSigner& signer) {
+  const TagPayload payload = BuildTagPayload({"zorva-tag serve start-up test", std::nullopt, std::nullopt});
+  const Trailer trailer = AssembleTrailer(signer.Sign(payload.data(), payload.size()), payload);
+  if (!IsTrailerSigned(trailer.data(), signer.PublicKey())) {
+    throw ToolError(kExitOperationalError, "the key does not verify its own test tag");
+  }
+}
+
+std::vector<std::uint8_t> PlacedCopy(const Campaign& campaign, const TagKey& key, const Trailer& trailer) {
+  MemorySink sink;
+  sink.bytes.reserve(campaign.exe.size() + 2 * kTrailerSize);
+  WriteTaggedCopy(MemorySource(campaign.exe), key, trailer, sink);
+  return std::move(sink.bytes);
+}
+
+// Placement writes the trailer last; a copy that does not end in it is never
+// served.
+bool EndsIn(const std::vector<std::uint8_t>& copy, const Trailer& trailer) {
+  return copy.size() >= kTrailerSize &&
+         std::memcmp(copy.data() + copy.size() - kTrailerSize, trailer.data(), kTrailerSize) == 0;
+}
+
+// An exe whose certificate table cannot take a tag is refused now, not on
+// every request.
+void RequireTaggable(const Campaign& campaign, const TagSigner& signer) {
+  const Trailer trailer =
+      AssembleTrailer(signer.Sign(campaign.fallbackPayload.data(), kTrailerPayloadSize), campaign.fallbackPayload);
+  try {
+    PlacedCopy(campaign, signer.PublicKey(), trailer);
+  } catch (const ToolError& error) {
+    throw ToolError(kExitOperationalError, "campaigns." + campaign.name + ".exe cannot take a tag: " + error.what());
+  }
+}
+
+ServeResponse Text(unsigned status, const std::string& outcome, const std::string& text) {
+  ServeResponse response;
+  response.status = status;
+  response.outcome = outcome;
+  response.headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}};
+  response.body = std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end());
+  return response;
+}
+
+bool IsFileName(const std::string& name) {
+  static const std::regex kFileName("[A-Za-z0-9_.-]{1,64}\\.exe");
+  return name.size() <= 68 && std::regex_match(name, kFileName);
+}
+
+// The campaign named by /NAME or /NAME/FILE.exe, and the file name to give.
+std::optional<std::pair<const Campaign*, std::string>> Route(const ServeConfig& config, const std::string& path) {
+  if (path.size() < 2 || path.size() > 200 || path[0] != '/') return std::nullopt;
+  const std::size_t slash = path.find('/', 1);
+  const auto found = config.campaigns.find(path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1));
+  if (found == config.campaigns.end()) return std::nullopt;
+  if (slash == std::string::npos) return std::make_pair(&found->second, found->second.fileName);
+  const std::string fileName = path.substr(slash + 1);
+  if (!IsFileName(fileName)) return std::nullopt;
+  return std::make_pair(&found->second, fileName);
+}
+
+// Weak comparison, as If-None-Match asks: W/"x" matches "x".
+bool MatchesEtag(const std::string& ifNoneMatch, const std::string& etag) {
+  std::size_t at = 0;
+  while (at < ifNoneMatch.size()) {
+    std::size_t end = ifNoneMatch.find(',', at);
+    if (end == std::string::npos) end = ifNoneMatch.size();
+    std::string candidate = ifNoneMatch.substr(at, end - at);
+    candidate.erase(0, candidate.find_first_not_of(" \t"));
+    candidate.erase(candidate.find_last_not_of(" \t") + 1);
+    if (candidate.starts_with("W/")) candidate.erase(0, 2);
+    if (candidate == "*" || candidate == etag) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+RequestArguments ArgumentsFor(const Campaign& campaign, const ServeRequest& request) {
+  RequestArguments arguments;
+  for (const auto& [name, value] : request.query) {
+    const bool named = name == "sig" || std::any_of(campaign.parameters.begin(), campaign.parameters.end(),
+                                                    [&](const ParameterRule& rule) { return rule.name == name; });
+    if (named) arguments[name].push_back(value);
+  }
+  return arguments;
+}
+
+std::map<std::string, std::string> HashedValues(const RequestArguments& arguments) {
+  std::map<std::string, std::string> hashed;
+  for (const auto& [name, values] : arguments) {
+    if (name == "sig") continue;
+    for (const std::string& value : values) {
+      hashed[name] = Sha256Hex(reinterpret_cast<const std::uint8_t*>(value.data()), value.size());
+    }
+  }
+  return hashed;
+}
+
+}  // namespace
+
+std::string Sha256Hex(const std::uint8_t* bytes, std::size_t size) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestSize = 0;
+  if (EVP_Digest(bytes, size, digest, &digestSize, EVP_sha256(), nullptr) != 1) {
+    throw ToolError(kExitOperationalError, "SHA-256 failed");
+  }
+  return HexOf(digest, digestSize);
+}
+
+std::shared_ptr<const ServeState> LoadServeState(const std::string& configPath) {
+  auto state = std::make_shared<ServeState>();
+  state->config = LoadServeConfig(configPath);
+  state->signer = OpenTagSigner(state->config.key);
+  RequireKeyVerifiesItsOwnTag(*state->signer);
+  for (const auto& [name, campaign] : state->config.campaigns) {
+    RequireTaggable(campaign, *state->signer);
+    state->exeSha256[name] = Sha256Hex(campaign.exe.data(), campaign.exe.size());
+  }
+  state->cache = std::make_unique<TagCache>(state->config.cacheBytes);
+  return state;
+}
+
+std::shared_ptr<const ServeState> TagService::State() {
+  const std::lock_guard lock(stateMutex_);
+  return state_;
+}
+
+std::optional<std::string> TagService::Reload() {
+  try {
+    auto fresh = LoadServeState(configPath_);
+    const auto current = State();
+    if (fresh->config.listenHost != current->config.listenHost ||
+        fresh->config.listenPort != current->config.listenPort) {
+      throw ToolError(kExitUsageError, "listen cannot change without a restart");
+    }
+    const std::lock_guard lock(stateMutex_);
+    state_ = std::move(fresh);
+  } catch (const ToolError& error) {
+    metrics_.CountReload(true);
+    return error.what();
+  } catch (const std::bad_alloc&) {
+    metrics_.CountReload(true);
+    return "out of memory";
+  }
+  metrics_.CountReload(false);
+  return std::nullopt;
+}
+
+ServeResponse TagService::Answer(const ServeRequest& request) {
+  if (request.path == "/healthz") return Text(200, "health", "ok\n");
+  if (request.path == "/readyz") return draining_ ? Text(503, "health", "draining\n") : Text(200, "health", "ready\n");
+  if (request.path == "/metrics") {
+    ServeResponse response = Text(200, "metrics", metrics_.PrometheusText());
+    response.headers[0].second = "text/plain; version=0.0.4; charset=utf-8";
+    return response;
+  }
+  const std::shared_ptr<const ServeState> state = State();
+  const auto route = Route(state->config, request.path);
+  ServeResponse response;
+  if (!route) {
+    response = Text(404, "unknown_campaign", "no such campaign\n");
+  } else if (request.method != "GET" && request.method != "HEAD") {
+    response = Text(405, "method_not_allowed", "only GET and HEAD\n");
+    response.headers.emplace_back("Allow", "GET, HEAD");
+    response.campaign = route->first->name;
+  } else {
+    try {
+      response = AnswerCampaign(*state, *route->first, request);
+      if (response.status == 200) {
+        response.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + route->second + "\"");
+      }
+    } catch (const ToolError& error) {
+      response = Text(500, "failed", "the tag could not be made\n");
+      response.refusal = error.what();
+    }
+    response.campaign = route->first->name;
+  }
+  metrics_.CountRequest(response.campaign, response.outcome);
+  return response;
+}
+
+std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& state, const Campaign& campaign,
+                                                           const TagPayload& payload) {
+  std::string key = campaign.name + '\0';
+  key.append(payload.begin(), payload.end());
+  if (auto cached = state.cache->Find(key)) {
+    metrics_.CountCacheLookup(true);
+    return cached;
+  }
+  metrics_.CountCacheLookup(false);
+  const auto start = std::chrono::steady_clock::now();
+  const Trailer trailer = AssembleTrailer(state.signer->Sign(payload.data(), payload.size()), payload);
+  metrics_.ObserveSigning(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  // Only tags the program's own check accepts are served or kept.
+  if (!IsTrailerSigned(trailer.data(), state.signer->PublicKey())) {
+    throw ToolError(kExitOperationalError, "a fresh signature does not verify");
+  }
+  auto bytes =
+      std::make_shared<const std::vector<std::uint8_t>>(PlacedCopy(campaign, state.signer->PublicKey(), trailer));
+  if (!EndsIn(*bytes, trailer)) throw ToolError(kExitOperationalError, "the placed copy does not end in its tag");
+  const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
+  const std::string etag =
+      "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
+  auto copy = std::make_shared<const TaggedCopy>(TaggedCopy{tagSha256, etag, std::move(bytes)});
+  state.cache->Add(key, copy);
+  return copy;
+}
+
+ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign& campaign,
+                                         const ServeRequest& request) {
+  const RequestArguments arguments = ArgumentsFor(campaign, request);
+  const TagDecision decision = DecideTag(campaign, arguments);
+  if (!decision.valid && campaign.onInvalid == OnInvalid::kReject) {
+    ServeResponse rejected = Text(400, "rejected", "invalid request: " + decision.refusal + "\n");
+    rejected.parameterSha256 = HashedValues(arguments);
+    rejected.refusal = decision.refusal;
+    return rejected;
+  }
+  const std::shared_ptr<const TaggedCopy> copy = TaggedCopyOf(state, campaign, decision.payload);
+  ServeResponse response;
+  response.parameterSha256 = HashedValues(arguments);
+  response.refusal = decision.refusal;
+  response.tagSha256 = copy->tagSha256;
+  response.headers = {{"ETag", copy->etag}, {"Cache-Control", state.config.cacheControl}};
+  response.outcome = decision.valid ? "tagged" : "fallback";
+  if (request.ifNoneMatch && MatchesEtag(*request.ifNoneMatch, copy->etag)) {
+    response.status = 304;
+    response.outcome = "not_modified";
+    return response;
+  }
+  response.body = copy->bytes;
+  response.headers.emplace_back("Content-Type", kExeType);
+  return response;
+}
+
+std::size_t BodySize(const ServeResponse& response) { return response.body ? response.body->size() : 0; }

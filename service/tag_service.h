@@ -1,0 +1,78 @@
+// What the service answers, apart from HTTP: the loaded config and key, the
+// routes, the tags, and the reload that swaps them. The HTTP edge hands each
+// request here as plain values.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "service/serve_config.h"
+#include "service/serve_metrics.h"
+#include "service/tag_cache.h"
+#include "tools/tag_signer.h"
+
+// A config whose key has signed and verified a test tag and whose every exe
+// is loaded and takes a tag: the only kind the service runs with.
+struct ServeState {
+  ServeConfig config;
+  std::unique_ptr<TagSigner> signer;
+  std::unique_ptr<TagCache> cache;               // its copies are of this config's exes and key only
+  std::map<std::string, std::string> exeSha256;  // by campaign, for the ETag
+};
+
+// Throws ToolError saying what keeps the config from serving.
+std::shared_ptr<const ServeState> LoadServeState(const std::string& configPath);
+
+struct ServeRequest {
+  std::string method;
+  std::string path;                                        // decoded, without the query
+  std::vector<std::pair<std::string, std::string>> query;  // decoded
+  std::optional<std::string> ifNoneMatch;
+};
+
+struct ServeResponse {
+  unsigned status = 200;
+  std::vector<std::pair<std::string, std::string>> headers;
+  SharedBytes body;  // null: none
+  // For the log line and the counters.
+  std::string campaign;
+  std::string outcome;
+  std::string refusal;
+  std::string tagSha256;
+  std::map<std::string, std::string> parameterSha256;
+};
+
+class TagService {
+ public:
+  TagService(std::string configPath, std::shared_ptr<const ServeState> state)
+      : configPath_(std::move(configPath)), state_(std::move(state)) {}
+
+  ServeResponse Answer(const ServeRequest& request);
+  // Loads the config file again and swaps it in; on any error keeps the one
+  // in use and returns why.
+  std::optional<std::string> Reload();
+  void StartDraining() { draining_ = true; }
+  bool Draining() const { return draining_; }
+  std::shared_ptr<const ServeState> State();
+
+ private:
+  ServeResponse AnswerCampaign(const ServeState& state, const Campaign& campaign, const ServeRequest& request);
+  std::shared_ptr<const TaggedCopy> TaggedCopyOf(const ServeState& state, const Campaign& campaign,
+                                                 const TagPayload& payload);
+
+  std::string configPath_;
+  std::mutex stateMutex_;
+  std::shared_ptr<const ServeState> state_;
+  ServeMetrics metrics_;
+  std::atomic<bool> draining_{false};
+};
+
+std::size_t BodySize(const ServeResponse& response);
+std::string Sha256Hex(const std::uint8_t* bytes, std::size_t size);

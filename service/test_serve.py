@@ -1,0 +1,398 @@
+#!/usr/bin/env python3
+"""Tests of `zorva-tag serve`, started for real on a loopback port: tags that
+verify with the configured fields, fields a query cannot reach, invalid values
+never signed, the HMAC, 304, start-up refusals, request limits, slow clients,
+SIGTERM and SIGHUP.
+
+Usage: test_serve.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
+"""
+import hashlib
+import hmac
+import http.client
+import json
+import os
+import re
+import select
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import test_zorva_tag as tool  # noqa: E402
+
+TOOL = None
+URL = "https://downloads.example.com/ZorvaInstaller.exe"
+HMAC_KEY = "site secret"
+BASE_EXE = tool.pe_file()
+
+CONFIG = """
+listen = "127.0.0.1:0"
+key = "{key}"
+connection_timeout_seconds = 2
+
+[campaigns.invite]
+exe = "base.exe"
+file_name = "ZorvaSetup.exe"
+headline = "YOU ARE INVITED"
+launch_argument = "invite?code={{code}}"
+download_url = "{url}"
+
+[campaigns.invite.parameters]
+code = "[A-Za-z0-9]{{4,32}}"
+
+[campaigns.loose]
+exe = "base.exe"
+headline = "from {{who}}"
+launch_argument = "who={{who}}"
+download_url = "{url}"
+on_invalid = "reject"
+
+[campaigns.loose.parameters]
+who = "(.|\\n){{1,600}}"
+
+[campaigns.signed]
+exe = "base.exe"
+launch_argument = "invite?code={{code}}&ref={{ref}}"
+download_url = "{url}"
+on_invalid = "{on_invalid}"
+hmac_key_env = "SITE_HMAC_KEY"
+
+[campaigns.signed.parameters]
+code = "[a-z0-9]{{4,8}}"
+ref = "[a-z]{{1,8}}"
+"""
+
+
+def write_config(folder, name="serve.toml", text=None, on_invalid="fallback"):
+    with open(os.path.join(folder, "base.exe"), "wb") as f:
+        f.write(BASE_EXE)
+    path = os.path.join(folder, name)
+    with open(path, "w") as f:
+        f.write(text if text is not None else CONFIG.format(key=tool.PRIVATE_KEY, url=URL, on_invalid=on_invalid))
+    return path
+
+
+def environment():
+    return dict(os.environ, SITE_HMAC_KEY=HMAC_KEY)
+
+
+def sig(campaign, **values):
+    message = campaign + "".join(f"\n{name}={values[name]}" for name in sorted(values))
+    return hmac.new(HMAC_KEY.encode(), message.encode(), hashlib.sha256).hexdigest()
+
+
+def inconsistent_key(folder):
+    """The development key with its private exponents off by two: it loads
+    as an RSA-2048 key, and its signatures do not verify."""
+    text = subprocess.run(["openssl", "rsa", "-in", tool.PRIVATE_KEY, "-text", "-noout"], capture_output=True,
+                          text=True, check=True).stdout
+    numbers = [int(re.sub(r"[\s:]", "", digits), 16) for digits in re.findall(r":\s*\n((?:\s+[0-9a-f:]+\n)+)", text)]
+    n, d, p, q, dp, dq, qi = numbers
+    fields = [("n", n), ("d", d + 2), ("p", p), ("q", q), ("dp", dp + 2), ("dq", dq + 2), ("qi", qi)]
+    config = os.path.join(folder, "inconsistent.conf")
+    with open(config, "w") as f:
+        f.write("asn1=SEQUENCE:rsa\n[rsa]\nversion=INTEGER:0\n" + f"n=INTEGER:0x{n:X}\ne=INTEGER:65537\n" +
+                "".join(f"{name}=INTEGER:0x{value:X}\n" for name, value in fields[1:]))
+    der, pem = os.path.join(folder, "inconsistent.der"), os.path.join(folder, "inconsistent.pem")
+    subprocess.run(["openssl", "asn1parse", "-genconf", config, "-out", der, "-noout"], check=True)
+    subprocess.run(["openssl", "rsa", "-inform", "DER", "-in", der, "-traditional", "-out", pem], check=True,
+                   stderr=subprocess.DEVNULL)
+    return pem
+
+
+def read_line(stream, deadline):
+    line = b""
+    while not line.endswith(b"\n"):
+        if not select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]:
+            raise AssertionError("no line from the service in time")
+        byte = os.read(stream.fileno(), 1)
+        if not byte:
+            raise AssertionError("the service ended its output: " + line.decode(errors="replace"))
+        line += byte
+    return json.loads(line)
+
+
+class Service:
+    """The real service on a free port; its log lines gathered as they come."""
+
+    def __init__(self, config):
+        self.process = subprocess.Popen([TOOL, "serve", "--config", config], stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, env=environment())
+        started = read_line(self.process.stdout, time.monotonic() + 20)
+        assert started["event"] == "listening", started
+        self.port = int(started["detail"].rsplit(":", 1)[1])
+
+    def request(self, path, method="GET", headers=None):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        connection.request(method, path, headers=headers or {})
+        response = connection.getresponse()
+        body = response.read()
+        connection.close()
+        return response, body
+
+    def log_until(self, event):
+        deadline = time.monotonic() + 20
+        lines = []
+        while not lines or lines[-1].get("event") != event:
+            lines.append(read_line(self.process.stdout, deadline))
+        return lines
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        return self.process.wait(timeout=30)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.stop()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+class ServeTest(unittest.TestCase):
+    on_invalid = "fallback"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.config = write_config(cls.folder.name, on_invalid=cls.on_invalid)
+        cls.service = Service(cls.config)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.close()
+        cls.folder.cleanup()
+
+    def fields(self, body):
+        """(headline, launch argument, download URL) of a served copy, its tag verified."""
+        path = os.path.join(self.folder.name, "served.exe")
+        with open(path, "wb") as f:
+            f.write(body)
+        lines = dict(line.split(": ", 1) for line in tool.show_lines(path))
+        self.assertEqual(lines["signature"], "verified")
+        return lines["headline"], lines["launch argument"], lines["download URL"]
+
+    def assertTagged(self, path, headline, launch_argument, headers=None):
+        response, body = self.service.request(path, headers=headers)
+        self.assertEqual(response.status, 200, body[:200])
+        self.assertEqual(self.fields(body), (headline, launch_argument, f'"{URL}"'))
+        return response, body
+
+
+class TaggingTest(ServeTest):
+    def test_tags_carry_the_configured_fields_whatever_the_query_adds(self):
+        valid = ('"YOU ARE INVITED"', '"invite?code=Abcd1234"')
+        cases = [
+            ("/invite?code=Abcd1234", valid, "ZorvaSetup.exe"),
+            ("/invite/Friend-Setup.exe?code=Abcd1234", valid, "Friend-Setup.exe"),
+            ("/invite?code=Abcd1234&download_url=https%3A%2F%2Fevil.example&headline=x&launch_argument=y", valid,
+             "ZorvaSetup.exe"),
+            ("/loose?who=Ann+%E2%98%85", ('"from Ann \u2605"', '"who=Ann \u2605"'), "base.exe"),
+            ("/loose?who=%7Bwho%7D", ('"from {who}"', '"who={who}"'), "base.exe"),
+        ]
+        for path, (headline, launch_argument), file_name in cases:
+            with self.subTest(path=path):
+                response, body = self.assertTagged(path, headline, launch_argument)
+                self.assertEqual(response.getheader("Content-Type"), "application/vnd.microsoft.portable-executable")
+                self.assertEqual(response.getheader("Content-Disposition"), f'attachment; filename="{file_name}"')
+                self.assertEqual(int(response.getheader("Content-Length")), len(body))
+                self.assertEqual(response.getheader("Cache-Control"), "public, max-age=86400")
+                self.assertEqual(body[:0x40], BASE_EXE[:0x40])
+
+    def test_invalid_values_are_never_signed(self):
+        fallback = ('"YOU ARE INVITED"', "absent")
+        cases = [
+            "/invite", "/invite?code=abc", "/invite?code=Abcd1234&code=Efgh5678", "/invite?code=Abcd%22234",
+            "/invite?code=Abcd1234%00x", "/invite?code=" + "a" * 33, "/invite?code=Abcd%0A234",
+        ]
+        for path in cases:
+            with self.subTest(path=path):
+                _, body = self.assertTagged(path, *fallback)
+                self.assertNotIn("Abcd".encode("utf-16-le"), body[-767:])
+        # Values that pass their pattern but not the tag's own rules.
+        for value in ['a"b', "ab%5C", "a%01b", "x" * 400, "%FF"]:
+            with self.subTest(value=value):
+                response, body = self.service.request("/loose?who=" + value)
+                self.assertEqual(response.status, 400)
+                self.assertEqual(body.count(b"\n"), 1, body)
+                self.assertTrue(body.startswith(b"invalid request: "), body)
+
+    def test_the_hmac_decides_whether_a_request_is_valid(self):
+        good = sig("signed", code="abcd", ref="site")
+        cases = [
+            (f"code=abcd&ref=site&sig={good}", True),
+            (f"ref=site&sig={good}&code=abcd&other=1", True),
+            (f"code=abcd&ref=site&sig={good.upper()}", False),
+            ("code=abcd&ref=site&sig=" + sig("signed", code="abce", ref="site"), False),
+            ("code=abcd&ref=site&sig=" + sig("invite", code="abcd", ref="site"), False),
+            (f"code=abcd&ref=site&sig={good[:-1]}", False),
+            ("code=abcd&ref=site", False),
+            (f"code=abcd&ref=site&sig={good}&sig={good}", False),
+        ]
+        for query, accepted in cases:
+            with self.subTest(query=query):
+                launch_argument = '"invite?code=abcd&ref=site"' if accepted else "absent"
+                self.assertTagged("/signed?" + query, "absent", launch_argument)
+
+    def test_a_matching_etag_gives_304_and_head_no_body(self):
+        response, body = self.service.request("/invite?code=Etag1234")
+        etag = response.getheader("ETag")
+        self.assertRegex(etag, r'^"[0-9a-f-]+"$')
+        for if_none_match, status in [(etag, 304), ("W/" + etag, 304), ('"other", ' + etag, 304), ("*", 304),
+                                      ('"other"', 200)]:
+            with self.subTest(if_none_match=if_none_match):
+                again, again_body = self.service.request("/invite?code=Etag1234", headers={"If-None-Match": if_none_match})
+                self.assertEqual(again.status, status)
+                self.assertEqual(again_body, b"" if status == 304 else body)
+        head, head_body = self.service.request("/invite?code=Etag1234", method="HEAD")
+        self.assertEqual((head.status, head_body, int(head.getheader("Content-Length"))), (200, b"", len(body)))
+        self.assertNotEqual(self.service.request("/invite?code=Etag5678")[0].getheader("ETag"), etag)
+
+    def test_routes_answer_with_their_status(self):
+        cases = [("/healthz", "GET", 200), ("/readyz", "GET", 200), ("/nobody", "GET", 404),
+                 ("/invite/../x.exe", "GET", 404), ("/invite/x.zip", "GET", 404), ("/invite", "POST", 405)]
+        for path, method, status in cases:
+            with self.subTest(path=path, method=method):
+                self.assertEqual(self.service.request(path, method=method)[0].status, status)
+
+    def test_metrics_count_outcomes_and_logs_hold_no_value(self):
+        for _ in range(2):
+            self.service.request("/invite?code=Metric12")
+        _, text = self.service.request("/metrics")
+        text = text.decode()
+        self.assertRegex(text, r'zorva_tag_requests_total\{campaign="invite",outcome="tagged"\} [1-9]')
+        self.assertRegex(text, r"zorva_tag_cache_hits_total [1-9]")
+        self.assertRegex(text, r"zorva_tag_signing_seconds_count [1-9]")
+        self.service.process.send_signal(signal.SIGHUP)
+        lines = self.service.log_until("reloaded")
+        tagged = [line for line in lines if line.get("parameter_sha256", {}).get("code") ==
+                  hashlib.sha256(b"Metric12").hexdigest()]
+        self.assertEqual(len(tagged), 2)
+        self.assertEqual({(line["outcome"], line["status"]) for line in tagged}, {("tagged", 200)})
+        self.assertEqual(len({line["request_id"] for line in tagged}), 2)
+        self.assertNotIn("Metric12", json.dumps(lines))
+
+
+class RejectTest(ServeTest):
+    on_invalid = "reject"
+
+    def test_reject_answers_400_and_signs_nothing(self):
+        for query in ["code=abcd&ref=site", "code=ABCD&ref=site&sig=" + sig("signed", code="ABCD", ref="site")]:
+            with self.subTest(query=query):
+                response, body = self.service.request("/signed?" + query)
+                self.assertEqual(response.status, 400)
+                self.assertEqual(response.getheader("Cache-Control"), "no-store")
+                self.assertNotIn(b"MZ", body)
+
+
+class StartUpTest(unittest.TestCase):
+    def test_configs_that_cannot_serve_are_refused(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        ec_key = tool.make_key(folder.name, "ec.pem", "EC", "-pkeyopt", "ec_paramgen_curve:P-256")
+        good = CONFIG.format(key=tool.PRIVATE_KEY, url=URL, on_invalid="fallback")
+        cases = [
+            (good.replace(URL, URL + "?code={code}"), 2, "download_url holds a placeholder"),
+            (good.replace(URL, URL + "{"), 2, "download_url holds a placeholder"),
+            (good.replace('exe = "base.exe"', 'exe = "missing.exe"', 1), 1, "missing.exe"),
+            (good.replace(tool.PRIVATE_KEY, ec_key), 1, "not an RSA key"),
+            (good.replace(tool.PRIVATE_KEY, inconsistent_key(folder.name)), 1, "does not verify its own test tag"),
+            (good.replace('"YOU ARE INVITED"', '"{nobody}"'), 2, "not among the campaign's parameters"),
+            (good.replace("{4,32}", "[", 1), 2, "not a valid regular expression"),
+            (good.replace("SITE_HMAC_KEY", "UNSET_HMAC_KEY"), 2, "unset or empty"),
+            (good.replace("connection_timeout_seconds", "connection_timout_seconds"), 2, "unknown key"),
+            (good.replace('"127.0.0.1:0"', '"localhost:80"'), 2, "numeric"),
+            (good.replace('"YOU ARE INVITED"', '"' + "x" * 800 + '"'), 2, "fixed fields"),
+            (good + "[", 2, "serve.toml:"),
+        ]
+        for text, exit_code, message in cases:
+            with self.subTest(message=message):
+                config = write_config(folder.name, text=text)
+                result = subprocess.run([TOOL, "serve", "--config", config], capture_output=True, timeout=30,
+                                        env=environment(), stdin=subprocess.DEVNULL)
+                self.assertEqual(result.returncode, exit_code, result.stderr)
+                self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
+                self.assertIn(message, result.stderr.decode())
+                self.assertEqual(result.stdout, b"")
+
+
+class HostileClientTest(ServeTest):
+    def test_oversized_requests_are_refused(self):
+        for path, headers in [("/invite?code=" + "a" * 200_000, {}), ("/invite?code=Abcd1234", {"X-Big": "b" * 200_000})]:
+            with self.subTest(size=len(path) + sum(map(len, headers.values()))):
+                try:
+                    response, _ = self.service.request(path, headers=headers)
+                    self.assertIn(response.status, (414, 431))
+                except (ConnectionError, http.client.HTTPException):
+                    pass  # closed: as good as a refusal
+        self.assertEqual(self.service.request("/healthz")[0].status, 200)
+
+    def test_idle_half_sent_requests_do_not_delay_others(self):
+        idle = []
+        self.addCleanup(lambda: [connection.close() for connection in idle])
+        # Spread over loopback addresses, so each stays under the per-address limit.
+        for k in range(300):
+            connection = socket.socket()
+            connection.bind((f"127.0.0.{2 + k // 50}", 0))
+            connection.connect(("127.0.0.1", self.service.port))
+            connection.sendall(b"GET /invite?code=Slow1234 HTTP/1.1\r\nHost: x\r\n")
+            idle.append(connection)
+        start = time.monotonic()
+        self.assertTagged("/invite?code=Fast1234", '"YOU ARE INVITED"', '"invite?code=Fast1234"')
+        self.assertLess(time.monotonic() - start, 1.0)
+        # The connection timeout (2 s here) closes them.
+        idle[0].settimeout(10)
+        self.assertEqual(idle[0].recv(100), b"")
+
+    def test_connections_beyond_the_per_address_limit_are_refused(self):
+        held = []
+        self.addCleanup(lambda: [connection.close() for connection in held])
+        for _ in range(70):
+            connection = socket.create_connection(("127.0.0.1", self.service.port), source_address=("127.0.0.9", 0))
+            held.append(connection)
+        held[-1].settimeout(5)
+        try:
+            self.assertEqual(held[-1].recv(100), b"")
+        except ConnectionResetError:
+            pass
+
+
+class SignalTest(ServeTest):
+    def test_sighup_keeps_the_old_config_when_the_new_one_is_bad(self):
+        good = CONFIG.format(key=tool.PRIVATE_KEY, url=URL, on_invalid="fallback")
+        steps = [
+            (good.replace(URL, URL + "?code={code}"), "reload_refused", '"YOU ARE INVITED"'),
+            (good.replace('"YOU ARE INVITED"', '"WELCOME"'), "reloaded", '"WELCOME"'),
+            (good.replace('"127.0.0.1:0"', '"127.0.0.1:1"'), "reload_refused", '"WELCOME"'),
+        ]
+        for text, event, headline in steps:
+            with self.subTest(event=event, headline=headline):
+                write_config(self.folder.name, text=text)
+                self.service.process.send_signal(signal.SIGHUP)
+                self.service.log_until(event)
+                self.assertTagged("/invite?code=Hup12345", headline, '"invite?code=Hup12345"')
+
+    def test_sigterm_finishes_the_request_in_flight_and_exits_0(self):
+        connection = socket.create_connection(("127.0.0.1", self.service.port))
+        self.addCleanup(connection.close)
+        connection.sendall(b"GET /invite?code=Term1234 HTTP/1.1\r\nHost: x\r\n")
+        time.sleep(0.2)
+        self.service.process.send_signal(signal.SIGTERM)
+        time.sleep(0.2)
+        connection.sendall(b"\r\n")
+        connection.settimeout(10)
+        answer = b""
+        while chunk := connection.recv(65536):
+            answer += chunk
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:100])
+        self.assertEqual(self.service.process.wait(timeout=30), 0)
+        self.assertEqual(self.service.log_until("stopped")[-1]["event"], "stopped")
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv.pop(1)
+    tool.TOOL = TOOL
+    unittest.main(verbosity=1)
