@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "tools/installer_pin.h"
 #include "tools/tag_files.h"
 #include "tools/tool_error.h"
 
@@ -141,6 +142,20 @@ std::optional<std::string> WithoutPlaceholders(const std::optional<std::string>&
   return text;
 }
 
+// The campaign's download URL with its installer's pin, when it names one. A
+// pin written by hand must be well formed: the program would run nothing.
+std::optional<std::string> PinnedUrl(const std::optional<std::string>& url, const std::optional<std::string>& installer,
+                                     const TableReader& reader, const std::filesystem::path& folder) {
+  const std::string key = installer ? "installer" : "download_url";
+  try {
+    RequireNoMalformedPin(url);
+    if (!installer) return url;
+    return PinnedDownloadUrl(url, {Resolved(folder, *installer), std::nullopt});
+  } catch (const ToolError& error) {
+    throw ToolError(error.exitCode, reader.Name(key) + ": " + error.what());
+  }
+}
+
 Campaign ReadCampaign(const std::string& name, const toml::table& table, const std::filesystem::path& folder) {
   if (!IsName(name)) Refuse("campaigns." + name + ": a campaign name is 1 to 64 letters, digits, _ or -");
   TableReader reader(table, "campaigns." + name);
@@ -151,6 +166,7 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   campaign.templates.headline = reader.Text("headline");
   campaign.templates.launchArgument = reader.Text("launch_argument");
   campaign.templates.downloadUrl = reader.Text("download_url");
+  const auto installer = reader.Text("installer");
   const std::string onInvalid = reader.Text("on_invalid").value_or("fallback");
   if (onInvalid != "fallback" && onInvalid != "reject")
     Refuse(reader.Name("on_invalid") + " must be fallback or reject");
@@ -168,6 +184,7 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   if (campaign.templates.downloadUrl && campaign.templates.downloadUrl->find_first_of("{}") != std::string::npos) {
     Refuse(reader.Name("download_url") + " holds a placeholder; the download URL is fixed");
   }
+  campaign.templates.downloadUrl = PinnedUrl(campaign.templates.downloadUrl, installer, reader, folder);
   RequireKnownPlaceholders(campaign.templates.headline, reader.Name("headline"), campaign.parameters);
   RequireKnownPlaceholders(campaign.templates.launchArgument, reader.Name("launch_argument"), campaign.parameters);
   try {

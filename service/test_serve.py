@@ -54,6 +54,11 @@ on_invalid = "reject"
 [campaigns.loose.parameters]
 who = "(.|\\n){{1,600}}"
 
+[campaigns.pinned]
+exe = "base.exe"
+download_url = "{url}"
+installer = "base.exe"
+
 [campaigns.signed]
 exe = "base.exe"
 launch_argument = "invite?code={{code}}&ref={{ref}}"
@@ -202,6 +207,11 @@ class TaggingTest(ServeTest):
                 self.assertEqual(response.getheader("Cache-Control"), "public, max-age=86400")
                 self.assertEqual(body[:0x40], BASE_EXE[:0x40])
 
+    def test_a_campaign_pins_its_installer_in_the_download_url(self):
+        response, body = self.service.request("/pinned")
+        self.assertEqual(response.status, 200)
+        self.assertEqual(self.fields(body)[2], f'"{URL}#sha256={hashlib.sha256(BASE_EXE).hexdigest()}"')
+
     def test_invalid_values_are_never_signed(self):
         fallback = ('"YOU ARE INVITED"', "absent")
         cases = [
@@ -307,6 +317,8 @@ class StartUpTest(unittest.TestCase):
             (good.replace('"127.0.0.1:0"', '"localhost:80"'), 2, "numeric"),
             (good.replace('"YOU ARE INVITED"', '"' + "x" * 800 + '"'), 2, "fixed fields"),
             (good + "[", 2, "serve.toml:"),
+            (good.replace('installer = "base.exe"', 'installer = "gone.exe"'), 1, "gone.exe"),
+            (good.replace(f'"{URL}"', f'"{URL}#sha256=12"', 1), 2, "download_url"),
         ]
         for text, exit_code, message in cases:
             with self.subTest(message=message):
