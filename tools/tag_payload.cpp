@@ -172,7 +172,7 @@ TagPayload BuildTagPayload(const TagTexts& texts) {
 Trailer AssembleTrailer(const std::array<std::uint8_t, kSignatureSize>& signature,
                         const TagPayload& payload) {
   Trailer trailer{};
-  trailer[0] = 1;
+  trailer[0] = kTrailerLeadingByte;
   std::copy(signature.begin(), signature.end(), trailer.begin() + kTrailerSignatureOffset);
   std::copy(payload.begin(), payload.end(), trailer.begin() + kTrailerPayloadOffset);
   return trailer;

@@ -33,6 +33,9 @@ std::string Utf8OfTagString(const char16_t* text);
 // double quote or ending in a backslash.
 TagPayload BuildTagPayload(const TagTexts& texts);
 
-// Leading byte 1, the signature, the payload.
+// What every trailer this tool writes begins with.
+inline constexpr std::uint8_t kTrailerLeadingByte = 1;
+
+// The leading byte, the signature, the payload.
 Trailer AssembleTrailer(const std::array<std::uint8_t, kSignatureSize>& signature,
                         const TagPayload& payload);

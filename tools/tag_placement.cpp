@@ -44,7 +44,9 @@ bool EndsWithSignedTrailer(const ByteSource& source, const TagKey& key) {
   if (source.Size() < kTrailerSize) return false;
   Trailer last;
   source.Fetch(source.Size() - kTrailerSize, last.data(), last.size());
-  return IsTrailerSigned(last.data(), key);
+  // The leading byte first: an untagged file, the service's every base copy,
+  // is then told apart without a signature check.
+  return last[0] == kTrailerLeadingByte && IsTrailerSigned(last.data(), key);
 }
 
 // A signed copy's certificate table ends the file, or ends just before a
