@@ -163,27 +163,31 @@ def seconds(n):
 
 
 # QEMU's emulation here at times crashes 32-bit Wine while the process shuts
-# down after WinMain has returned 0 (as the shutdown begins, or inside a DLL's
-# detach routine: windowscodecs.dll's, gdiplus.dll's, GDI32.dll's): about half
-# the normal runs of the shipping exe end so, as did those of earlier builds,
-# and never a run of the 64-bit twin. The runs of the 32-bit exe trace Wine's
-# module events to tell that end apart.
+# down after WinMain has returned 0 (as ExitProcess ends the other threads, as
+# the loader's shutdown begins, or inside a DLL's detach routine:
+# windowscodecs.dll's, gdiplus.dll's, GDI32.dll's): about half the normal runs
+# of the shipping exe end so, as did those of earlier builds, and never a run
+# of the 64-bit twin. The runs of the 32-bit exe trace Wine's module events to
+# tell that end apart.
 EMULATOR_CRASH = "qemu: uncaught target signal 11"
 MODULE_TRACE = "-all,+module"
+# The main thread's traced steps once WinMain has returned: the C runtime's
+# exit() looks up mscoree.dll (for CorExitProcess) right before it calls
+# ExitProcess, which ends the other threads and then shuts the loader down.
+SHUTDOWN_STEPS = (':trace:module:LdrGetDllHandleEx L"mscoree" ', ":trace:module:LdrShutdownProcess")
 
 
 def ended_in_emulated_teardown(output_path):
     """Whether the 32-bit run's Wine crashed under QEMU after its main thread
-    began the process shutdown, that is after WinMain returned: at its start,
-    in a DLL's detach or after. The children's lines (64-bit, not emulated)
-    are skipped."""
+    began the process shutdown, that is after WinMain returned: in exit(), as
+    the loader's shutdown starts, in a DLL's detach or after. The children's
+    lines (64-bit, not emulated) are skipped."""
     with open(output_path, errors="replace") as f:
         lines = f.read().splitlines()
     if not lines or EMULATOR_CRASH not in lines[-1]:
         return False
     main_thread = lines[0].split(":", 1)[0]
-    return any(line.startswith(main_thread + ":trace:module:LdrShutdownProcess")
-               for line in lines[:-1])
+    return any(line.startswith(main_thread + step) for line in lines[:-1] for step in SHUTDOWN_STEPS)
 
 
 if BUILD is WIN32 and not winetest.can_run_i386():
