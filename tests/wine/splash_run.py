@@ -337,6 +337,18 @@ def check_commands(test, recorded, launch_argument):
                                     f'--process-start-args "zorva://{launch_argument}"')
 
 
+def authenticode_signed(exe, folder):
+    """`exe` signed with a throwaway code-signing certificate (Wine checks none)."""
+    key, certificate, signed = (os.path.join(folder, name) for name in ("code.key", "code.pem", "signed.exe"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", certificate, "-days", "2", "-subj", "/CN=Zorva Test Signing",
+                    "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["osslsigncode", "sign", "-certs", certificate, "-key", key, "-in", exe, "-out", signed],
+                   check=True, stdout=subprocess.DEVNULL)
+    return signed
+
+
 def artifacts_dir(test_name):
     """Where a test keeps its screenshots (inside the native build)."""
     folder = os.path.join(winetest.NATIVE_BUILD, "wine-artifacts", BUILD.name, test_name)

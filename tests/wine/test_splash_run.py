@@ -2,16 +2,19 @@
 splash appears centred with every layer, the percentage moves while the
 installer is served slowly, the three folders appear, the installer runs with
 --silent, Update.exe gets the deep link with the tag's launch argument as it
-stands, and the window closes by itself with exit code 0. The tag pins the
-installer, as a distributor would: it passes its check, and the server is
-asked for the path alone."""
+stands, and the window closes by itself with exit code 0. The copy is signed
+with Authenticode and then tagged, as a distributor ships it: the tag sits
+inside the signature and still shows its headline; it pins the installer,
+which passes its check, and the server is asked for the path alone."""
 import hashlib
 import os
+import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import splash_run  # noqa: E402
+import test_splash_tag as tagged  # noqa: E402
 import winetest  # noqa: E402
 from splash_run import centre_of, is_background, is_logo, is_text, text_box  # noqa: E402
 
@@ -26,22 +29,33 @@ class NormalRun(unittest.TestCase):
         shots = splash_run.artifacts_dir("splash_run")
         route = splash_run.slow_route(DOWNLOAD_SECONDS)
         pin = hashlib.sha256(route.body).hexdigest()
-        with splash_run.session({"/installer.exe": route}) as s, \
-                s.running(s.tagged_copy("/installer.exe", launch_argument=LAUNCH_ARGUMENT,
-                                        installer_sha256=pin)) as run:
-            self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
-            first = run.shot(os.path.join(shots, "start.png"))
-            self.check_layers(first)
-            progress = (0, 320, 400, 60)
-            moved = winetest.wait_until(
-                lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
-                != first.region_bytes(progress), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
-            self.assertTrue(moved, "the percentage did not move")
-            self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
-            splash_run.check_commands(self, run.recorded(), LAUNCH_ARGUMENT)
-            self.assertEqual(s.server.request_lines, ["GET /installer.exe HTTP/1.1"])
-            packages = os.path.join(s.prefix.local_appdata, "Zorva", "packages")
-            self.assertTrue(os.path.isdir(os.path.join(packages, "SquirrelTemp")), "no folders")
+        with splash_run.session({"/installer.exe": route}) as s:
+            signed = splash_run.authenticode_signed(splash_run.BUILD.exe, s.folder)
+            copy = s.tagged_copy("/installer.exe", exe=signed, headline=tagged.TAG_HEADLINE,
+                                 launch_argument=LAUNCH_ARGUMENT, installer_sha256=pin)
+            shown = subprocess.run([winetest.ZORVA_TAG, "show", copy], check=True,
+                                   stdout=subprocess.PIPE).stdout.decode()
+            self.assertIn("placement: inside the signature", shown)
+            with s.running(copy) as run:
+                self.check_run(s, run, shots)
+
+    def check_run(self, s, run, shots):
+        """The splash, the progress, the installer and the hand-off."""
+        self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
+        first = run.shot(os.path.join(shots, "start.png"))
+        self.check_layers(first)
+        width = tagged.headline_width(first)
+        self.assertTrue(0 < width <= tagged.TAG_HEADLINE_MAX_WIDTH, f"headline width {width}")
+        progress = (0, 320, 400, 60)
+        moved = winetest.wait_until(
+            lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
+            != first.region_bytes(progress), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
+        self.assertTrue(moved, "the percentage did not move")
+        self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
+        splash_run.check_commands(self, run.recorded(), LAUNCH_ARGUMENT)
+        self.assertEqual(s.server.request_lines, ["GET /installer.exe HTTP/1.1"])
+        packages = os.path.join(s.prefix.local_appdata, "Zorva", "packages")
+        self.assertTrue(os.path.isdir(os.path.join(packages, "SquirrelTemp")), "no folders")
 
     def check_layers(self, shot):
         self.assertGreater(shot.share_of((0, 0, 400, 500), is_background), 0.3,
