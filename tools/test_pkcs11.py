@@ -12,9 +12,13 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 import test_zorva_tag as tool
 from test_zorva_tag import PRIVATE_KEY, PUBLIC_KEY, run
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "service"))
+import test_serve  # noqa: E402
 
 MODULE = os.environ.get("ZORVA_SOFTHSM2_MODULE", "/usr/lib/softhsm/libsofthsm2.so")
 PIN = "271828"
@@ -85,6 +89,21 @@ class TokenTest(unittest.TestCase):
             os.remove(output)
         return run("sign", "--key", uri, *options, *FIELDS, self.input, output,
                    env=self.environment(mechanisms)), output
+
+    def test_the_service_signs_with_the_token_key(self):
+        # The service opens its key as sign does: a campaign of the same exe
+        # and fields serves the very bytes the PEM key gives.
+        config = self.path("serve.toml")
+        with open(config, "w") as f:
+            f.write(f'listen = "127.0.0.1:0"\nkey = "{key_uri("object=tag-key")}"\n'
+                    f'key_pin_env = "ZORVA_TEST_PIN"\n\n[campaigns.token]\nexe = "input.exe"\n'
+                    f'headline = "{FIELDS[1]}"\ndownload_url = "{FIELDS[3]}"\n')
+        with mock.patch.dict(os.environ, SOFTHSM2_CONF=self.path("all.conf"), ZORVA_TEST_PIN=PIN):
+            service = test_serve.Service(config)
+        self.addCleanup(service.close)
+        response, body = service.request("/token")
+        self.assertEqual(response.status, 200, body[:200])
+        self.assertEqual(body, self.pem_signed)
 
     def test_token_signs_the_bytes_the_pem_key_signs(self):
         cases = [
@@ -163,5 +182,5 @@ class TokenTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    tool.TOOL = sys.argv.pop(1)
+    tool.TOOL = test_serve.TOOL = sys.argv.pop(1)
     unittest.main()
