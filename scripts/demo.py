@@ -73,13 +73,15 @@ def splash_shot(prefix, rect, path):
     say(f"screenshot {path}")
 
 
-def tagged_copy(build, folder, name, url):
+def tagged_copy(build, folder, name, url, headline=HEADLINE):
+    """A copy tagged with the demo's launch argument, url and headline (None:
+    the built-in one)."""
     out = os.path.join(folder, name)
-    subprocess.run([winetest.ZORVA_TAG, "sign", "--key", winetest.DEV_PRIVATE_KEY,
-                    "--headline", HEADLINE, "--launch-argument", LAUNCH_ARGUMENT,
-                    "--download-url", url, build.exe, out], check=True,
-                   stdout=subprocess.DEVNULL)
-    say(f"tagged {out}: headline \"{HEADLINE}\", URL {url}")
+    shown = ["--headline", headline] if headline else []
+    subprocess.run([winetest.ZORVA_TAG, "sign", "--key", winetest.DEV_PRIVATE_KEY, *shown,
+                    "--launch-argument", LAUNCH_ARGUMENT, "--download-url", url, build.exe, out],
+                   check=True, stdout=subprocess.DEVNULL)
+    say(f"tagged {out}: headline \"{headline or 'INSTALLING ZORVA'}\", URL {url}")
     return out
 
 
@@ -126,7 +128,9 @@ def normal_run(build, prefix, server, out):
 
 
 def failed_run(build, prefix, server, out):
-    exe = tagged_copy(build, out, "ZorvaSetup-missing.exe", server.url("/missing.exe"))
+    # The built-in headline: the failure headline is told from it by its width
+    # on screen, and the demo's own is about as wide.
+    exe = tagged_copy(build, out, "ZorvaSetup-missing.exe", server.url("/missing.exe"), headline=None)
     process, rect = start_setup(build, prefix, exe)
     shot = os.path.join(out, "4-failed.png")
     # Wine's urlmon takes a 404 page for the file; the failure then comes from
