@@ -1,8 +1,23 @@
 // Threads in the states a process may leave them in when its main function
 // returns, and nothing else: no window, no download, none of the setup's code.
+// What it shows (tests/wine/exit_threads_run.py; QEMU 7.2, Wine 8.0): QEMU's
+// i386 user-mode emulation gives all threads one GDT, so when Wine reloads %fs
+// after a fault a thread finds the TEB of the thread started last (`identity`:
+// 2 of 2 runs). Once that thread has ended, Wine crashes ("qemu: uncaught
+// target signal 11"; both traced ones after the main function returned) or
+// loses its server connection: `fault older` in 6 of 12 runs, `fault newest` in none of
+// 6, `return`, `idle 2`, `gone` and `terminate older` in none of 26, the
+// 64-bit loader never.
 //   exit_threads return     no thread but the main one
 //   exit_threads idle N     N threads parked on an event that is never set
 //   exit_threads gone       one parked thread, then one that starts and ends
+//   exit_threads terminate older|newest
+//                           two parked threads, the older or the newer ended
+//                           with TerminateThread, then the other unparked
+//   exit_threads fault older|newest
+//                           a thread that handles a fault of its own and then
+//                           parks, and a thread that ends after the fault;
+//                           the faulting thread started first or last
 //   exit_threads identity   a thread's ID before and after it handles a fault
 //                           of its own, while a newer thread runs; prints
 //                           "before=.. after=.. newest=.."
@@ -14,19 +29,13 @@
 
 namespace {
 
-HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE unpark = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-HANDLE parked = CreateSemaphoreW(nullptr, 0, 64, nullptr);
+HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE running = CreateSemaphoreW(nullptr, 0, 64, nullptr);
 DWORD idBefore = 0;
 DWORD idAfter = 0;
-
-DWORD WINAPI Park(void*) {
-  ReleaseSemaphore(parked, 1, nullptr);
-  WaitForSingleObject(never, INFINITE);
-  return 0;
-}
-
-DWORD WINAPI EndAtOnce(void*) { return 0; }
+volatile bool faultHandled = false;
 
 // ud2 is two bytes long: step over it and go on.
 LONG CALLBACK StepOverUd2(EXCEPTION_POINTERS* pointers) {
@@ -41,47 +50,91 @@ LONG CALLBACK StepOverUd2(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// After the fault neither thread makes a system call until the IDs are
-// printed: a thread that runs on another's TEB would do so in that thread's
-// system-call frame.
-volatile bool faultingRuns = false;
-volatile bool newestRuns = false;
-volatile bool reported = false;
+DWORD WINAPI Park(void*) {
+  ReleaseSemaphore(running, 1, nullptr);
+  WaitForSingleObject(unpark, INFINITE);
+  return 0;
+}
 
-DWORD WINAPI FaultOnGo(void*) {
-  faultingRuns = true;
+DWORD WINAPI EndAtOnce(void*) { return 0; }
+
+DWORD WINAPI EndOnRelease(void*) {
+  ReleaseSemaphore(running, 1, nullptr);
+  WaitForSingleObject(release, INFINITE);
+  return 0;
+}
+
+DWORD WINAPI FaultThenPark(void*) {
+  ReleaseSemaphore(running, 1, nullptr);
+  WaitForSingleObject(go, INFINITE);
+  __asm__ volatile("ud2");
+  faultHandled = true;
+  WaitForSingleObject(unpark, INFINITE);
+  return 0;
+}
+
+// After the fault neither thread of `identity` makes a system call: a thread
+// that runs on another's TEB would make it in that thread's system-call frame.
+DWORD WINAPI FaultThenSpin(void*) {
+  ReleaseSemaphore(running, 1, nullptr);
   WaitForSingleObject(go, INFINITE);
   idBefore = GetCurrentThreadId();
   __asm__ volatile("ud2");
   idAfter = GetCurrentThreadId();
-  reported = true;
+  faultHandled = true;
   for (;;) __asm__ volatile("pause");
 }
 
 DWORD WINAPI Spin(void*) {
-  newestRuns = true;
+  ReleaseSemaphore(running, 1, nullptr);
   for (;;) __asm__ volatile("pause");
 }
 
-HANDLE Start(LPTHREAD_START_ROUTINE routine, DWORD* id = nullptr) {
-  return CreateThread(nullptr, 0, routine, nullptr, 0, id);
+// Returns once the thread runs, so that the threads start in a known order.
+HANDLE StartRunning(LPTHREAD_START_ROUTINE routine, DWORD* id = nullptr) {
+  HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, id);
+  WaitForSingleObject(running, INFINITE);
+  return thread;
 }
 
-// Returns once the thread runs, so that it is parked when the main function returns.
-void StartParked(DWORD* id = nullptr) {
-  Start(Park, id);
-  WaitForSingleObject(parked, INFINITE);
+void AwaitFault() {
+  SetEvent(go);
+  while (!faultHandled) Sleep(10);
+}
+
+// The thread left parked is then unparked and ends by itself.
+void TerminateOne(bool newest) {
+  HANDLE older = StartRunning(Park);
+  HANDLE newer = StartRunning(Park);
+  HANDLE ended = newest ? newer : older;
+  TerminateThread(ended, 0);
+  WaitForSingleObject(ended, INFINITE);
+  SetEvent(unpark);
+  WaitForSingleObject(newest ? older : newer, 10000);
+}
+
+void FaultThenOtherEnds(bool faultingIsNewest) {
+  AddVectoredExceptionHandler(1, StepOverUd2);
+  HANDLE ending;
+  if (faultingIsNewest) {
+    ending = StartRunning(EndOnRelease);
+    StartRunning(FaultThenPark);
+  } else {
+    StartRunning(FaultThenPark);
+    ending = StartRunning(EndOnRelease);
+  }
+  AwaitFault();
+  SetEvent(release);
+  WaitForSingleObject(ending, 10000);
+  Sleep(500);
 }
 
 void Identity() {
   AddVectoredExceptionHandler(1, StepOverUd2);
-  Start(FaultOnGo);
-  while (!faultingRuns) Sleep(10);
+  StartRunning(FaultThenSpin);
   DWORD newest = 0;
-  Start(Spin, &newest);
-  while (!newestRuns) Sleep(10);
-  SetEvent(go);
-  while (!reported) Sleep(10);
+  StartRunning(Spin, &newest);
+  AwaitFault();
   std::printf("before=%lu after=%lu newest=%lu\n", idBefore, idAfter, newest);
 }
 
@@ -89,11 +142,16 @@ void Identity() {
 
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* mode = argc > 1 ? argv[1] : L"return";
+  const bool newest = argc > 2 && std::wcscmp(argv[2], L"newest") == 0;
   if (std::wcscmp(mode, L"idle") == 0) {
-    for (int n = argc > 2 ? _wtoi(argv[2]) : 1; n > 0; --n) StartParked();
+    for (int n = argc > 2 ? _wtoi(argv[2]) : 1; n > 0; --n) StartRunning(Park);
   } else if (std::wcscmp(mode, L"gone") == 0) {
-    StartParked();
-    WaitForSingleObject(Start(EndAtOnce), INFINITE);
+    StartRunning(Park);
+    WaitForSingleObject(CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, nullptr), INFINITE);
+  } else if (std::wcscmp(mode, L"terminate") == 0) {
+    TerminateOne(newest);
+  } else if (std::wcscmp(mode, L"fault") == 0) {
+    FaultThenOtherEnds(newest);
   } else if (std::wcscmp(mode, L"identity") == 0) {
     Identity();
   }
