@@ -243,7 +243,7 @@ ServeConfig LoadServeConfig(const std::string& path) {
   ParseListen(reader.Text("listen").value_or("127.0.0.1:8080"), config);
   const auto key = reader.Text("key");
   if (!key) Refuse("key is missing");
-  config.key.key = key->starts_with("pkcs11:") ? *key : Resolved(folder, *key);
+  config.key.key = IsTokenKey(*key) ? *key : Resolved(folder, *key);
   config.key.passphraseVariable = reader.Text("key_passphrase_env");
   config.key.pinVariable = reader.Text("key_pin_env");
   if (const auto publicKey = reader.Text("public_key")) config.key.publicKeyPath = Resolved(folder, *publicKey);

@@ -29,7 +29,7 @@ class PemTagSigner : public TagSigner {
 }  // namespace
 
 std::unique_ptr<TagSigner> OpenTagSigner(const TagKeySource& source) {
-  if (source.key.starts_with("pkcs11:")) return OpenPkcs11TagSigner(source);
+  if (IsTokenKey(source.key)) return OpenPkcs11TagSigner(source);
   return std::make_unique<PemTagSigner>(
       LoadPrivateTagKey(source.key, source.passphraseVariable ? source.passphraseVariable->c_str() : nullptr));
 }

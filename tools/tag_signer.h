@@ -39,5 +39,9 @@ struct TagKeySource {
   std::optional<std::string> publicKeyPath;
 };
 
+// Whether `key` names a key inside a PKCS #11 token (an RFC 7512 URI) rather
+// than a PEM file.
+inline bool IsTokenKey(const std::string& key) { return key.starts_with("pkcs11:"); }
+
 // Throws ToolError (operational) for a key that cannot be used, saying why.
 std::unique_ptr<TagSigner> OpenTagSigner(const TagKeySource& source);

@@ -97,7 +97,7 @@ void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, cons
 // An option of the other kind of key would otherwise be ignored, silently:
 // a --public-key meant as a check would check nothing.
 void RequireOptionsOfKeyKind(const TagKeySource& source) {
-  const bool inToken = source.key.starts_with("pkcs11:");
+  const bool inToken = IsTokenKey(source.key);
   if (inToken && source.passphraseVariable) UsageError("--key-passphrase-env goes with a PEM key");
   if (!inToken && (source.pinVariable || source.publicKeyPath)) {
     UsageError("--key-pin-env and --public-key go with a pkcs11: key");
@@ -289,7 +289,7 @@ int MakeKey(int argc, char** argv) {
       UsageError("unknown option " + argument);
     }
   }
-  if (!keySource.key.starts_with("pkcs11:")) UsageError("make-key needs --key PKCS11-URI");
+  if (!IsTokenKey(keySource.key)) UsageError("make-key needs --key PKCS11-URI");
   if (publicOut.empty()) UsageError("make-key needs --public-out PUBLIC.pem");
   const Pkey key = MakePkcs11TagKey(keySource);
   const std::string pem = PublicKeyPem(key.get());
