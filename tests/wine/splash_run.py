@@ -162,39 +162,6 @@ def seconds(n):
     return n * BUILD.pace
 
 
-# QEMU's emulation here at times crashes 32-bit Wine while the process shuts
-# down after WinMain has returned 0 (as ExitProcess ends the other threads, as
-# the loader's shutdown begins, or inside a DLL's detach routine:
-# windowscodecs.dll's, gdiplus.dll's, GDI32.dll's): about half the normal runs
-# of the shipping exe end so, as did those of earlier builds, and never a run
-# of the 64-bit twin. QEMU 7.2 gives all emulated threads one GDT, so a thread
-# whose %fs Wine reloads finds the TEB of the thread started last, and Wine
-# crashes the same way once that thread has ended: the program
-# tests/wine/programs/exit_threads_win.cpp, free of the setup's code, shows it
-# (run by exit_threads_run.py). Which reload the setup's runs meet is not
-# pinned down: their threads raise no exception. The runs of the 32-bit exe
-# trace Wine's module events to tell that end apart.
-EMULATOR_CRASH = "qemu: uncaught target signal 11"
-MODULE_TRACE = "-all,+module"
-# The main thread's traced steps once WinMain has returned: the C runtime's
-# exit() looks up mscoree.dll (for CorExitProcess) right before it calls
-# ExitProcess, which ends the other threads and then shuts the loader down.
-SHUTDOWN_STEPS = (':trace:module:LdrGetDllHandleEx L"mscoree" ', ":trace:module:LdrShutdownProcess")
-
-
-def ended_in_emulated_teardown(output_path):
-    """Whether the 32-bit run's Wine crashed under QEMU after its main thread
-    began the process shutdown, that is after WinMain returned: in exit(), as
-    the loader's shutdown starts, in a DLL's detach or after. The children's
-    lines (64-bit, not emulated) are skipped."""
-    with open(output_path, errors="replace") as f:
-        lines = f.read().splitlines()
-    if not lines or EMULATOR_CRASH not in lines[-1]:
-        return False
-    main_thread = lines[0].split(":", 1)[0]
-    return any(line.startswith(main_thread + step) for line in lines[:-1] for step in SHUTDOWN_STEPS)
-
-
 if BUILD is WIN32 and not winetest.can_run_i386():
     print("skipped: this machine cannot run 32-bit code (no qemu-i386 registered with "
           "binfmt_misc, or no wine32); scripts/install-prereqs.sh sets both up")
@@ -263,8 +230,6 @@ class SetupRun:
         os.makedirs(product, exist_ok=True)
         shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
         prefix.boot()
-        if BUILD is WIN32:
-            extra_env.setdefault("WINEDEBUG", MODULE_TRACE)
         self.process = prefix.start([exe], ZORVA_RECORD_FILE=prefix.windows_path(self.record),
                                     **extra_env)
         self.rect = None
@@ -296,18 +261,14 @@ class SetupRun:
 
     def wait_for_exit(self, timeout=60):
         """The exit code, or None when the process still runs after timeout.
-        A 32-bit run that QEMU ended in the shutdown after WinMain returned
-        counts as WinMain's 0, with a notice."""
+        Any end but 0 is the run's own, whichever loader ran it; its last
+        output is printed."""
         try:
             self.process.communicate(timeout=seconds(timeout))
         except subprocess.TimeoutExpired:
             return None
         code = self.process.returncode
-        if BUILD is WIN32 and code != 0:
-            if ended_in_emulated_teardown(self.process.output_path):
-                print("notice: QEMU crashed Wine in the shutdown after WinMain returned; "
-                      "counted as exit code 0", file=sys.stderr)
-                return 0
+        if code != 0:
             with open(self.process.output_path, errors="replace") as f:
                 print("the run's last output:", *f.read().splitlines()[-8:], sep="\n",
                       file=sys.stderr)

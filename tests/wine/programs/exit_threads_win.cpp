@@ -7,7 +7,8 @@
 // target signal 11"; both traced ones after the main function returned) or
 // loses its server connection: `fault older` in 6 of 12 runs, `fault newest` in none of
 // 6, `return`, `idle 2`, `gone` and `terminate older` in none of 26, the
-// 64-bit loader never.
+// 64-bit loader never. QEMU 8.0 gives each thread a GDT of its own: on QEMU
+// 10.0.2 `fault older` ends with exit 0 and `identity` keeps the thread's ID.
 //   exit_threads return     no thread but the main one
 //   exit_threads idle N     N threads parked on an event that is never set
 //   exit_threads gone       one parked thread, then one that starts and ends
