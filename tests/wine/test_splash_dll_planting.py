@@ -27,8 +27,7 @@ LOADED_AFTER_START = ("rpcrt4.dll", "combase.dll", "ole32.dll", "oleaut32.dll", 
 # driver: the build that stands for that Windows is tried with the others.
 NOT_SEARCHED_ON_WINDOWS = {"rpcrt4.dll", "combase.dll", "ole32.dll", "oleaut32.dll",
                            "ws2_32.dll", "winex11.drv"}
-WITHOUT_DEFAULT_DLL_DIRECTORIES = os.path.join(
-    winetest.PROGRAMS_DIR, "ZorvaSetupWithoutDefaultDllDirectories.exe")
+WITHOUT_DEFAULT_DLL_DIRECTORIES = splash_run.BUILD.program("ZorvaSetupWithoutDefaultDllDirectories")
 
 
 def prefer_planted(names):
@@ -71,7 +70,6 @@ class DllPlanting(unittest.TestCase):
     def test_no_dll_beside_the_exe_is_loaded(self):
         self.assert_run_takes_no_plant(splash_run.BUILD.exe, LOADED_AFTER_START, "planted.png")
 
-    @unittest.skipIf(splash_run.BUILD is splash_run.WIN32, "the 64-bit twin stands for both")
     def test_without_default_dll_directories_system_dlls_come_from_the_system_folder(self):
         names = [name for name in LOADED_AFTER_START if name not in NOT_SEARCHED_ON_WINDOWS]
         self.assert_run_takes_no_plant(WITHOUT_DEFAULT_DLL_DIRECTORIES, names,

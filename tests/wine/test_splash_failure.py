@@ -14,14 +14,11 @@ from splash_run import failure_shown, is_text  # noqa: E402
 
 # The test build whose download fails right after its first frame has read
 # the headline (tests/wine/seams/text_changed_during_paint_win.cpp).
-TEXT_CHANGED_DURING_PAINT_EXE = os.path.join(winetest.PROGRAMS_DIR,
-                                             "ZorvaSetupTextChangedDuringPaint.exe")
+TEXT_CHANGED_DURING_PAINT_EXE = splash_run.BUILD.program("ZorvaSetupTextChangedDuringPaint")
 # An offline machine fails within milliseconds of the worker's start, most
 # often while the first frame is being composed: a few runs meet that moment
 # in varied ways.
 REFUSED_RUNS = 3
-# The emulated exe takes minutes a run; its failure path is the 404 case's.
-ONLY_64_BIT = unittest.skipIf(splash_run.BUILD is splash_run.WIN32, "run with the 64-bit twin only")
 
 
 def refused_url():
@@ -57,7 +54,6 @@ class DownloadFailure(unittest.TestCase):
             self.assertEqual(run.wait_for_exit(30), 0)
             self.assertEqual(run.recorded(), [], "something was started")
 
-    @ONLY_64_BIT
     def test_refused_connection_shows_the_failure_texts(self):
         shots = splash_run.artifacts_dir("splash_failure")
         for attempt in range(REFUSED_RUNS):
@@ -68,7 +64,6 @@ class DownloadFailure(unittest.TestCase):
                 self.assertTrue(wait_for_failure_texts(run, shot, splash_run.seconds(10)), "no failure texts")
                 self.assertEqual(run.recorded(), [], "something was started")
 
-    @ONLY_64_BIT
     def test_texts_replaced_during_a_paint_show_in_the_next_paint(self):
         # The download is held open and never moves, so nothing but the
         # failure's own repaint request can bring a later frame.
