@@ -108,9 +108,6 @@ def normal_run(build, prefix, server, out):
     splash_shot(prefix, rect, os.path.join(out, "2-mid-download.png"))
     process.wait(timeout=(DOWNLOAD_SECONDS + 60) * build.pace)
     say(f"setup exited with {process.returncode} after {time.monotonic() - started:.1f} s")
-    if build is splash_run.WIN32 and process.returncode < 0:
-        say("(the emulated 32-bit Wine often crashes while it detaches its DLLs at the very "
-            "end of a run; the tests trace Wine's module events to tell that apart)")
     product = os.path.join(prefix.local_appdata, "Zorva")
     for folder, _, files in sorted(os.walk(product)):
         for name in sorted(files):
@@ -167,8 +164,7 @@ def main():
             f"{DOWNLOAD_SECONDS} s at {server.url('/ZorvaInstaller.exe')}")
         say(f"Wine on display {prefix.display}")
         say(f"running {os.path.relpath(build.exe, SOURCE_DIR)}" + (
-            ": the 32-bit loader runs under QEMU's emulation here, so each run takes a "
-            "few minutes and the window needs about one to show" if build is splash_run.WIN32
+            ": the 32-bit loader runs under QEMU's emulation here" if build is splash_run.WIN32
             else ""))
         normal_run(build, prefix, server, out)
         prefix.stop_programs()

@@ -7,8 +7,8 @@
 #
 #   bash scripts/demo.sh [--win32] [OUTPUT_DIR]
 #
-# The 64-bit twin runs by default; --win32 runs the shipping 32-bit exe, which
-# QEMU's emulation makes slow here (minutes rather than seconds).
+# The 64-bit twin runs by default; --win32 runs the shipping 32-bit exe, under
+# QEMU's emulation here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-prereqs.sh
