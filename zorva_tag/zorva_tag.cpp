@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/utf16_string.h"
-#include "service/serve_command.h"
 #include "tag/tag_trailer.h"
 #include "tools/installer_pin.h"
 #include "tools/pe_layout.h"
@@ -19,6 +18,7 @@
 #include "tools/tag_placement.h"
 #include "tools/tag_signer.h"
 #include "tools/tool_error.h"
+#include "zorva_tag/serve_command.h"
 
 namespace {
 
