@@ -247,6 +247,9 @@ ServeConfig LoadServeConfig(const std::string& path) {
   config.key.passphraseVariable = reader.Text("key_passphrase_env");
   config.key.pinVariable = reader.Text("key_pin_env");
   if (const auto publicKey = reader.Text("public_key")) config.key.publicKeyPath = Resolved(folder, *publicKey);
+  if (const auto mismatch = MismatchedKeyOptions(config.key, {"key_passphrase_env", "key_pin_env", "public_key"})) {
+    Refuse(*mismatch);
+  }
   config.cacheControl = reader.Text("cache_control").value_or(config.cacheControl);
   if (std::any_of(config.cacheControl.begin(), config.cacheControl.end(),
                   [](char c) { return c < 0x20 || c == 0x7F; })) {

@@ -304,6 +304,10 @@ class StartUpTest(unittest.TestCase):
         self.addCleanup(folder.cleanup)
         ec_key = tool.make_key(folder.name, "ec.pem", "EC", "-pkeyopt", "ec_paramgen_curve:P-256")
         good = CONFIG.format(key=tool.PRIVATE_KEY, url=URL, on_invalid="fallback")
+
+        def with_key_options(options, key=tool.PRIVATE_KEY):
+            return good.replace(tool.PRIVATE_KEY, key).replace("connection_timeout", options + "\nconnection_timeout")
+
         cases = [
             (good.replace(URL, URL + "?code={code}"), 2, "download_url holds a placeholder"),
             (good.replace(URL, URL + "{"), 2, "download_url holds a placeholder"),
@@ -319,6 +323,10 @@ class StartUpTest(unittest.TestCase):
             (good + "[", 2, "serve.toml:"),
             (good.replace('installer = "base.exe"', 'installer = "gone.exe"'), 1, "gone.exe"),
             (good.replace(f'"{URL}"', f'"{URL}#sha256=12"', 1), 2, "download_url"),
+            (with_key_options('key_pin_env = "NOPE"'), 2, "key_pin_env and public_key go with a pkcs11: key"),
+            (with_key_options('public_key = "gone.pem"'), 2, "key_pin_env and public_key go with a pkcs11: key"),
+            (with_key_options('key_passphrase_env = "P"', key="pkcs11:object=k"), 2,
+             "key_passphrase_env goes with a PEM key"),
         ]
         for text, exit_code, message in cases:
             with self.subTest(message=message):

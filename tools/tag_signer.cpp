@@ -33,3 +33,12 @@ std::unique_ptr<TagSigner> OpenTagSigner(const TagKeySource& source) {
   return std::make_unique<PemTagSigner>(
       LoadPrivateTagKey(source.key, source.passphraseVariable ? source.passphraseVariable->c_str() : nullptr));
 }
+
+std::optional<std::string> MismatchedKeyOptions(const TagKeySource& source, const TagKeyOptionNames& names) {
+  const bool inToken = IsTokenKey(source.key);
+  if (inToken && source.passphraseVariable) return std::string(names.passphraseVariable) + " goes with a PEM key";
+  if (!inToken && (source.pinVariable || source.publicKeyPath)) {
+    return std::string(names.pinVariable) + " and " + names.publicKeyPath + " go with a pkcs11: key";
+  }
+  return std::nullopt;
+}

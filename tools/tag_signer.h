@@ -43,5 +43,19 @@ struct TagKeySource {
 // than a PEM file.
 inline bool IsTokenKey(const std::string& key) { return key.starts_with("pkcs11:"); }
 
+// How a reader of a TagKeySource names its options: the command line's
+// --key-pin-env, the service config's key_pin_env.
+struct TagKeyOptionNames {
+  const char* passphraseVariable;
+  const char* pinVariable;
+  const char* publicKeyPath;
+};
+
+// A passphrase goes with a PEM key, a PIN and a public key file with a token
+// key. An option of the other kind would be ignored, silently: a public key
+// meant as a check would check nothing. Returns the refusal, naming the
+// options by `names`, or nothing where the options fit the key.
+std::optional<std::string> MismatchedKeyOptions(const TagKeySource& source, const TagKeyOptionNames& names);
+
 // Throws ToolError (operational) for a key that cannot be used, saying why.
 std::unique_ptr<TagSigner> OpenTagSigner(const TagKeySource& source);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/utf16_string.h"
-#include "service/serve_command.h"
 #include "tag/tag_trailer.h"
 #include "tools/installer_pin.h"
 #include "tools/pe_layout.h"
@@ -19,6 +18,7 @@
 #include "tools/tag_placement.h"
 #include "tools/tag_signer.h"
 #include "tools/tool_error.h"
+#include "zorva_tag/serve_command.h"
 
 namespace {
 
@@ -74,6 +74,8 @@ constexpr char kUsage[] =
     "\n"
     "exit status: 0 done, 1 a file, key, token or tag that cannot be used, 2 a bad command line\n";
 
+constexpr TagKeyOptionNames kKeyOptionNames{"--key-passphrase-env", "--key-pin-env", "--public-key"};
+
 [[noreturn]] void UsageError(const std::string& message) {
   throw ToolError(kExitUsageError, message + " (zorva-tag --help for usage)");
 }
@@ -91,16 +93,6 @@ void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, cons
   output.ReadBackEnd(written.data(), written.size());
   if (!IsTrailerSigned(written.data(), key)) {
     throw ToolError(kExitOperationalError, path + ": the written tag does not verify; the copy was not kept");
-  }
-}
-
-// An option of the other kind of key would otherwise be ignored, silently:
-// a --public-key meant as a check would check nothing.
-void RequireOptionsOfKeyKind(const TagKeySource& source) {
-  const bool inToken = IsTokenKey(source.key);
-  if (inToken && source.passphraseVariable) UsageError("--key-passphrase-env goes with a PEM key");
-  if (!inToken && (source.pinVariable || source.publicKeyPath)) {
-    UsageError("--key-pin-env and --public-key go with a pkcs11: key");
   }
 }
 
@@ -137,7 +129,7 @@ int Sign(int argc, char** argv) {
   }
   if (keySource.key.empty()) UsageError("sign needs --key KEY");
   if (files.size() != 2) UsageError("sign needs INPUT and OUTPUT");
-  RequireOptionsOfKeyKind(keySource);
+  if (const auto mismatch = MismatchedKeyOptions(keySource, kKeyOptionNames)) UsageError(*mismatch);
   RequireNoMalformedPin(texts.downloadUrl);
   texts.downloadUrl = PinnedDownloadUrl(texts.downloadUrl, pinSource);
   const TagPayload payload = BuildTagPayload(texts);

@@ -1,4 +1,4 @@
-#include "service/serve_command.h"
+#include "zorva_tag/serve_command.h"
 
 #include <signal.h>
 

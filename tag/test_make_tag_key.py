@@ -15,7 +15,7 @@ import tempfile
 import unittest
 
 SOURCE_DIR = os.environ.get("ZORVA_SOURCE_DIR", os.path.join(os.path.dirname(__file__), ".."))
-GENERATOR = os.path.join(SOURCE_DIR, "tools", "make_tag_key.py")
+GENERATOR = os.path.join(SOURCE_DIR, "tag", "make_tag_key.py")
 PUBLIC_KEY = os.path.join(SOURCE_DIR, "keys", "development", "public.pem")
 
 
