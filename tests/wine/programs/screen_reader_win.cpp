@@ -1,18 +1,18 @@
 // Reads the setup window as a screen reader does, from its own process:
 //   screen_reader SECONDS
-// says "waiting" and waits for the window, listens to the setup process's name and value
-// changes, asks the window for its client object and reads it; then, until
-// SECONDS have passed since the start, a name change is heard or the setup
-// ends, reads the object again as each change is heard; last it reads the
-// object once more, if the window is still there. Listening starts before the object is asked
-// for, so no change the object raises goes unheard. Lines on stdout,
-// texts in UTF-8 with CR and LF written as \r and \n:
+// says "waiting", waits for the window, listens to the setup process's name
+// and value changes, asks the window for its client object and reads it;
+// then, until SECONDS have passed since the start, a name change is read or
+// the setup ends, reads the object again for each change heard, in order;
+// last it reads the object once more, if the window is still there.
+// Listening starts before the object is asked for, so no change the object
+// tells of goes unheard. Lines on stdout, texts in UTF-8 with CR and LF
+// written as \r and \n:
 //   waiting           (started, looking for the window)
 //   first name=... / first role=48 / first value=... / first description=...
 //   first location=x y width height
-//   heard value=37%   (a value change, and the value read as it was heard)
-//   heard name=...    (a name change, and the name read as it was heard)
-//   heard value=<before the object>  (a change heard before the object came)
+//   heard value=37%   (a value change, and the value read for it)
+//   heard name=...    (a name change, and the name read for it)
 //   last name=... and the rest, as under first
 // Exit codes: 0 done, 1 usage, 2 no setup window, 3 no accessible object.
 #include <windows.h>
@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -31,6 +32,7 @@ constexpr IID kAccessibleInterface{
 
 HWND setupWindow = nullptr;
 IAccessible* accessible = nullptr;
+// Set once a name change is read: listening ends there.
 bool nameChanged = false;
 
 VARIANT Self() {
@@ -80,22 +82,29 @@ void PrintObject(const char* prefix) {
   std::fflush(stdout);
 }
 
+// Reading while a call to the object is under way would nest calls each
+// time an event comes in during one: changes are only noted here, and read
+// from the listening loop, in the order heard.
+std::vector<DWORD> heardEvents;
+
 void CALLBACK HearEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD,
                         DWORD) {
-  if (window != setupWindow || object != OBJID_CLIENT || child != CHILDID_SELF ||
-      (event != EVENT_OBJECT_NAMECHANGE && event != EVENT_OBJECT_VALUECHANGE)) {
-    return;
+  if (window == setupWindow && object == OBJID_CLIENT && child == CHILDID_SELF &&
+      (event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_VALUECHANGE)) {
+    heardEvents.push_back(event);
   }
-  const bool name = event == EVENT_OBJECT_NAMECHANGE;
-  nameChanged = nameChanged || name;
-  // An event may come in while the object is still on its way.
-  if (accessible == nullptr) {
-    std::printf("heard %s=<before the object>\n", name ? "name" : "value");
-  } else if (name) {
-    PrintProperty("heard", "name", &IAccessible::get_accName);
-  } else {
-    PrintProperty("heard", "value", &IAccessible::get_accValue);
+}
+
+void ReadHeardChanges() {
+  for (std::size_t i = 0; i < heardEvents.size() && !nameChanged; ++i) {
+    nameChanged = heardEvents[i] == EVENT_OBJECT_NAMECHANGE;
+    if (nameChanged) {
+      PrintProperty("heard", "name", &IAccessible::get_accName);
+    } else {
+      PrintProperty("heard", "value", &IAccessible::get_accValue);
+    }
   }
+  heardEvents.clear();
   std::fflush(stdout);
 }
 
@@ -120,6 +129,7 @@ void ListenUntil(ULONGLONG deadline, HANDLE setup) {
     if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) return;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    ReadHeardChanges();
   }
 }
 
@@ -143,6 +153,7 @@ int wmain(int argc, wchar_t** argv) {
     return 3;
   }
   PrintObject("first");
+  ReadHeardChanges();
   ListenUntil(deadline, setup);
   if (IsWindow(setupWindow)) PrintObject("last");
   return 0;
