@@ -320,10 +320,17 @@ class ScreenReader:
             return f.read().startswith("waiting")
 
     def reading(self, timeout):
-        """Waits for the reader's end; returns its Reading."""
-        self.process.communicate(timeout=timeout)
+        """Waits for the reader's end; returns its Reading, whose code is
+        None when the reader had to be ended after timeout."""
+        try:
+            self.process.communicate(timeout=timeout)
+            code = self.process.returncode
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.communicate()
+            code = None
         with open(self.process.output_path, encoding="utf-8", errors="replace") as f:
-            return Reading(self.process.returncode, f.read())
+            return Reading(code, f.read())
 
 
 class Reading:

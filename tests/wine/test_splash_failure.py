@@ -46,8 +46,12 @@ class DownloadFailure(unittest.TestCase):
         # half a minute or more (once, on a fresh clone, after over two
         # minutes at ":)").
         failure_timeout = 240 + splash_run.seconds(10)
-        with splash_run.session() as s, s.running(s.tagged_copy("/missing.exe"),
-                                                  screen_reader=failure_timeout) as run:
+        # Served over about 2 s, the 404 page comes after the screen reader,
+        # there from the start, has asked for the splash's object: a failure
+        # within a tenth of a second of the window would come before it.
+        not_found = winetest.Route(b"not found\n" * 200, status=404, chunk=200, delay=0.2)
+        with splash_run.session({"/missing.exe": not_found}) as s, \
+                s.running(s.tagged_copy("/missing.exe"), screen_reader=failure_timeout) as run:
             run.wait_for_window()
             self.assertTrue(wait_for_failure_texts(run, os.path.join(shots, "failed.png"),
                                                    failure_timeout),
