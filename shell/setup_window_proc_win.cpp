@@ -2,6 +2,7 @@
 
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "splash/accessible_splash_win.h"
 #include "splash/splash_painter_win.h"
 
 namespace {
@@ -62,7 +63,11 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       PostQuitMessage(0);
       return 0;
     case WM_PAINT:
-      if (hwnd == SetupWindow()) PaintSplash(hwnd);
+      if (hwnd == SetupWindow()) {
+        PaintSplash(hwnd);
+        // Told once painted: a screen reader that reads on finds it on screen.
+        AnnounceTextChanges(hwnd);
+      }
       return 0;
     case WM_CLOSE:
       HandleClose(hwnd);
@@ -75,7 +80,9 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     case WM_DPICHANGED:
       HandleDpiChange(hwnd, wParam, lParam);
       return 0;
-    default:
-      return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_GETOBJECT:
+      if (const LRESULT answer = AnswerAccessibleObjectRequest(hwnd, wParam, lParam)) return answer;
+      break;
   }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
 }

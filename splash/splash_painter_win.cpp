@@ -1,6 +1,8 @@
 #include "splash/splash_painter_win.h"
 
+#include "base/system_text_win.h"
 #include "shell/setup_globals.h"
+#include "splash/accessible_splash.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/shared_text_win.h"
 #include "splash/splash_image_win.h"
@@ -9,7 +11,6 @@
 namespace {
 
 constexpr wchar_t kFontFamily[] = L"Arial";
-constexpr wchar_t kHint[] = L"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
 
 GpImage* CreateArgbBitmap(int width, int height) {
   GpImage* bitmap = nullptr;
@@ -105,7 +106,7 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   DrawCentredText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
   DrawCentredText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
   GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
-  DrawCentredText(tools, kHint, layout.hint, hintBrush);
+  DrawCentredText(tools, SystemText(kHint), layout.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
   gdiplus.GdipDeleteBrush(textBrush);
   gdiplus.GdipDeleteStringFormat(tools.format);

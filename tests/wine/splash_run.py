@@ -7,6 +7,7 @@ as the bounding box of light grey pixels in a band, the logo as colourful
 pixels, the background as pixels of exactly its colour."""
 import contextlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -205,8 +206,10 @@ class Session:
         return out
 
     @contextlib.contextmanager
-    def running(self, exe, **extra_env):
-        run = SetupRun(self.prefix, exe, **extra_env)
+    def running(self, exe, screen_reader=None, **extra_env):
+        """The exe running; with screen_reader (seconds), a ScreenReader
+        waiting for its window from before it starts."""
+        run = SetupRun(self.prefix, exe, screen_reader, **extra_env)
         try:
             yield run
         finally:
@@ -224,13 +227,14 @@ class SetupRun:
     """The setup exe running in a prefix, with a recorder standing in for the
     installer (served) and for Update.exe (placed in the product folder)."""
 
-    def __init__(self, prefix, exe, **extra_env):
+    def __init__(self, prefix, exe, screen_reader=None, **extra_env):
         self.prefix = prefix
         self.record = os.path.join(prefix.root, "record.txt")
         product = os.path.join(prefix.local_appdata, "Zorva")
         os.makedirs(product, exist_ok=True)
         shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
         prefix.boot()
+        self.screen_reader = ScreenReader(prefix, screen_reader) if screen_reader else None
         self.process = prefix.start([exe], ZORVA_RECORD_FILE=prefix.windows_path(self.record),
                                     **extra_env)
         self.rect = None
@@ -288,9 +292,76 @@ class SetupRun:
         return winetest.read_records(self.record)
 
     def kill(self):
-        if self.process.poll() is None:
+        processes = [self.process] + ([self.screen_reader.process] if self.screen_reader else [])
+        for process in processes:
+            if process.poll() is None:
+                process.kill()
+            process.communicate()
+
+
+FAILURE_HEADLINE = "FAILED TO DOWNLOAD"
+# The hint as the screen reader prints it, CR and LF escaped.
+HINT = r"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED"
+PROGRESS_BAR_ROLE = "48"
+
+
+class ScreenReader:
+    """The tests' screen reader (programs/screen_reader_win.cpp) as assistive
+    technology meets the setup: out of process, already there when the setup
+    starts, listening to its changes for `seconds` and ending at a name
+    change or at the setup's end."""
+
+    def __init__(self, prefix, seconds):
+        self.process = prefix.start([winetest.program("screen_reader"), str(int(seconds))])
+        if not wait_until(self.waiting, 30, interval=0.05):
+            raise AssertionError("the screen reader did not start")
+
+    def waiting(self):
+        with open(self.process.output_path, errors="replace") as f:
+            return f.read().startswith("waiting")
+
+    def reading(self, timeout):
+        """Waits for the reader's end; returns its Reading, whose code is
+        None when the reader had to be ended after timeout."""
+        try:
+            self.process.communicate(timeout=timeout)
+            code = self.process.returncode
+        except subprocess.TimeoutExpired:
             self.process.kill()
-        self.process.communicate()
+            self.process.communicate()
+            code = None
+        with open(self.process.output_path, encoding="utf-8", errors="replace") as f:
+            return Reading(code, f.read())
+
+
+class Reading:
+    """The reader's exit code, what it read first and last ({property:
+    text}), and the changes it heard ([(property, text read as it was
+    heard)])."""
+
+    def __init__(self, code, output):
+        self.code = code
+        self.output = output
+        self.first, self.last, self.heard = {}, {}, []
+        for line in output.splitlines():
+            when, _, field = line.partition(" ")
+            name, _, text = field.partition("=")
+            if when == "heard":
+                self.heard.append((name, text))
+            elif when in ("first", "last"):
+                getattr(self, when)[name] = text
+
+    def heard_texts(self, name):
+        return [text for heard, text in self.heard if heard == name]
+
+
+def percent_of(progress_text):
+    """The whole percentage a progress text shows ("37%" 37, ":)" 100), or
+    None for any other text."""
+    if progress_text == ":)":
+        return 100
+    match = re.fullmatch(r"([1-9]?[0-9])%", progress_text)
+    return int(match.group(1)) if match else None
 
 
 def check_commands(test, recorded, launch_argument):

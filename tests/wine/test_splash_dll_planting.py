@@ -1,8 +1,9 @@
-"""DLL planting: a copy of every DLL the setup loads once it runs, planted
-beside the exe with Wine told to prefer DLLs found there, is never loaded, and
-the run still installs and hands off. A control program in the same folder
-that loads by bare name does pick up a plant, which shows the plant would
-work on a careless program."""
+"""DLL planting: a copy of every DLL the setup loads once it runs, with a
+screen reader asking for its accessible object, planted beside the exe with
+Wine told to prefer DLLs found there, is never loaded, and the run still
+answers the reader, installs and hands off. A control program in the same
+folder that loads by bare name does pick up a plant, which shows the plant
+would work on a careless program."""
 import os
 import shutil
 import sys
@@ -14,14 +15,15 @@ import winetest  # noqa: E402
 from splash_run import is_logo  # noqa: E402
 
 # Every DLL the setup process loads after WinMain begins, as a +loaddll trace
-# of a normal run lists them, the same for the 64-bit and the 32-bit exe. The
-# list stops there: the static imports' own dependencies (version.dll,
-# shcore.dll, ...) are resolved before any code of ours runs, which Wine does
-# through the exe's folder while Windows takes them through KnownDLLs, so
-# planting them would test Wine's loader, not the program.
+# of a normal run with a screen reader asking lists them, the same for the
+# 64-bit and the 32-bit exe. The list stops there: the static imports' own
+# dependencies (version.dll, shcore.dll, ...) are resolved before any code of
+# ours runs, which Wine does through the exe's folder while Windows takes them
+# through KnownDLLs, so planting them would test Wine's loader, not the
+# program.
 LOADED_AFTER_START = ("rpcrt4.dll", "combase.dll", "ole32.dll", "oleaut32.dll", "gdiplus.dll",
                       "winex11.drv", "uxtheme.dll", "propsys.dll", "windowscodecs.dll",
-                      "mpr.dll", "ws2_32.dll", "wininet.dll", "urlmon.dll")
+                      "mpr.dll", "ws2_32.dll", "wininet.dll", "urlmon.dll", "oleacc.dll")
 # Where Windows cannot restrict the search (7 without its update), it still
 # maps KnownDLLs from the system folder, and winex11.drv is Wine's own display
 # driver: the build that stands for that Windows is tried with the others.
@@ -56,7 +58,8 @@ class DllPlanting(unittest.TestCase):
             os.remove(markers["gdiplus.dll"])
 
             copy = s.tagged_copy("/installer.exe", exe=exe)
-            with s.running(copy, WINEDLLOVERRIDES=prefer_planted(names)) as run:
+            with s.running(copy, screen_reader=splash_run.seconds(60),
+                           WINEDLLOVERRIDES=prefer_planted(names)) as run:
                 run.wait_for_window()
                 shot = run.shot(os.path.join(splash_run.artifacts_dir("splash_dll_planting"),
                                              shot_name))
@@ -64,6 +67,9 @@ class DllPlanting(unittest.TestCase):
                                    "the system's GDI+ did not paint the logo")
                 self.assertEqual(run.wait_for_exit(60), 0)
                 self.assertEqual(len(run.recorded()), 2, "the run did not install and hand off")
+                reading = run.screen_reader.reading(30)
+                self.assertEqual(reading.first.get("role"), splash_run.PROGRESS_BAR_ROLE,
+                                 reading.output)
             loaded = [name for name, marker in markers.items() if os.path.exists(marker)]
             self.assertEqual(loaded, [], "planted DLLs were loaded")
 

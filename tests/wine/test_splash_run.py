@@ -5,11 +5,17 @@ installer is served slowly, the three folders appear, the installer runs with
 stands, and the window closes by itself with exit code 0. The copy is signed
 with Authenticode and then tagged, as a distributor ships it: the tag sits
 inside the signature and still shows its headline; it pins the installer,
-which passes its check, and the server is asked for the path alone."""
+which passes its check, and the server is asked for the path alone.
+
+A screen reader beside a download hears it as a progress bar named by the
+tag's headline, with the hint as its description: each new percentage as a
+value change, read as it is heard, and the percentage the splash rests on as
+the value while the download holds."""
 import hashlib
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -19,6 +25,10 @@ import winetest  # noqa: E402
 from splash_run import centre_of, is_background, is_logo, is_text, text_box  # noqa: E402
 
 DOWNLOAD_SECONDS = 8
+PROGRESS = (0, 320, 400, 60)
+# Long enough for the window to appear, the first quarter to arrive and the
+# splash to rest on its percentage.
+READER_SECONDS = 12
 # Quotes, spaces and the characters of a query: copied as they stand. (The
 # tagging tool refuses a double quote, which would end the quoted deep link.)
 LAUNCH_ARGUMENT = "invite?code=42&name='Ada Lovelace'"
@@ -46,10 +56,9 @@ class NormalRun(unittest.TestCase):
         self.check_layers(first)
         width = tagged.headline_width(first)
         self.assertTrue(0 < width <= tagged.TAG_HEADLINE_MAX_WIDTH, f"headline width {width}")
-        progress = (0, 320, 400, 60)
         moved = winetest.wait_until(
-            lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(progress)
-            != first.region_bytes(progress), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
+            lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(PROGRESS)
+            != first.region_bytes(PROGRESS), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
         self.assertTrue(moved, "the percentage did not move")
         self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
         splash_run.check_commands(self, run.recorded(), LAUNCH_ARGUMENT)
@@ -71,6 +80,46 @@ class NormalRun(unittest.TestCase):
         hint_lines = shot.rows_of((0, 430, 400, 60), is_text)
         self.assertEqual(len(hint_lines), 2, f"hint lines: {hint_lines}")
         self.assertAlmostEqual((hint_lines[0][0] + hint_lines[1][1]) / 2, 460, delta=4)
+
+
+class ReadAloud(unittest.TestCase):
+    @unittest.skipIf(splash_run.BUILD is splash_run.WIN32, "the 64-bit twin stands for both")
+    def test_a_screen_reader_hears_the_percentage_the_splash_shows(self):
+        shots = splash_run.artifacts_dir("splash_run")
+        # The installer's first quarter over about 4 s, then nothing more.
+        quarter = splash_run.INSTALLER_SIZE // 4
+        route = winetest.Route(splash_run.padded_installer()[:quarter], chunk=32 * 1024,
+                               delay=0.25, content_length=splash_run.INSTALLER_SIZE, hold_open=True)
+        with splash_run.session({"/held.exe": route}) as s, \
+                s.running(s.tagged_copy("/held.exe", headline=tagged.TAG_HEADLINE),
+                          screen_reader=READER_SECONDS) as run:
+            window = run.wait_for_window()
+            resting = winetest.wait_until(lambda: self.resting_progress(run, shots), 15)
+            self.assertTrue(resting, "the percentage did not come to rest")
+            reading = run.screen_reader.reading(READER_SECONDS + 30)
+            after = run.shot(os.path.join(shots, "read_aloud_after.png")).region_bytes(PROGRESS)
+        self.assertEqual(reading.code, 0, reading.output)
+        self.assertEqual(reading.first, dict(reading.first, name=tagged.TAG_HEADLINE,
+                                             role=splash_run.PROGRESS_BAR_ROLE,
+                                             description=splash_run.HINT,
+                                             location=" ".join(map(str, window))))
+        values = reading.heard_texts("value")
+        percents = [splash_run.percent_of(value) for value in values]
+        self.assertTrue(values and None not in percents, reading.output)
+        # Two changes heard in quick succession may both read the later one.
+        self.assertEqual(percents, sorted(percents), "values heard out of order")
+        # What it read last is what the splash has shown since it came to rest.
+        self.assertEqual(reading.last["value"], values[-1])
+        self.assertLessEqual(percents[-1], 25)
+        self.assertEqual(after, resting, "the splash changed after resting")
+
+    @staticmethod
+    def resting_progress(run, shots):
+        """The progress text's pixels when two shots a second apart agree."""
+        before = run.shot(os.path.join(shots, "read_aloud.png")).region_bytes(PROGRESS)
+        time.sleep(1)
+        now = run.shot(os.path.join(shots, "read_aloud.png")).region_bytes(PROGRESS)
+        return now if now == before else None
 
 
 if __name__ == "__main__":
