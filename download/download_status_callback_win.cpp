@@ -19,7 +19,7 @@ std::atomic<IBinding*> keptBinding{nullptr};
 
 // What the download function finds when it asks the callback for
 // IHttpNegotiate: OnResponse brings the response's status, whatever the call
-// then returns. Static and never counted, as the callback.
+// then returns. One static object, never counted, like the callback.
 class ResponseListener final : public IHttpNegotiate {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
@@ -56,6 +56,8 @@ ULONG DownloadStatusCallback::AddRef() { return 1; }
 
 ULONG DownloadStatusCallback::Release() { return 1; }
 
+// The system hands over a binding every time; IBinding::Abort may not be
+// called in here, and never is: only the watchdog calls it, on a stall.
 HRESULT DownloadStatusCallback::OnStartBinding(DWORD, IBinding* binding) {
   binding->AddRef();
   keptBinding.store(binding, std::memory_order_release);
