@@ -1,6 +1,7 @@
-// The status callback the download function reports to (Win32 edge). It holds
-// nothing but its table of operations; the answers that carry a decision come
-// from binding_status.h.
+// The status callback the download function reports to (Win32 edge), and the
+// binding of the attempt under way, which it keeps so that the watchdog can
+// abort a stalled transfer. The answers that carry a decision come from
+// binding_status.h.
 #pragma once
 
 #include <windows.h>
@@ -24,3 +25,8 @@ class DownloadStatusCallback final : public IBindStatusCallback {
                                             STGMEDIUM* medium) override;
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID interfaceId, IUnknown* object) override;
 };
+
+// Drops the kept binding, unless the other side did: the watchdog thread
+// aborts it first (IBinding::Abort, after which only the end-of-transfer
+// notification comes), the worker lets go of it once the attempt has ended.
+void DropKeptBinding(bool abort);

@@ -57,9 +57,3 @@ bool PrepareDownload(const char16_t* url, DownloadRequest& request) {
   }
   return true;
 }
-
-bool DigestsEqual(const std::uint8_t* a, const std::uint8_t* b) {
-  std::uint8_t difference = 0;
-  for (std::size_t i = 0; i < kSha256DigestSize; ++i) difference |= a[i] ^ b[i];
-  return difference == 0;
-}

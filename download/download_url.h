@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/bytes_equal.h"
 #include "tag/sha256.h"
 
 inline constexpr char16_t kDefaultDownloadUrl[] = u"https://api.zorva.app/client/download";
@@ -35,10 +36,6 @@ struct DownloadRequest {
 // either case too. False, with `request` unusable, when `url` does not fit.
 bool PrepareDownload(const char16_t* url, DownloadRequest& request);
 
-// Compares every byte, whatever the first difference, so the time taken tells
-// nothing about where a forged installer first differs.
-bool DigestsEqual(const std::uint8_t* a, const std::uint8_t* b);
-
 // Hashes everything `read` delivers through `buffer` and compares the digest
 // with `pinned`. `read(buffer, capacity)` returns the bytes read, 0 at the end
 // of the file, or a negative number for a failed read, which fails the check.
@@ -55,5 +52,5 @@ bool ContentMatchesPin(Read read, std::uint8_t* buffer, std::size_t capacity,
   }
   std::uint8_t digest[kSha256DigestSize];
   context.Final(digest);
-  return DigestsEqual(digest, pinned);
+  return BytesEqual(digest, pinned, kSha256DigestSize);
 }

@@ -17,28 +17,6 @@ void CreateSetupFolders(const char16_t* localAppData) {
                      [](const char16_t* folder) { CreateDirectoryW(SystemText(folder), nullptr); });
 }
 
-// The check's read buffer, used by the worker thread alone. Static, so the
-// worker's stack needs no 64 KB; placed in .bss by name, because with
-// -fdata-sections mingw's linker puts zero-filled data into .data, where it
-// would add its 64 KB to the file.
-__attribute__((section(".bss"))) std::uint8_t hashBuffer[64 * 1024];
-
-// The downloaded file, opened so that nobody can write to it or delete it
-// while the handle lives, if its content is the pinned one; null otherwise.
-HANDLE OpenCheckedInstaller(const char16_t* filePath, const DownloadRequest& request) {
-  const HANDLE file = CreateFileW(SystemText(filePath), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  const auto read = [file](std::uint8_t* buffer, std::size_t capacity) -> long {
-    DWORD count = 0;
-    if (!ReadFile(file, buffer, static_cast<DWORD>(capacity), &count, nullptr)) return -1;
-    return static_cast<long>(count);
-  };
-  if (ContentMatchesPin(read, hashBuffer, sizeof hashBuffer, request.digest)) return file;
-  CloseHandle(file);
-  return nullptr;
-}
-
 // `checkedFile` (or null) is closed once the process exists: from then on the
 // running image keeps the file from being written.
 bool RunInstallerToEnd(const char16_t* filePath, HANDLE checkedFile) {
@@ -68,13 +46,8 @@ void LaunchApplication(const char16_t* localAppData, const char16_t* launchArgum
 
 }  // namespace
 
-SetupState InstallerRun(const char16_t* filePath, const DownloadRequest& request,
+SetupState InstallerRun(const char16_t* filePath, HANDLE checkedFile,
                         const char16_t* launchArgument) {
-  HANDLE checkedFile = nullptr;
-  if (request.pin != InstallerPin::kNone) {
-    checkedFile = OpenCheckedInstaller(filePath, request);
-    if (checkedFile == nullptr) return Failed;
-  }
   char16_t localAppData[kSystemPathCapacity];
   DWORD read = GetEnvironmentVariableW(SystemText(kLocalAppDataVariable), SystemText(localAppData),
                                        kSystemPathCapacity);

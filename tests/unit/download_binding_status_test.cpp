@@ -16,6 +16,7 @@ class DownloadStatusTest : public testing::Test {
   void SetUp() override {
     ResetSetupGlobals();
     ResetRepaintRequests();
+    attemptReport = {};
   }
 };
 

@@ -1,10 +1,12 @@
 """Outcomes of the download call that a real server cannot produce, under
 Wine with the scripted urlmon.dll in the prefix's system32: an end of
 transfer reported after the call returned (the worker waits for it), a call
-that returns S_OK with no end at all (a cancel decides), a failed end with
-S_OK, and a successful end with a failing call. The installer is pinned
-in the late end: the worker hashes the file the call named, and hands the
-call the URL without its fragment."""
+that returns S_OK with no end at all (a cancel decides, or the stall bound
+ends the wait), a failed end with S_OK, a successful end with a failing
+call, and a call that never returns whatever its binding is told (the
+watchdog gives the download up). The installer is pinned in the late end:
+the worker hashes the file the call named, and hands the call the URL
+without its fragment."""
 import hashlib
 import os
 import shutil
@@ -62,13 +64,24 @@ class DownloadOutcomeTest(worker_run.PrefixAndServerTest):
         self.assertEqual(values["state"], "2")
         self.assertEqual(run.records(), [])
 
-    def test_failed_end_or_failing_call_shows_the_failure_texts(self):
-        for name in ["failed-end", "failing-call"]:
+    def test_failures_show_the_failure_texts_after_the_attempts_they_allow(self):
+        # script, download calls, aborts of the binding
+        cases = [
+            ("failed-end", 1, 0),
+            ("failing-call", 1, 0),
+            # Each wait for the end is cut short by the stall bound; a stall is retried once.
+            ("no-end", 2, 0),
+            # The stalled call is aborted once, and given up when it does not end.
+            ("deaf", 1, 1),
+        ]
+        for name, calls, aborts in cases:
             with self.subTest(name):
                 local = self.fresh_local_appdata(name)
                 run, values = self.run_script(name, "run", self.prefix.windows_path(local))
                 self.assertEqual({key: values.get(key) for key in worker_run.FAILURE_TEXTS},
                                  worker_run.FAILURE_TEXTS)
+                self.assertEqual(len(run.printed("requested_url")), calls)
+                self.assertEqual(len(run.printed("aborts")), aborts)
                 self.assertEqual(os.listdir(os.path.join(local, "Zorva")), ["Update.exe"])
                 self.assertEqual(run.records(), [])
 

@@ -1,6 +1,8 @@
 """Cancel during a slow download: a close asks "Are you sure you want to
 cancel the setup?" with Yes, No and Cancel; No keeps the download going; a
-second close answered Yes ends the process with 0 and no installer starts."""
+second close answered Yes ends the process with 0 and no installer starts.
+A Yes while the worker waits to try again ends it as at once: no further
+request, no installer."""
 import os
 import sys
 import time
@@ -40,6 +42,27 @@ class CancelDuringDownload(unittest.TestCase):
             self.assertEqual(run.wait_for_exit(15), 0)
             time.sleep(1)
             self.assertEqual(run.recorded(), [], "the installer started after a cancel")
+
+    def test_yes_during_the_wait_before_another_attempt_ends_at_once(self):
+        # Two busy answers, each taking a second to send; after the second
+        # one the shipping schedule waits 5 s before the third attempt.
+        busy = winetest.Route(b"busy" * 1000, status=503, chunk=400, delay=0.1)
+        route = winetest.Answers(busy, busy, splash_run.slow_route(splash_run.seconds(40)))
+        with splash_run.session({"/busy.exe": route}) as s, \
+                s.running(s.tagged_copy("/busy.exe")) as run:
+            run.wait_for_window()
+            self.assertEqual(run.poke("close")[0], 0)
+            self.assertIsNotNone(run.question(), "no question")
+            waiting = winetest.wait_until(
+                lambda: route.requests == 2 and time.monotonic() - route.request_times[1] > 1.5,
+                splash_run.seconds(20))
+            self.assertTrue(waiting, f"not waiting after the second answer: {route.requests} requests")
+            self.assertEqual(run.poke("answer", "yes")[0], 0)
+            self.assertEqual(run.wait_for_exit(5), 0)
+            time.sleep(1)
+            self.assertEqual(route.requests, 2, "another attempt after the cancel")
+            self.assertEqual(run.recorded(), [], "the installer started after a cancel")
+
 
 if __name__ == "__main__":
     unittest.main()

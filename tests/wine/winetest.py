@@ -239,6 +239,22 @@ class Route:
         self.requests = 0
         self.request_times = []  # time.monotonic() of each request's arrival
 
+    def answer(self, index):
+        """The route that answers request number index (from 0)."""
+        return self
+
+
+class Answers(Route):
+    """Answers that differ per request: the n-th request gets the n-th route,
+    and every request after the last one gets the last."""
+
+    def __init__(self, *routes):
+        super().__init__()
+        self.routes = routes
+
+    def answer(self, index):
+        return self.routes[min(index, len(self.routes) - 1)]
+
 
 class HttpServer:
     """A loopback HTTP server in a thread, answering each path with its Route."""
@@ -257,11 +273,12 @@ class HttpServer:
 
             def do_GET(self):
                 server.request_lines.append(self.requestline)
-                route = server.routes.get(self.path.split("?")[0])
-                if route is None:
-                    route = Route(b"not found", status=404)
-                route.requests += 1
-                route.request_times.append(time.monotonic())
+                entry = server.routes.get(self.path.split("?")[0])
+                if entry is None:
+                    entry = Route(b"not found", status=404)
+                entry.requests += 1
+                entry.request_times.append(time.monotonic())
+                route = entry.answer(entry.requests - 1)
                 self.send_response(route.status)
                 self.send_header("Content-Type", "application/octet-stream")
                 self.send_header("Content-Length", str(route.content_length))

@@ -1,4 +1,5 @@
-"""What the download-worker tests share: running worker_probe in a prefix,
+"""What the download-worker tests share: running worker_probe (the real
+worker, with the test builds' short download schedule) in a prefix,
 with the prefix's LOCALAPPDATA, another one, or none, and reading what the
 command recorder (standing in for the installer, Update.exe and the zorva:
 handler) wrote."""
@@ -60,7 +61,13 @@ class WorkerRun:
             command, ZORVA_RECORD_FILE=self.prefix.windows_path(self.record_file), **env)
         if code != 0:
             raise AssertionError(f"worker_probe {mode} exited with {code}: {out}")
+        self.output = out
         return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+    def printed(self, name):
+        """Every value the last run printed under name, in order."""
+        return [line.split("=", 1)[1] for line in self.output.splitlines()
+                if line.startswith(name + "=")]
 
     def records(self):
         """(program path, command line) of every recorder start so far, in order."""

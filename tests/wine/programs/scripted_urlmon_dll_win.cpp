@@ -10,11 +10,15 @@
 //   no-end           reports 50 of 100 bytes, returns S_OK, never reports the end
 //   failed-end       reports a failed end (E_FAIL) but returns S_OK
 //   failing-call     reports a successful end but returns E_FAIL
+//   deaf             hands over a binding whose Abort changes nothing (each
+//                    call prints "aborts=N"), then never returns
 #include <windows.h>
 #include <urlmon.h>
 
+#include <cstdio>
 #include <cwchar>
 
+#include "inert_binding_win.h"
 #include "probe_output_win.h"
 
 namespace {
@@ -26,6 +30,20 @@ DWORD WINAPI ReportEndLater(LPVOID) {
   lateCallback->OnStopBinding(S_OK, nullptr);
   return 0;
 }
+
+// A binding that takes no notice of an abort, but tells of it.
+class DeafBinding final : public InertBinding {
+ public:
+  HRESULT STDMETHODCALLTYPE Abort() override {
+    std::printf("aborts=%d\n", ++aborts_);
+    return S_OK;
+  }
+
+ private:
+  int aborts_ = 0;
+};
+
+DeafBinding deafBinding;
 
 bool Script(const wchar_t* name) {
   wchar_t script[32];
@@ -44,6 +62,10 @@ extern "C" __declspec(dllexport) HRESULT WINAPI URLDownloadToCacheFileW(
     lateCallback = callback;
     CloseHandle(CreateThread(nullptr, 0, ReportEndLater, nullptr, 0, nullptr));
     return S_OK;
+  }
+  if (Script(L"deaf")) {
+    callback->OnStartBinding(0, &deafBinding);
+    Sleep(INFINITE);
   }
   if (Script(L"no-end")) {
     callback->OnProgress(50, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr);

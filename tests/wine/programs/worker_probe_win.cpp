@@ -5,7 +5,8 @@
 //   worker_probe cancel URL   DownloadInstaller on a thread; a cancel once the
 //                             percentage has moved, then the download's end
 //   worker_probe callback     every slot of DownloadStatusCallback, called
-//                             through the object's table as the system does
+//                             through the object's table as the system does,
+//                             then what becomes of the binding it kept
 // Lines "name=value" on stdout, texts in UTF-8.
 #include <windows.h>
 
@@ -16,6 +17,7 @@
 #include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
 #include "tag/setup_tag.h"
+#include "tests/wine/programs/inert_binding_win.h"
 #include "tests/wine/programs/probe_output_win.h"
 
 namespace {
@@ -112,6 +114,18 @@ using BindInfoSlot = HRESULT(STDMETHODCALLTYPE*)(This, DWORD*, BINDINFO*);
 using DataSlot = HRESULT(STDMETHODCALLTYPE*)(This, DWORD, DWORD, FORMATETC*, STGMEDIUM*);
 using ObjectSlot = HRESULT(STDMETHODCALLTYPE*)(This, REFIID, IUnknown*);
 
+// A binding that counts what is done to it.
+class CountingBinding final : public InertBinding {
+ public:
+  int addRefs = 0, releases = 0, aborts = 0;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++addRefs; }
+  ULONG STDMETHODCALLTYPE Release() override { return ++releases; }
+  HRESULT STDMETHODCALLTYPE Abort() override {
+    ++aborts;
+    return S_OK;
+  }
+};
+
 template <typename Slot>
 Slot SlotOf(This object, int index) {
   void* const* table = *reinterpret_cast<void* const* const*>(object);
@@ -124,9 +138,14 @@ int CallEverySlot() {
   void* out = &callback;
   PrintHex("slot0", SlotOf<QueryInterfaceSlot>(object, 0)(object, IID_IUnknown, &out));
   Print("slot0_out_null", out == nullptr ? 1 : 0);
+  PrintHex("slot0_negotiate",
+           SlotOf<QueryInterfaceSlot>(object, 0)(object, IID_IHttpNegotiate, &out));
+  Print("slot0_negotiate_out_null", out == nullptr ? 1 : 0);
   Print("slot1", static_cast<long>(SlotOf<CountSlot>(object, 1)(object)));
   Print("slot2", static_cast<long>(SlotOf<CountSlot>(object, 2)(object)));
-  PrintHex("slot3", SlotOf<StartBindingSlot>(object, 3)(object, 0, nullptr));
+  CountingBinding binding;
+  PrintHex("slot3", SlotOf<StartBindingSlot>(object, 3)(object, 0, &binding));
+  Print("slot3_binding_references", binding.addRefs - binding.releases);
   LONG priority = 0;
   PrintHex("slot4", SlotOf<PrioritySlot>(object, 4)(object, &priority));
   PrintHex("slot5", SlotOf<LowResourceSlot>(object, 5)(object, 0));
@@ -139,10 +158,16 @@ int CallEverySlot() {
   Print("slot7_ok_state", setupGlobals.state.load());
   PrintHex("slot7_failed", SlotOf<StopBindingSlot>(object, 7)(object, E_ABORT, nullptr));
   Print("slot7_failed_state", setupGlobals.state.load());
-  DWORD flags = 0;
+  DWORD flags = BINDF_PULLDATA;
   PrintHex("slot8", SlotOf<BindInfoSlot>(object, 8)(object, &flags, nullptr));
+  PrintHex("slot8_flags", static_cast<HRESULT>(flags));
   PrintHex("slot9", SlotOf<DataSlot>(object, 9)(object, 0, 0, nullptr, nullptr));
   PrintHex("slot10", SlotOf<ObjectSlot>(object, 10)(object, IID_IUnknown, nullptr));
+  // As the watchdog lets go of a stalled attempt's binding, then the worker.
+  DropKeptBinding(true);
+  DropKeptBinding(false);
+  Print("kept_binding_aborts", binding.aborts);
+  Print("kept_binding_references", binding.addRefs - binding.releases);
   return 0;
 }
 

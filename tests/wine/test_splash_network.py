@@ -1,0 +1,99 @@
+"""The splash on the networks people have, with the test build whose stall
+bound and waits are seconds (tests/wine/seams/short_download_schedule_win.cpp):
+a server that stops sending, a transfer cut once, a server busy once, a
+missing installer and a refused connection. Each run either installs and
+hands off, or shows the failure texts within the schedule's bound, after as
+many requests as the schedule allows. One stall meets the shipping
+schedule's 30-second bound, and shows the failure texts within 75 seconds.
+Each case prints how long it took, from the first request (the exe's start,
+when nothing answers) to what it ends in."""
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import splash_run  # noqa: E402
+import winetest  # noqa: E402
+from splash_run import failure_shown  # noqa: E402
+
+SHORT_SCHEDULE_EXE = splash_run.BUILD.program("ZorvaSetupShortDownloadSchedule")
+# The test build's schedule: a 5 s stall bound, waits of 0.5 s and 1 s.
+SHORT_STALL, SHORT_WAITS = 5, (0.5, 1)
+# The shipping schedule's.
+STALL, WAITS = 30, (2, 5)
+# The screenshots, the emulated exe's pace and a loaded machine, beyond what
+# the schedule itself takes.
+SLACK = splash_run.seconds(3)
+
+
+def stalling_route():
+    """A quarter of the installer, then neither another byte nor a close."""
+    body = splash_run.padded_installer()
+    return winetest.Route(body[:len(body) // 4], content_length=len(body), hold_open=True)
+
+
+def cut_route():
+    """A quarter of the installer, then the connection closes."""
+    body = splash_run.padded_installer()
+    return winetest.Route(body, cut_after=len(body) // 4)
+
+
+def served_route():
+    return winetest.Route(splash_run.padded_installer())
+
+
+# name, route (None: nothing listens), whether it installs, requests, and
+# the schedule's time to the failure texts
+CASES = [
+    ("stall", stalling_route, False, 2, SHORT_STALL + SHORT_WAITS[0] + SHORT_STALL),
+    ("cut then served", lambda: winetest.Answers(cut_route(), served_route()), True, 2, None),
+    ("503 then served", lambda: winetest.Answers(winetest.Route(b"busy", status=503),
+                                                  served_route()), True, 2, None),
+    ("404", lambda: winetest.Route(b"not found", status=404), False, 1, 0),
+    ("refused", None, False, 0, sum(SHORT_WAITS)),
+]
+
+
+class BadNetwork(unittest.TestCase):
+    def run_case(self, name, make_route, exe, installs, requests, failure_after):
+        shots = splash_run.artifacts_dir("splash_network")
+        route = make_route() if make_route else None
+        with splash_run.session({"/installer.exe": route} if route else None) as s:
+            url = ("/installer.exe" if route else
+                   f"http://127.0.0.1:{winetest.unused_port()}/installer.exe")
+            copy = s.tagged_copy(url, exe=exe)
+            started = time.monotonic()
+            with s.running(copy) as run:
+                if installs:
+                    # At full speed the window may close before it is seen.
+                    self.assertEqual(run.wait_for_exit(30), 0)
+                    splash_run.check_commands(self, run.recorded(), "")
+                else:
+                    run.wait_for_window()
+                    shot = os.path.join(shots, name.replace(" ", "-") + ".png")
+                    shown = winetest.wait_until(lambda: failure_shown(run.shot(shot)),
+                                                failure_after + SLACK, interval=0.5)
+                    self.assertTrue(shown, "no failure texts in time")
+                    self.assertIsNone(run.process.poll(), "the window did not stay open")
+                    self.assertEqual(run.recorded(), [], "something was started")
+                start = route.request_times[0] if route else started
+                print(f"{splash_run.BUILD.name} {name}: {time.monotonic() - start:.1f} s",
+                      file=sys.stderr)
+        if route:
+            self.assertEqual(route.requests, requests)
+
+    def test_short_schedule_meets_each_network(self):
+        for name, make_route, installs, requests, failure_after in CASES:
+            with self.subTest(name):
+                self.run_case(name, make_route, SHORT_SCHEDULE_EXE, installs, requests,
+                              failure_after)
+
+    def test_shipping_schedule_gives_up_a_stall_within_75_seconds(self):
+        self.assertLessEqual(STALL + WAITS[0] + STALL, 75)
+        self.run_case("stall, shipping schedule", stalling_route, splash_run.BUILD.exe, False, 2,
+                      STALL + WAITS[0] + STALL)
+
+
+if __name__ == "__main__":
+    unittest.main()
