@@ -1,9 +1,11 @@
 # Flags and the target of the Windows builds (win32 ships, win64 runs under Wine).
 
 # The exe must stay small: no exceptions, RTTI or unwind tables, every function
-# and datum in its own section so the linker can drop what nothing uses.
+# and datum in its own section so the linker can drop what nothing uses. The
+# i686 compiler keeps frame pointers even at -Os; nothing here walks frames,
+# and omitting them takes 300 bytes off the code.
 add_compile_options(-fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
-                    -ffunction-sections -fdata-sections)
+                    -fomit-frame-pointer -ffunction-sections -fdata-sections)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 
