@@ -75,12 +75,13 @@ void FinishWorker(bool ok) {
 }
 
 // The worker is stuck in the download function, even after its binding was
-// aborted: its last step is taken in its stead, then it is ended (whatever
-// it might still do, EndWatchedAttempt stops it short).
+// aborted: its last step is taken in its stead. The worker is left where it
+// is rather than terminated, since it may hold a lock the window's painting
+// needs; should the call ever return, EndWatchedAttempt gives the attempt up
+// and the worker ends on the same failure.
 void TakeOverFromWorker() {
   SetState(Failed);
   FinishWorker(false);
-  TerminateThread(setupGlobals.workerThread.load(std::memory_order_acquire), 0);
 }
 
 // The watchdog thread: no notification comes while a transfer stalls, so
