@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "download/download_progress.h"
 #include "download/download_status_callback_win.h"
 #include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
@@ -61,9 +62,19 @@ HWND CreateProbeWindow() {
                          nullptr, windowClass.hInstance, nullptr);
 }
 
-// Pumps messages until the worker thread has ended, by itself or by the close.
+// Whether the worker has finished on the failure texts. A worker stuck in a
+// download call gets there through the watchdog and never ends itself.
+bool FinishedOnFailure() {
+  return setupGlobals.workerFinished.load() == 1 &&
+         setupGlobals.progressText.load() == kFailureProgressText;
+}
+
+// Pumps messages until the worker thread has ended, by itself or by the
+// close, or has finished on the failure texts.
 void PumpUntilEnded(HANDLE thread) {
-  while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+  constexpr DWORD kLookMs = 100;
+  while (MsgWaitForMultipleObjects(1, &thread, FALSE, kLookMs, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+         !FinishedOnFailure()) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   }
