@@ -287,6 +287,11 @@ class SetupRun:
 
         return wait_until(open_question, seconds(timeout), interval=0.5)
 
+    def question_closed(self, timeout=5):
+        """Whether the question box is gone within timeout: an answer is
+        posted to it, so it may still be open right after."""
+        return wait_until(lambda: self.poke("question")[0] == 3, seconds(timeout), interval=0.5)
+
     def recorded(self):
         """[(program path, command line)] of every recorder start so far."""
         return winetest.read_records(self.record)
