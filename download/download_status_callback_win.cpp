@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "base/bytes_equal.h"
 #include "download/binding_status.h"
 
 static_assert(binding_result::kOk == S_OK);
@@ -46,9 +45,9 @@ ResponseListener responseListener;
 }  // namespace
 
 HRESULT DownloadStatusCallback::QueryInterface(REFIID interfaceId, void** object) {
-  // Not IsEqualIID, which would call memcmp.
-  *object = BytesEqual(&interfaceId, &__uuidof(IHttpNegotiate), sizeof(IID)) ? &responseListener
-                                                                              : nullptr;
+  // InlineIsEqualGUID, as the accessible splash compares: IsEqualIID would
+  // call memcmp, which the exe does not import.
+  *object = InlineIsEqualGUID(interfaceId, __uuidof(IHttpNegotiate)) ? &responseListener : nullptr;
   return *object != nullptr ? S_OK : E_NOINTERFACE;
 }
 
