@@ -1,5 +1,5 @@
 // The setup tag: a signed 1024-byte trailer at the end of the program's own
-// file that carries up to three UTF-16 strings.
+// file that carries up to seven UTF-16 strings.
 #pragma once
 
 struct TagFields {
@@ -9,6 +9,11 @@ struct TagFields {
   const char16_t* headline;
   const char16_t* launchArgument;
   const char16_t* downloadUrl;
+  // The splash's texts in the person's language; absent, the built-in English.
+  const char16_t* failureText;
+  const char16_t* hint;
+  const char16_t* cancelQuestion;
+  const char16_t* cancelTitle;
 };
 
 // Reads, verifies and walks the trailer on the first call only; every call

@@ -13,6 +13,14 @@ const char16_t** FieldOfRecord(TagFields& fields, std::uint8_t type) {
       return &fields.launchArgument;
     case kTagDownloadUrlRecord:
       return &fields.downloadUrl;
+    case kTagFailureTextRecord:
+      return &fields.failureText;
+    case kTagHintRecord:
+      return &fields.hint;
+    case kTagCancelQuestionRecord:
+      return &fields.cancelQuestion;
+    case kTagCancelTitleRecord:
+      return &fields.cancelTitle;
     default:
       return nullptr;
   }
@@ -38,7 +46,11 @@ TagFields WalkTagPayload(const std::uint8_t* payload) {
   TagCursor cursor{payload, payload + kTrailerPayloadSize};
   while (cursor.position < cursor.end) {
     const std::uint8_t type = *cursor.position++;
-    if (type == kTagEndRecord) break;
+    if (type == kTagEndRecord) {
+      if (cursor.position == cursor.end || *cursor.position != kTagMoreRecords) break;
+      ++cursor.position;
+      continue;
+    }
     // Any other type carries nothing: its next byte is read as a type byte.
     const char16_t** field = FieldOfRecord(fields, type);
     if (field == nullptr) continue;

@@ -19,7 +19,21 @@ enum TagRecordType : std::uint8_t {
   kTagHeadlineRecord = 1,
   kTagLaunchArgumentRecord = 2,
   kTagDownloadUrlRecord = 3,
+  // The splash's other texts. Numbered from 17, so that the low unknown types
+  // a reader has always passed over one byte at a time still mean nothing.
+  kTagFailureTextRecord = 17,
+  kTagHintRecord = 18,
+  kTagCancelQuestionRecord = 19,
+  kTagCancelTitleRecord = 20,
 };
+
+// Copies built before records 17 to 20 existed read the list up to its first end
+// byte and skip unknown types byte by byte, and a UTF-16 string of Latin text
+// is full of zero bytes. So the newer records follow the end byte of the list
+// of records 1 to 3, behind this byte: a reader that knows it goes on with the
+// records after it, an older one has stopped at the end byte. Tags without
+// newer records have zero fill there, so they end where they always did.
+inline constexpr std::uint8_t kTagMoreRecords = 0xFE;
 
 // A read position inside the payload; `end` is one past its last byte, and no
 // read ever reaches it.

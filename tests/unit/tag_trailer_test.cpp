@@ -68,6 +68,41 @@ TEST(TagTrailer, WalkTable) {
   }
 }
 
+// Records 17 to 20 stand behind the end byte of records 1 to 3 and the byte
+// that says more records follow.
+TEST(TagTrailer, RecordsAfterTheMoreRecordsByte) {
+  struct Case {
+    const char* name;
+    TagPayload payload;
+    std::u16string headline, failureText, hint, cancelQuestion, cancelTitle;
+  };
+  const Case cases[] = {
+      {"records 17 to 20 after the end byte and the more-records byte",
+       PayloadBuilder().Record(1, u"Kopf").Bytes({0, kTagMoreRecords}).Record(17, u"Fehler")
+           .Record(18, u"Zeile 1\nZeile 2").Record(19, u"Abbrechen?").Record(20, u"Titel").Bytes({0}).Build(),
+       u"Kopf", u"Fehler", u"Zeile 1\nZeile 2", u"Abbrechen?", u"Titel"},
+      {"an empty failure text is present",
+       PayloadBuilder().Bytes({0, kTagMoreRecords, 17, 0, 0, 0}).Build(), kAbsent, u"", kAbsent, kAbsent, kAbsent},
+      {"zero fill after the end byte ends the list as before",
+       PayloadBuilder().Record(1, u"h").Bytes({0, 0}).Record(17, u"never").Build(), u"h", kAbsent, kAbsent, kAbsent,
+       kAbsent},
+      {"another byte after the end byte ends the list as before",
+       PayloadBuilder().Record(1, u"h").Bytes({0, 0xFD}).Record(17, u"never").Build(), u"h", kAbsent, kAbsent,
+       kAbsent, kAbsent},
+      {"the end byte as the payload's last byte",
+       PayloadBuilder().Record(1, u"h").At(766, 0x09).Bytes({0}).Build(), u"h", kAbsent, kAbsent, kAbsent,
+       kAbsent},
+  };
+  for (const auto& test : cases) {
+    const TagFields fields = WalkTagPayload(test.payload.data());
+    EXPECT_EQ(TextOf(fields.headline), test.headline) << test.name;
+    EXPECT_EQ(TextOf(fields.failureText), test.failureText) << test.name;
+    EXPECT_EQ(TextOf(fields.hint), test.hint) << test.name;
+    EXPECT_EQ(TextOf(fields.cancelQuestion), test.cancelQuestion) << test.name;
+    EXPECT_EQ(TextOf(fields.cancelTitle), test.cancelTitle) << test.name;
+  }
+}
+
 TEST(TagTrailer, FieldsPointIntoThePayload) {
   const TagPayload payload = PayloadBuilder().Record(3, u"abc").Record(1, u"").Bytes({0}).Build();
   const TagFields fields = WalkTagPayload(payload.data());
