@@ -147,9 +147,8 @@ def main():
     args = [arg for arg in args if arg != "--win32"]
     if len(args) > 1 or any(arg.startswith("-") for arg in args):
         raise SystemExit("usage: demo.py [--win32] [OUTPUT_DIR]")
-    if build is splash_run.WIN32 and not winetest.can_run_i386():
-        raise SystemExit("demo: this machine cannot run 32-bit code; "
-                         "scripts/install-prereqs.sh sets it up")
+    if build is splash_run.WIN32 and (why := winetest.why_i386_cannot_run()):
+        raise SystemExit(f"demo: --win32 cannot run here, since this machine cannot run 32-bit code: {why}")
     out = os.path.abspath(args[0] if args else os.path.join(SOURCE_DIR, "demo-output"))
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)

@@ -164,9 +164,8 @@ def seconds(n):
     return n * BUILD.pace
 
 
-if BUILD is WIN32 and not winetest.can_run_i386():
-    print("skipped: this machine cannot run 32-bit code (no qemu-i386 registered with "
-          "binfmt_misc, or no wine32); scripts/install-prereqs.sh sets both up")
+if BUILD is WIN32 and (why := winetest.why_i386_cannot_run()):
+    print(f"skipped: this machine cannot run 32-bit code: {why}")
     sys.exit(SKIPPED)
 
 

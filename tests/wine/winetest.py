@@ -49,15 +49,27 @@ def is_i386_exe(path):
         return False
 
 
-def can_run_i386():
-    """Whether 32-bit Windows programs run here: the kernel hands i386 ELF
-    programs to QEMU's emulator, and Wine's 32-bit loader is installed."""
+# Where scripts/install-prereqs.sh notes why it could not install the 32-bit set.
+PREREQS_32_NOTE = "/run/zorva-prereqs-32bit.note"
+
+
+def why_i386_cannot_run():
+    """None where 32-bit Windows programs run here: the kernel hands i386 ELF
+    programs to QEMU's emulator, and Wine's 32-bit loader is installed.
+    Otherwise what is missing, with the install script's reason if it gave one."""
+    if not os.access(WINE32, os.X_OK):
+        try:
+            with open(PREREQS_32_NOTE) as f:
+                return f"no 32-bit Wine: {f.read().strip()}"
+        except OSError:
+            return "no 32-bit Wine (wine32:i386); scripts/install-prereqs.sh installs it"
     try:
         with open("/proc/sys/fs/binfmt_misc/qemu-i386") as f:
-            registered = f.readline().strip() == "enabled"
+            if f.readline().strip() == "enabled":
+                return None
     except OSError:
-        registered = False
-    return registered and os.access(WINE32, os.X_OK)
+        pass
+    return "no qemu-i386 registered with binfmt_misc; scripts/install-prereqs.sh registers it"
 
 
 def loader_for(program_path):
