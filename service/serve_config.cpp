@@ -181,12 +181,18 @@ std::size_t LeastBytesFilled(const TagTexts& templates) {
 // tag's rules, or when no request could fill the templates to fit.
 TagPayload CheckedFallback(const TagTexts& templates, const std::string& where) {
   TagPayload fallback{};
+  std::size_t least = 0;
   try {
     fallback = BuildTagPayload(FixedFields(templates));
   } catch (const ToolError& error) {
     Refuse(where + ": its fixed fields: " + error.what());
   }
-  if (const std::size_t least = LeastBytesFilled(templates); least > kTrailerPayloadSize) {
+  try {
+    least = LeastBytesFilled(templates);
+  } catch (const ToolError& error) {
+    Refuse(where + ": its fields: " + error.what());
+  }
+  if (least > kTrailerPayloadSize) {
     Refuse(where + ": the fields need " + std::to_string(least) + " bytes even with every {parameter} empty, " +
            std::to_string(least - kTrailerPayloadSize) + " more than the " + std::to_string(kTrailerPayloadSize) +
            "-byte payload holds");

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Tests of `zorva-tag serve`, started for real on a loopback port: tags that
 verify with the configured fields, fields a query cannot reach, invalid values
-never signed, the HMAC, 304, start-up refusals, request limits, slow clients,
-SIGTERM and SIGHUP.
+never signed, the HMAC, 304, texts tables chosen by lang and Accept-Language,
+start-up refusals, request limits, slow clients, SIGTERM and SIGHUP.
 
 Usage: test_serve.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
 """
@@ -408,6 +408,8 @@ class StartUpTest(unittest.TestCase):
              "campaigns.world.texts.fr: its fixed fields: the strings do not fit the 767-byte payload"),
             (good.replace('"WILLKOMMEN, {code}"', '"' + "W" * 250 + '{code}"'), 2,
              "campaigns.world.texts.de: the fields need 868 bytes even with every {parameter} empty, 101 more"),
+            (good.replace('"WILLKOMMEN, {code}"', '"WILLKOMMEN,\\u0000 {code}"'), 2,
+             "campaigns.world.texts.de: its fields: --headline: embedded NUL at byte 11"),
             (good.replace("cancel_question =", "cancel_questoin ="), 2,
              "unknown key campaigns.world.texts.de.cancel_questoin"),
             (good.replace("texts.fr]", "texts.fr_FR]"), 2, "campaigns.world.texts.fr_FR: not a well-formed language tag"),
