@@ -348,6 +348,7 @@ class TaggingTest(ServeTest):
     def test_metrics_count_outcomes_and_logs_hold_no_value(self):
         for _ in range(2):
             self.service.request("/invite?code=Metric12")
+        self.service.request("/world?code=Metric34&lang=de-CH")
         _, text = self.service.request("/metrics")
         text = text.decode()
         self.assertRegex(text, r'zorva_tag_requests_total\{campaign="invite",outcome="tagged"\} [1-9]')
@@ -360,6 +361,9 @@ class TaggingTest(ServeTest):
         self.assertEqual(len(tagged), 2)
         self.assertEqual({(line["outcome"], line["status"]) for line in tagged}, {("tagged", 200)})
         self.assertEqual(len({line["request_id"] for line in tagged}), 2)
+        self.assertNotIn("language", tagged[0])
+        self.assertEqual([line["language"] for line in lines if line.get("parameter_sha256", {}).get("code") ==
+                          hashlib.sha256(b"Metric34").hexdigest()], ["de"])
         self.assertNotIn("Metric12", json.dumps(lines))
 
 
