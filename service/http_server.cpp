@@ -103,6 +103,10 @@ MHD_Result HandleRequest(void* serviceAddress, MHD_Connection* connection, const
   if (const char* tag = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH)) {
     request.ifNoneMatch = tag;
   }
+  if (const char* languages =
+          MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_LANGUAGE)) {
+    request.acceptLanguage = languages;
+  }
   ServeResponse response;
   try {
     response = service.Answer(request);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "service/language_choice.h"
 #include "tools/installer_pin.h"
 #include "tools/tag_files.h"
 #include "tools/tool_error.h"
@@ -108,8 +109,8 @@ std::vector<ParameterRule> ReadParameters(const toml::table* table, const std::s
   TableReader reader(*table, where);
   for (const auto& [key, node] : *table) {
     const std::string name(key.str());
-    if (!IsName(name) || name == "sig")
-      Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig");
+    if (!IsName(name) || name == "sig" || name == "lang")
+      Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig or lang");
     const std::string pattern = *reader.Text(name);
     try {
       rules.push_back({name, pattern, std::regex(pattern, std::regex::ECMAScript)});
@@ -156,6 +157,88 @@ std::optional<std::string> PinnedUrl(const std::optional<std::string>& url, cons
   }
 }
 
+// The fields that hold no placeholder, which the fallback carries.
+TagTexts FixedFields(const TagTexts& templates) {
+  TagTexts fixed = templates;
+  fixed.headline = WithoutPlaceholders(templates.headline, "headline");
+  fixed.launchArgument = WithoutPlaceholders(templates.launchArgument, "launch_argument");
+  return fixed;
+}
+
+// Every {name} is ASCII, two bytes a character in the tag, and stands for
+// a value that may be empty: without them the templates take the fewest
+// bytes any request can fill them to.
+std::size_t LeastBytesFilled(const TagTexts& templates) {
+  std::size_t placeholderBytes = 0;
+  for (const auto& text : {templates.headline, templates.launchArgument}) {
+    if (!text) continue;
+    for (const std::string& name : PlaceholdersOf(*text, "")) placeholderBytes += 2 * (name.size() + 2);
+  }
+  return TagPayloadBytesNeeded(templates) - placeholderBytes;
+}
+
+// The fallback of one language's templates; refused when it breaks the
+// tag's rules, or when no request could fill the templates to fit.
+TagPayload CheckedFallback(const TagTexts& templates, const std::string& where) {
+  TagPayload fallback{};
+  std::size_t least = 0;
+  try {
+    fallback = BuildTagPayload(FixedFields(templates));
+  } catch (const ToolError& error) {
+    Refuse(where + ": its fixed fields: " + error.what());
+  }
+  try {
+    least = LeastBytesFilled(templates);
+  } catch (const ToolError& error) {
+    Refuse(where + ": its fields: " + error.what());
+  }
+  if (least > kTrailerPayloadSize) {
+    Refuse(where + ": the fields need " + std::to_string(least) + " bytes even with every {parameter} empty, " +
+           std::to_string(least - kTrailerPayloadSize) + " more than the " + std::to_string(kTrailerPayloadSize) +
+           "-byte payload holds");
+  }
+  return fallback;
+}
+
+// One text table: the campaign's templates with the table's headline (a
+// template too) and the splash's texts in.
+TagTexts TableTemplates(const toml::table& table, const std::string& where, const TagTexts& campaignTemplates) {
+  TableReader reader(table, where);
+  TagTexts templates = campaignTemplates;
+  if (auto headline = reader.Text("headline")) templates.headline = std::move(headline);
+  templates.failureText = reader.Text("failure");
+  templates.hint = reader.Text("hint");
+  templates.cancelQuestion = reader.Text("cancel_question");
+  templates.cancelTitle = reader.Text("cancel_title");
+  reader.RefuseUnknownKeys();
+  return templates;
+}
+
+void ReadTextTables(const toml::table* tables, const std::optional<std::string>& defaultLanguage,
+                    const TableReader& reader, Campaign& campaign) {
+  if (tables == nullptr || tables->empty()) {
+    if (defaultLanguage) Refuse(reader.Name("default_language") + " is given, but the campaign has no texts tables");
+    return;
+  }
+  for (const auto& [key, node] : *tables) {
+    const std::string tag(key.str());
+    const std::string where = reader.Name("texts." + tag);
+    if (!IsWellFormedLanguageTag(tag)) Refuse(where + ": not a well-formed language tag such as de or pt-BR");
+    if (!node.is_table()) Refuse(where + " must be a table");
+    const TagTexts templates = TableTemplates(*node.as_table(), where, campaign.templates);
+    RequireKnownPlaceholders(templates.headline, where + ".headline", campaign.parameters);
+    const LanguageTexts texts{templates, CheckedFallback(templates, where)};
+    if (!campaign.languages.emplace(LowerCase(tag), texts).second) {
+      Refuse(where + ": a second table for " + LowerCase(tag) + " (tags ignore case)");
+    }
+  }
+  if (!defaultLanguage) Refuse(reader.Name("default_language") + " is missing; it names the table of other languages");
+  campaign.defaultLanguage = LowerCase(*defaultLanguage);
+  if (!campaign.languages.contains(campaign.defaultLanguage)) {
+    Refuse(reader.Name("default_language") + " names " + *defaultLanguage + ", which has no texts table");
+  }
+}
+
 Campaign ReadCampaign(const std::string& name, const toml::table& table, const std::filesystem::path& folder) {
   if (!IsName(name)) Refuse("campaigns." + name + ": a campaign name is 1 to 64 letters, digits, _ or -");
   TableReader reader(table, "campaigns." + name);
@@ -178,6 +261,8 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
     Refuse(reader.Name("file_name") + " must be a plain NAME.exe");
   }
   campaign.parameters = ReadParameters(reader.Table("parameters"), reader.Name("parameters"));
+  const auto defaultLanguage = reader.Text("default_language");
+  const toml::table* texts = reader.Table("texts");
   reader.RefuseUnknownKeys();
 
   // A request must never choose where the setup downloads from.
@@ -187,13 +272,8 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   campaign.templates.downloadUrl = PinnedUrl(campaign.templates.downloadUrl, installer, reader, folder);
   RequireKnownPlaceholders(campaign.templates.headline, reader.Name("headline"), campaign.parameters);
   RequireKnownPlaceholders(campaign.templates.launchArgument, reader.Name("launch_argument"), campaign.parameters);
-  try {
-    campaign.fallbackPayload = BuildTagPayload(
-        {WithoutPlaceholders(campaign.templates.headline, "headline"),
-         WithoutPlaceholders(campaign.templates.launchArgument, "launch_argument"), campaign.templates.downloadUrl});
-  } catch (const ToolError& error) {
-    Refuse("campaigns." + name + ": its fixed fields: " + error.what());
-  }
+  campaign.fallbackPayload = CheckedFallback(campaign.templates, "campaigns." + name);
+  ReadTextTables(texts, defaultLanguage, reader, campaign);
   const std::string bytes = ReadSmallFile(Resolved(folder, *exe), kExeSizeLimit);
   campaign.exe.assign(bytes.begin(), bytes.end());
   return campaign;

@@ -21,6 +21,13 @@ struct ParameterRule {
 
 enum class OnInvalid { kFallback, kReject };
 
+// A text table's language: the campaign's templates with the table's texts
+// in, and the fallback made of them.
+struct LanguageTexts {
+  TagTexts templates;
+  TagPayload fallbackPayload{};
+};
+
 // Field templates may name parameters as {name}; the download URL never does.
 struct Campaign {
   std::string name;
@@ -31,6 +38,10 @@ struct Campaign {
   std::optional<std::string> hmacKey;
   std::vector<ParameterRule> parameters;  // in name order, as the HMAC takes them
   TagPayload fallbackPayload{};           // only the fields without placeholders
+  // The text tables by lower-case language tag, and the one a request that
+  // names none of them gets; both empty when the campaign has no tables.
+  std::map<std::string, LanguageTexts> languages;
+  std::string defaultLanguage;
 };
 
 struct ClientLimits {
@@ -53,7 +64,8 @@ struct ServeConfig {
 
 // Throws ToolError: usage for a config that cannot be obeyed (a placeholder
 // in a download URL, an unknown key, a bad pattern, fixed fields the tag
-// cannot hold), operational for a file that cannot be read.
+// cannot hold, a text table that cannot fit beside them, a language tag that
+// is not well formed), operational for a file that cannot be read.
 ServeConfig LoadServeConfig(const std::string& path);
 
 // The names of a template's {placeholders}, in order. Throws ToolError

@@ -45,6 +45,7 @@ void LogRequest(const RequestLogEntry& entry) {
       {"bytes", entry.bytes},
       {"ms", entry.milliseconds},
   };
+  if (!response.language.empty()) line["language"] = response.language;
   if (!response.tagSha256.empty()) line["tag_sha256"] = response.tagSha256;
   if (!response.parameterSha256.empty()) line["parameter_sha256"] = response.parameterSha256;
   if (!response.refusal.empty()) line["refusal"] = response.refusal;

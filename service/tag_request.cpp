@@ -47,9 +47,7 @@ std::optional<std::string> Filled(const std::optional<std::string>& text, const 
   return filled;
 }
 
-TagDecision Invalid(const Campaign& campaign, std::string refusal) {
-  return {false, std::move(refusal), campaign.fallbackPayload};
-}
+TagDecision Invalid(const TagPayload& fallback, std::string refusal) { return {false, std::move(refusal), fallback}; }
 
 }  // namespace
 
@@ -68,23 +66,27 @@ std::string RequestHmac(const Campaign& campaign, const std::vector<std::string>
   return HexOf(digest, size);
 }
 
-TagDecision DecideTag(const Campaign& campaign, const RequestArguments& arguments) {
+TagDecision DecideTag(const Campaign& campaign, const std::string& language, const RequestArguments& arguments) {
+  const auto table = campaign.languages.find(language);
+  const bool inTable = table != campaign.languages.end();
+  const TagTexts& templates = inTable ? table->second.templates : campaign.templates;
+  const TagPayload& fallback = inTable ? table->second.fallbackPayload : campaign.fallbackPayload;
   std::vector<std::string> values;
   for (const ParameterRule& rule : campaign.parameters) {
     const auto value = SingleValue(arguments, rule.name);
-    if (!value) return Invalid(campaign, "parameter " + rule.name + " is missing or repeated");
+    if (!value) return Invalid(fallback, "parameter " + rule.name + " is missing or repeated");
     if (value->size() > kParameterValueLimit || !std::regex_match(*value, rule.wholeValue)) {
-      return Invalid(campaign, "parameter " + rule.name + " does not match its pattern");
+      return Invalid(fallback, "parameter " + rule.name + " does not match its pattern");
     }
     values.push_back(*value);
   }
-  if (campaign.hmacKey && !IsSigned(campaign, arguments, values)) return Invalid(campaign, "sig is missing or wrong");
+  if (campaign.hmacKey && !IsSigned(campaign, arguments, values)) return Invalid(fallback, "sig is missing or wrong");
   try {
-    const TagPayload payload =
-        BuildTagPayload({Filled(campaign.templates.headline, campaign, values),
-                         Filled(campaign.templates.launchArgument, campaign, values), campaign.templates.downloadUrl});
-    return {true, "", payload};
+    TagTexts filled = templates;
+    filled.headline = Filled(templates.headline, campaign, values);
+    filled.launchArgument = Filled(templates.launchArgument, campaign, values);
+    return {true, "", BuildTagPayload(filled)};
   } catch (const ToolError& error) {
-    return Invalid(campaign, std::string("the filled fields break the tag's rules: ") + error.what());
+    return Invalid(fallback, std::string("the filled fields break the tag's rules: ") + error.what());
   }
 }

@@ -24,7 +24,9 @@ struct TagDecision {
   TagPayload payload{};  // valid: the filled fields; invalid: the fallback
 };
 
-TagDecision DecideTag(const Campaign& campaign, const RequestArguments& arguments);
+// `language` names one of the campaign's text tables, or none (empty) for a
+// campaign without them.
+TagDecision DecideTag(const Campaign& campaign, const std::string& language, const RequestArguments& arguments);
 
 // The lowercase hex HMAC-SHA256 a web site puts in `sig`: keyed with the
 // campaign's key, over the campaign's name followed by "\nNAME=VALUE" for each

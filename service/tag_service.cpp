@@ -7,6 +7,7 @@
 #include <cstring>
 #include <regex>
 
+#include "service/language_choice.h"
 #include "service/tag_request.h"
 #include "tag/tag_trailer.h"
 #include "tools/byte_source.h"
@@ -104,6 +105,18 @@ RequestArguments ArgumentsFor(const Campaign& campaign, const ServeRequest& requ
   return arguments;
 }
 
+// The table a request's `lang` or Accept-Language picks; a repeated `lang`
+// names none.
+LanguageChoice LanguageFor(const Campaign& campaign, const ServeRequest& request) {
+  std::vector<std::string> langs;
+  for (const auto& [name, value] : request.query) {
+    if (name == "lang") langs.push_back(value);
+  }
+  const auto lang = langs.size() == 1 ? std::optional(langs.front()) : std::nullopt;
+  return ChooseLanguage([&](const std::string& tag) { return campaign.languages.contains(tag); },
+                        campaign.defaultLanguage, lang, request.acceptLanguage);
+}
+
 std::map<std::string, std::string> HashedValues(const RequestArguments& arguments) {
   std::map<std::string, std::string> hashed;
   for (const auto& [name, values] : arguments) {
@@ -199,8 +212,9 @@ ServeResponse TagService::Answer(const ServeRequest& request) {
 }
 
 std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& state, const Campaign& campaign,
-                                                           const TagPayload& payload) {
-  std::string key = campaign.name + '\0';
+                                                           const std::string& language, const TagPayload& payload) {
+  // Two tables may hold the same texts; their copies still differ in ETag.
+  std::string key = campaign.name + '\0' + language + '\0';
   key.append(payload.begin(), payload.end());
   if (auto cached = state.cache->Find(key)) {
     metrics_.CountCacheLookup(true);
@@ -218,8 +232,8 @@ std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& sta
       std::make_shared<const std::vector<std::uint8_t>>(PlacedCopy(campaign, state.signer->PublicKey(), trailer));
   if (!EndsIn(*bytes, trailer)) throw ToolError(kExitOperationalError, "the placed copy does not end in its tag");
   const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
-  const std::string etag =
-      "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
+  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) +
+                           (language.empty() ? "" : "-" + language) + "\"";
   auto copy = std::make_shared<const TaggedCopy>(TaggedCopy{tagSha256, etag, std::move(bytes)});
   state.cache->Add(key, copy);
   return copy;
@@ -228,19 +242,22 @@ std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& sta
 ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign& campaign,
                                          const ServeRequest& request) {
   const RequestArguments arguments = ArgumentsFor(campaign, request);
-  const TagDecision decision = DecideTag(campaign, arguments);
+  const LanguageChoice language = LanguageFor(campaign, request);
+  const TagDecision decision = DecideTag(campaign, language.language, arguments);
   if (!decision.valid && campaign.onInvalid == OnInvalid::kReject) {
     ServeResponse rejected = Text(400, "rejected", "invalid request: " + decision.refusal + "\n");
     rejected.parameterSha256 = HashedValues(arguments);
     rejected.refusal = decision.refusal;
     return rejected;
   }
-  const std::shared_ptr<const TaggedCopy> copy = TaggedCopyOf(state, campaign, decision.payload);
+  const std::shared_ptr<const TaggedCopy> copy = TaggedCopyOf(state, campaign, language.language, decision.payload);
   ServeResponse response;
+  response.language = language.language;
   response.parameterSha256 = HashedValues(arguments);
   response.refusal = decision.refusal;
   response.tagSha256 = copy->tagSha256;
   response.headers = {{"ETag", copy->etag}, {"Cache-Control", state.config.cacheControl}};
+  if (language.byAcceptLanguage) response.headers.emplace_back("Vary", "Accept-Language");
   response.outcome = decision.valid ? "tagged" : "fallback";
   if (request.ifNoneMatch && MatchesEtag(*request.ifNoneMatch, copy->etag)) {
     response.status = 304;

@@ -35,6 +35,7 @@ struct ServeRequest {
   std::string path;                                        // decoded, without the query
   std::vector<std::pair<std::string, std::string>> query;  // decoded
   std::optional<std::string> ifNoneMatch;
+  std::optional<std::string> acceptLanguage;
 };
 
 struct ServeResponse {
@@ -43,6 +44,7 @@ struct ServeResponse {
   SharedBytes body;  // null: none
   // For the log line and the counters.
   std::string campaign;
+  std::string language;  // the text table's, when the campaign has tables
   std::string outcome;
   std::string refusal;
   std::string tagSha256;
@@ -65,7 +67,7 @@ class TagService {
  private:
   ServeResponse AnswerCampaign(const ServeState& state, const Campaign& campaign, const ServeRequest& request);
   std::shared_ptr<const TaggedCopy> TaggedCopyOf(const ServeState& state, const Campaign& campaign,
-                                                 const TagPayload& payload);
+                                                 const std::string& language, const TagPayload& payload);
 
   std::string configPath_;
   std::mutex stateMutex_;

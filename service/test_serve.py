@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Tests of `zorva-tag serve`, started for real on a loopback port: tags that
 verify with the configured fields, fields a query cannot reach, invalid values
-never signed, the HMAC, 304, start-up refusals, request limits, slow clients,
-SIGTERM and SIGHUP.
+never signed, the HMAC, 304, texts tables chosen by lang and Accept-Language,
+start-up refusals, request limits, slow clients, SIGTERM and SIGHUP.
 
 Usage: test_serve.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
 """
@@ -69,6 +69,31 @@ hmac_key_env = "SITE_HMAC_KEY"
 [campaigns.signed.parameters]
 code = "[a-z0-9]{{4,8}}"
 ref = "[a-z]{{1,8}}"
+
+[campaigns.world]
+exe = "base.exe"
+headline = "HELLO"
+launch_argument = "invite?code={{code}}"
+download_url = "{url}"
+default_language = "en"
+
+[campaigns.world.parameters]
+code = "[A-Za-z0-9]{{4,32}}"
+
+[campaigns.world.texts.en]
+
+[campaigns.world.texts.en-GB]
+
+[campaigns.world.texts.de]
+headline = "WILLKOMMEN, {{code}}"
+failure = "DOWNLOAD FEHLGESCHLAGEN"
+hint = "BITTE WARTEN\\nDIE DATEIEN WERDEN GELADEN"
+cancel_question = "Möchten Sie die Installation abbrechen?"
+cancel_title = "Zorva Setup"
+
+[campaigns.world.texts.fr]
+failure = "ÉCHEC DU TÉLÉCHARGEMENT"
+hint = ""
 """
 
 
@@ -171,13 +196,18 @@ class ServeTest(unittest.TestCase):
         cls.service.close()
         cls.folder.cleanup()
 
-    def fields(self, body):
-        """(headline, launch argument, download URL) of a served copy, its tag verified."""
+    def shown(self, body):
+        """Each field of a served copy as `show` prints it, its tag verified."""
         path = os.path.join(self.folder.name, "served.exe")
         with open(path, "wb") as f:
             f.write(body)
         lines = dict(line.split(": ", 1) for line in tool.show_lines(path))
         self.assertEqual(lines["signature"], "verified")
+        return lines
+
+    def fields(self, body):
+        """(headline, launch argument, download URL) of a served copy, its tag verified."""
+        lines = self.shown(body)
         return lines["headline"], lines["launch argument"], lines["download URL"]
 
     def assertTagged(self, path, headline, launch_argument, headers=None):
@@ -261,6 +291,53 @@ class TaggingTest(ServeTest):
         self.assertEqual((head.status, head_body, int(head.getheader("Content-Length"))), (200, b"", len(body)))
         self.assertNotEqual(self.service.request("/invite?code=Etag5678")[0].getheader("ETag"), etag)
 
+    def test_a_text_table_is_chosen_by_lang_then_accept_language(self):
+        german = ('"WILLKOMMEN, Abcd1234"', '"DOWNLOAD FEHLGESCHLAGEN"', '"BITTE WARTEN\\nDIE DATEIEN WERDEN GELADEN"',
+                  '"Möchten Sie die Installation abbrechen?"', '"Zorva Setup"')
+        french = ('"HELLO"', '"ÉCHEC DU TÉLÉCHARGEMENT"', "empty", "absent", "absent")
+        default = ('"HELLO"', "absent", "absent", "absent", "absent")
+        # Vary says whether the header chose: also when it chose the default by its absence.
+        cases = [
+            ("code=Abcd1234", "de-AT, en;q=0.5", german, True),
+            ("code=Abcd1234&lang=fr", "de-AT, en;q=0.5", french, False),
+            ("code=Abcd1234&lang=FR-ca", None, french, False),
+            ("code=Abcd1234", "ja, fr;q=0.4, de;q=0.7", german, True),
+            ("code=Abcd1234", "ja, ko", default, True),
+            ("code=Abcd1234&lang=xx", None, default, True),
+            ("code=Abcd1234&lang=fr&lang=de", "ja", default, True),
+            # An invalid request gets its language's fallback.
+            ("code=ab", "de", ("absent",) + german[1:], True),
+        ]
+        for query, accept_language, texts, varies in cases:
+            with self.subTest(query=query, accept_language=accept_language):
+                headers = {"Accept-Language": accept_language} if accept_language else {}
+                response, body = self.service.request("/world?" + query, headers=headers)
+                self.assertEqual(response.status, 200, body[:200])
+                lines = self.shown(body)
+                self.assertEqual(tuple(lines[name] for name in ("headline", "failure text", "hint", "cancel question",
+                                                                "cancel title")), texts)
+                self.assertEqual(response.getheader("Vary"), "Accept-Language" if varies else None)
+        response, _ = self.service.request("/invite?code=Abcd1234", headers={"Accept-Language": "de"})
+        self.assertIsNone(response.getheader("Vary"), "a campaign without tables")
+
+    def test_the_cache_and_the_etag_keep_languages_apart(self):
+        etags = {}
+        for lang in ["de", "en", "en-GB", "de"]:
+            response, body = self.service.request("/world?code=Cache123&lang=" + lang)
+            etags.setdefault(lang, set()).add((response.getheader("ETag"), hashlib.sha256(body).hexdigest()))
+        self.assertEqual(len(etags["de"]), 1, "a repeat gives the same copy")
+        (de_etag, de_body), = etags["de"]
+        (en_etag, en_body), = etags["en"]
+        (gb_etag, gb_body), = etags["en-GB"]
+        self.assertNotEqual(de_body, en_body)
+        self.assertEqual(gb_body, en_body, "the en-GB table holds what the en one does")
+        self.assertEqual([de_etag[-4:], en_etag[-4:], gb_etag[-7:]], ['-de"', '-en"', '-en-gb"'])
+        header = {"Accept-Language": "de"}
+        again, _ = self.service.request("/world?code=Cache123", headers=dict(header, **{"If-None-Match": de_etag}))
+        self.assertEqual((again.status, again.getheader("Vary")), (304, "Accept-Language"))
+        other, _ = self.service.request("/world?code=Cache123&lang=en", headers={"If-None-Match": de_etag})
+        self.assertEqual(other.status, 200)
+
     def test_routes_answer_with_their_status(self):
         cases = [("/healthz", "GET", 200), ("/readyz", "GET", 200), ("/nobody", "GET", 404),
                  ("/invite/../x.exe", "GET", 404), ("/invite/x.zip", "GET", 404), ("/invite", "POST", 405)]
@@ -271,6 +348,7 @@ class TaggingTest(ServeTest):
     def test_metrics_count_outcomes_and_logs_hold_no_value(self):
         for _ in range(2):
             self.service.request("/invite?code=Metric12")
+        self.service.request("/world?code=Metric34&lang=de-CH")
         _, text = self.service.request("/metrics")
         text = text.decode()
         self.assertRegex(text, r'zorva_tag_requests_total\{campaign="invite",outcome="tagged"\} [1-9]')
@@ -283,6 +361,9 @@ class TaggingTest(ServeTest):
         self.assertEqual(len(tagged), 2)
         self.assertEqual({(line["outcome"], line["status"]) for line in tagged}, {("tagged", 200)})
         self.assertEqual(len({line["request_id"] for line in tagged}), 2)
+        self.assertNotIn("language", tagged[0])
+        self.assertEqual([line["language"] for line in lines if line.get("parameter_sha256", {}).get("code") ==
+                          hashlib.sha256(b"Metric34").hexdigest()], ["de"])
         self.assertNotIn("Metric12", json.dumps(lines))
 
 
@@ -327,6 +408,21 @@ class StartUpTest(unittest.TestCase):
             (with_key_options('public_key = "gone.pem"'), 2, "key_pin_env and public_key go with a pkcs11: key"),
             (with_key_options('key_passphrase_env = "P"', key="pkcs11:object=k"), 2,
              "key_passphrase_env goes with a PEM key"),
+            (good.replace('hint = ""', 'hint = "' + "x" * 400 + '"'), 2,
+             "campaigns.world.texts.fr: its fixed fields: the strings do not fit the 767-byte payload"),
+            (good.replace('"WILLKOMMEN, {code}"', '"' + "W" * 250 + '{code}"'), 2,
+             "campaigns.world.texts.de: the fields need 868 bytes even with every {parameter} empty, 101 more"),
+            (good.replace('"WILLKOMMEN, {code}"', '"WILLKOMMEN,\\u0000 {code}"'), 2,
+             "campaigns.world.texts.de: its fields: --headline: embedded NUL at byte 11"),
+            (good.replace("cancel_question =", "cancel_questoin ="), 2,
+             "unknown key campaigns.world.texts.de.cancel_questoin"),
+            (good.replace("texts.fr]", "texts.fr_FR]"), 2, "campaigns.world.texts.fr_FR: not a well-formed language tag"),
+            (good.replace("texts.en-GB]", "texts.DE]"), 2, "a second table for de"),
+            (good.replace('default_language = "en"', 'default_language = "es"'), 2, "names es, which has no texts"),
+            (good.replace('default_language = "en"', ""), 2, "campaigns.world.default_language is missing"),
+            (good.replace("{code}\"\nfailure", "{nobody}\"\nfailure"), 2, "texts.de.headline names {nobody}"),
+            (good.replace('hint = ""', 'hint = "1\\n2\\n3"'), 2, "--hint: line break at byte 3 begins a line too many"),
+            (good.replace('ref = "[a-z]{1,8}"', 'lang = "[a-z]{1,8}"'), 2, "not sig or lang"),
         ]
         for text, exit_code, message in cases:
             with self.subTest(message=message):
@@ -385,6 +481,7 @@ class SignalTest(ServeTest):
         good = CONFIG.format(key=tool.PRIVATE_KEY, url=URL, on_invalid="fallback")
         steps = [
             (good.replace(URL, URL + "?code={code}"), "reload_refused", '"YOU ARE INVITED"'),
+            (good.replace("texts.fr]", "texts.fr_FR]"), "reload_refused", '"YOU ARE INVITED"'),
             (good.replace('"YOU ARE INVITED"', '"WELCOME"'), "reloaded", '"WELCOME"'),
             (good.replace('"127.0.0.1:0"', '"127.0.0.1:1"'), "reload_refused", '"WELCOME"'),
         ]

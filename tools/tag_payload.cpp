@@ -1,6 +1,7 @@
 #include "tools/tag_payload.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "base/utf16_string.h"
@@ -46,27 +47,50 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& index, const std::string
   return value;
 }
 
-std::size_t RecordSize(const std::optional<std::u16string>& text) {
-  return text ? 1 + 2 * (text->size() + 1) : 0;
-}
+// The present fields of one list, as records in the order they are written.
+using RecordList = std::vector<std::pair<TagRecordType, std::u16string>>;
 
-void AppendRecord(std::vector<std::uint8_t>& records, TagRecordType type,
-                  const std::optional<std::u16string>& text) {
-  if (!text) return;
-  records.push_back(type);
-  for (const char16_t unit : *text) {
-    records.push_back(static_cast<std::uint8_t>(unit));
-    records.push_back(static_cast<std::uint8_t>(unit >> 8));
+struct RecordLists {
+  RecordList first;  // records 1 to 3, which every reader reads
+  RecordList more;   // records 17 to 20, behind the more-records byte
+};
+
+void AppendRecords(std::vector<std::uint8_t>& bytes, const RecordList& list) {
+  for (const auto& [type, text] : list) {
+    bytes.push_back(type);
+    for (const char16_t unit : text) {
+      bytes.push_back(static_cast<std::uint8_t>(unit));
+      bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
   }
-  records.push_back(0);
-  records.push_back(0);
 }
 
-// U+0000 to U+001F and U+007F, which only ever come as single bytes in UTF-8.
-void RequireNoControlCharacters(std::string_view text, const std::string& field) {
+std::size_t ListSize(const RecordList& list) {
+  std::size_t size = 0;
+  for (const auto& record : list) size += 1 + 2 * (record.second.size() + 1);
+  return size;
+}
+
+// The end byte after the first list; the more-records byte and a second end
+// byte around the other, when it holds any record.
+std::size_t BytesNeeded(const RecordLists& lists) {
+  return ListSize(lists.first) + 1 + (lists.more.empty() ? 0 : 1 + ListSize(lists.more) + 1);
+}
+
+// U+0000 to U+001F and U+007F, which only ever come as single bytes in UTF-8;
+// up to `lineBreaks` line feeds are let through.
+void RequireNoControlCharacters(std::string_view text, const std::string& field, int lineBreaks = 0) {
+  int linesLeft = lineBreaks;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    if (byte < 0x20 || byte == 0x7F) {
+    if (byte == '\n' && lineBreaks > 0) {
+      if (linesLeft-- == 0) {
+        RejectText(field, "line break at byte " + std::to_string(at) + " begins a line too many: it has " +
+                              std::to_string(lineBreaks + 1) + " lines at most");
+      }
+    } else if (byte < 0x20 || byte == 0x7F) {
       static const char kDigits[] = "0123456789ABCDEF";
       RejectText(field, std::string("control character U+00") + kDigits[byte >> 4] + kDigits[byte & 0xF] +
                             " at byte " + std::to_string(at));
@@ -89,12 +113,41 @@ void RequireQuotableLaunchArgument(std::string_view text) {
   }
 }
 
-std::optional<std::u16string> EncodeField(const std::optional<std::string>& text,
-                                          const std::string& field) {
-  if (!text) return std::nullopt;
-  std::u16string units = Utf16OfUtf8(*text, field);
-  RequireNoControlCharacters(*text, field);
-  return units;
+struct FieldRule {
+  TagRecordType type;
+  std::optional<std::string> TagTexts::*text;
+  const char* name;
+  int lineBreaks;
+};
+
+// Every field, in the order its list holds it.
+constexpr FieldRule kFirstFields[] = {
+    {kTagHeadlineRecord, &TagTexts::headline, "--headline", 0},
+    {kTagLaunchArgumentRecord, &TagTexts::launchArgument, "--launch-argument", 0},
+    {kTagDownloadUrlRecord, &TagTexts::downloadUrl, "--download-url", 0},
+};
+// The splash's hint is drawn on two lines.
+constexpr FieldRule kMoreFields[] = {
+    {kTagFailureTextRecord, &TagTexts::failureText, "--failure-text", 0},
+    {kTagHintRecord, &TagTexts::hint, "--hint", 1},
+    {kTagCancelQuestionRecord, &TagTexts::cancelQuestion, "--cancel-question", 0},
+    {kTagCancelTitleRecord, &TagTexts::cancelTitle, "--cancel-title", 0},
+};
+
+template <std::size_t count>
+RecordList EncodeList(const TagTexts& texts, const FieldRule (&rules)[count], bool checkCharacters) {
+  RecordList list;
+  for (const FieldRule& rule : rules) {
+    const std::optional<std::string>& text = texts.*rule.text;
+    if (!text) continue;
+    list.emplace_back(rule.type, Utf16OfUtf8(*text, rule.name));
+    if (checkCharacters) RequireNoControlCharacters(*text, rule.name, rule.lineBreaks);
+  }
+  return list;
+}
+
+RecordLists EncodeRecords(const TagTexts& texts, bool checkCharacters) {
+  return {EncodeList(texts, kFirstFields, checkCharacters), EncodeList(texts, kMoreFields, checkCharacters)};
 }
 
 }  // namespace
@@ -146,13 +199,12 @@ std::string Utf8OfTagString(const char16_t* text) {
   return out;
 }
 
+std::size_t TagPayloadBytesNeeded(const TagTexts& texts) { return BytesNeeded(EncodeRecords(texts, false)); }
+
 TagPayload BuildTagPayload(const TagTexts& texts) {
-  const auto headline = EncodeField(texts.headline, "--headline");
-  const auto launchArgument = EncodeField(texts.launchArgument, "--launch-argument");
-  const auto downloadUrl = EncodeField(texts.downloadUrl, "--download-url");
+  const RecordLists lists = EncodeRecords(texts, true);
   if (texts.launchArgument) RequireQuotableLaunchArgument(*texts.launchArgument);
-  const std::size_t needed =
-      RecordSize(headline) + RecordSize(launchArgument) + RecordSize(downloadUrl) + 1;
+  const std::size_t needed = BytesNeeded(lists);
   if (needed > kTrailerPayloadSize) {
     throw ToolError(kExitUsageError,
                     "the strings do not fit the " + std::to_string(kTrailerPayloadSize) +
@@ -160,9 +212,12 @@ TagPayload BuildTagPayload(const TagTexts& texts) {
                         std::to_string(needed - kTrailerPayloadSize) + " too many");
   }
   std::vector<std::uint8_t> records;
-  AppendRecord(records, kTagHeadlineRecord, headline);
-  AppendRecord(records, kTagLaunchArgumentRecord, launchArgument);
-  AppendRecord(records, kTagDownloadUrlRecord, downloadUrl);
+  AppendRecords(records, lists.first);
+  if (!lists.more.empty()) {
+    records.push_back(kTagEndRecord);
+    records.push_back(kTagMoreRecords);
+    AppendRecords(records, lists.more);
+  }
   // The end byte and the fill are the zeros after the records.
   TagPayload payload{};
   std::copy(records.begin(), records.end(), payload.begin());

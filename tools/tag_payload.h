@@ -15,6 +15,12 @@ struct TagTexts {
   std::optional<std::string> headline;
   std::optional<std::string> launchArgument;
   std::optional<std::string> downloadUrl;
+  // The splash's texts; absent, the program's built-in English. Initialised,
+  // so that a brace list of the first three may leave them out.
+  std::optional<std::string> failureText{};
+  std::optional<std::string> hint{};  // at most one line break (LF): the splash's two lines
+  std::optional<std::string> cancelQuestion{};
+  std::optional<std::string> cancelTitle{};
 };
 
 using TagPayload = std::array<std::uint8_t, kTrailerPayloadSize>;
@@ -27,9 +33,15 @@ std::u16string Utf16OfUtf8(std::string_view text, const std::string& field);
 // UTF-8 of a tag string, unpaired surrogates shown as U+FFFD.
 std::string Utf8OfTagString(const char16_t* text);
 
-// The records 1, 2, 3 for the present fields, the 0 end byte and zero fill.
-// Throws ToolError (usage) when they do not fit, saying by how many bytes, for
-// a control character in any field, and for a launch argument holding a
+// The payload bytes the present fields take, end bytes included. Throws
+// ToolError (usage) for a text that is not UTF-8.
+std::size_t TagPayloadBytesNeeded(const TagTexts& texts);
+
+// The records 1, 2, 3 for the present fields and the 0 end byte; when any of
+// the splash's texts is present, the more-records byte, its records 17 to 20
+// and a second end byte; then zero fill. Throws ToolError (usage) when they
+// do not fit, saying by how many bytes, for a control character in any field
+// (the hint may hold one line break), and for a launch argument holding a
 // double quote or ending in a backslash.
 TagPayload BuildTagPayload(const TagTexts& texts);
 

@@ -200,22 +200,38 @@ class ToolTest(unittest.TestCase):
 
 
 class RoundTripTest(ToolTest):
-    def test_all_three_fields_round_trip(self):
+    def test_all_fields_round_trip(self):
         output = self.path("out.exe")
         self.assert_signed(self.input, output, "--headline", "Welcome, Zoë 🎉",
                            "--launch-argument", "invite/abc?ref=mail",
-                           "--download-url", "https://dl.example.com/Zorva-Setup.exe")
+                           "--download-url", "https://dl.example.com/Zorva-Setup.exe",
+                           "--failure-text", "ΔΕΝ ΗΤΑΝ ΔΥΝΑΤΗ Η ΛΗΨΗ", "--hint", "Подождите\\nC:\\\\Zorva",
+                           "--cancel-question", "セットアップを中止しますか?", "--cancel-title", "")
         self.assertEqual(show_lines(output)[1:], [
             "signature: verified",
             "placement: appended",
             'headline: "Welcome, Zoë 🎉"',
             'launch argument: "invite/abc?ref=mail"',
             'download URL: "https://dl.example.com/Zorva-Setup.exe"',
+            'failure text: "ΔΕΝ ΗΤΑΝ ΔΥΝΑΤΗ Η ΛΗΨΗ"',
+            'hint: "Подождите\\nC:\\\\Zorva"',
+            'cancel question: "セットアップを中止しますか?"',
+            "cancel title: empty",
         ])
         with open(self.input, "rb") as original, open(output, "rb") as tagged:
             data = tagged.read()
             self.assertEqual(data[:-1024], original.read())
             self.assertEqual(data[-1024], 1)
+            # Behind the end byte of records 1 to 3, where older copies stop.
+            url_end = data.index(record(3, "https://dl.example.com/Zorva-Setup.exe")) + 2 * 38 + 3
+            self.assertEqual(data[url_end:url_end + 3], b"\x00\xfe\x11")
+            self.assertIn(record(18, "Подождите\nC:\\Zorva"), data[-767:])
+
+    def test_a_tag_without_the_splash_texts_is_as_before(self):
+        output = self.path("out.exe")
+        self.assert_signed(self.input, output, "--headline", "Old", "--download-url", "u")
+        with open(output, "rb") as tagged:
+            self.assertEqual(tagged.read()[-767:], (record(1, "Old") + record(3, "u")).ljust(767, b"\0"))
 
     def test_installer_pin_is_appended_to_the_url_and_shown(self):
         installer = self.write("installer.exe", os.urandom(3000))
@@ -230,7 +246,7 @@ class RoundTripTest(ToolTest):
             with self.subTest(pin=pin):
                 output = self.path("out.exe")
                 self.assert_signed(self.input, output, "--download-url", "https://dl.example.com/s.exe", *pin)
-                self.assertEqual(show_lines(output)[-2:], [
+                self.assertEqual(show_lines(output)[5:7], [
                     f'download URL: "https://dl.example.com/s.exe#sha256={shown}"',
                     f"installer SHA-256: {shown}"])
 
@@ -238,7 +254,8 @@ class RoundTripTest(ToolTest):
         output = self.path("out.exe")
         self.assert_signed(self.input, output, "--launch-argument", "")
         self.assertEqual(show_lines(output)[3:], [
-            "headline: absent", "launch argument: empty", "download URL: absent"])
+            "headline: absent", "launch argument: empty", "download URL: absent", "failure text: absent",
+            "hint: absent", "cancel question: absent", "cancel title: absent"])
 
     def test_retagging_replaces_the_trailer(self):
         first = self.path("first.exe")
@@ -246,7 +263,7 @@ class RoundTripTest(ToolTest):
         self.assert_signed(self.input, first, "--headline", "One", "--download-url", "https://a/")
         self.assert_signed(first, second, "--headline", "Two")
         self.assertEqual(os.path.getsize(second), os.path.getsize(first))
-        self.assertEqual(show_lines(second)[3:], [
+        self.assertEqual(show_lines(second)[3:6], [
             'headline: "Two"', "launch argument: absent", "download URL: absent"])
 
     def test_input_and_output_may_be_the_same_file(self):
@@ -304,7 +321,7 @@ class RoundTripTest(ToolTest):
         self.assertIn(f"signature: {verdict}", result.stdout.decode().splitlines())
 
     def test_show_of_plain_and_short_files(self):
-        self.assertEqual(show_lines(self.input)[1:], [
+        self.assertEqual(show_lines(self.input)[1:6], [
             "signature: not verified", "placement: appended", "headline: absent", "launch argument: absent",
             "download URL: absent"])
         with open(self.path("short"), "wb") as out:
@@ -317,13 +334,13 @@ class OpenSslSignedTrailerTest(ToolTest):
     def test_trailer_signed_by_openssl_command_line_is_accepted(self):
         trailer = sign_payload(record(3, "https://x.test/i") + record(1, "Hand made") + b"\x00")
         hand = self.write("hand.exe", b"MZ-not-really" + trailer)
-        self.assertEqual(show_lines(hand)[1:], [
+        self.assertEqual(show_lines(hand)[1:6], [
             "signature: verified", "placement: appended", 'headline: "Hand made"', "launch argument: absent",
             'download URL: "https://x.test/i"'])
 
     def test_show_names_a_malformed_pin(self):
         hand = self.write("hand.exe", sign_payload(record(3, "https://x.test/i#SHA256=abc") + b"\x00"))
-        self.assertEqual(show_lines(hand)[-1], "installer SHA-256: malformed (the program runs no installer)")
+        self.assertEqual(show_lines(hand)[6], "installer SHA-256: malformed (the program runs no installer)")
 
     def test_show_prints_each_field_on_one_line_with_control_characters_escaped(self):
         cases = [
@@ -336,7 +353,7 @@ class OpenSslSignedTrailerTest(ToolTest):
         for headline, shown in cases:
             with self.subTest(headline=headline):
                 hand = self.write("hand.exe", sign_payload(record(1, headline) + b"\x00"))
-                self.assertEqual(show_lines(hand)[3:], [
+                self.assertEqual(show_lines(hand)[3:6], [
                     f'headline: "{shown}"', "launch argument: absent", "download URL: absent"])
 
 
@@ -381,6 +398,12 @@ class BadInputTest(ToolTest):
             (("--launch-argument", "a\tb"), "--launch-argument: control character U+0009 at byte 1"),
             (("--headline", "two\nlines"), "--headline: control character U+000A at byte 3"),
             (("--headline", "\x1b[31mred"), "--headline: control character U+001B at byte 0"),
+            (("--cancel-question", "a\nb"), "--cancel-question: control character U+000A at byte 1"),
+            (("--hint", "1\\n2\n3"), "--hint: line break at byte 3 begins a line too many"),
+            (("--hint", "C:\\Zorva"), "--hint: backslash at byte 2 starts neither \\n (a line break) nor \\\\"),
+            (("--hint", "end\\"), "--hint: backslash at byte 3 starts neither"),
+            # Both end bytes and the more-records byte count.
+            (("--headline", "x" * 380, "--failure-text", ""), "they need 769 bytes, 2 too many"),
             (("--download-url", "https://a/\x7f"), "--download-url: control character U+007F at byte 10"),
             (("--installer", PUBLIC_KEY), "--installer needs --download-url"),
             (("--download-url", "https://a/", "--installer", PUBLIC_KEY, "--installer-sha256", "0" * 64),

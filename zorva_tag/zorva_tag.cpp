@@ -26,6 +26,8 @@ constexpr char kUsage[] =
     "usage: zorva-tag sign --key KEY [--key-passphrase-env NAME] [--key-pin-env NAME]\n"
     "                      [--public-key PUBLIC.pem] [--headline TEXT] [--launch-argument TEXT]\n"
     "                      [--download-url URL] [--installer FILE | --installer-sha256 HEX]\n"
+    "                      [--failure-text TEXT] [--hint TEXT] [--cancel-question TEXT]\n"
+    "                      [--cancel-title TEXT]\n"
     "                      INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
     "       zorva-tag make-key --key PKCS11-URI --key-pin-env NAME --public-out PUBLIC.pem\n"
@@ -40,7 +42,12 @@ constexpr char kUsage[] =
     "sign  writes a copy of INPUT ending in a setup tag signed with KEY\n"
     "      (RSA-2048, exponent 65537). Texts are UTF-8; an empty TEXT gives a\n"
     "      present, empty field. No text may hold a control character, and the\n"
-    "      launch argument no double quote and no backslash at its end. An\n"
+    "      launch argument no double quote and no backslash at its end.\n"
+    "      --failure-text, --hint, --cancel-question and --cancel-title replace\n"
+    "      the splash's download failure headline, its two-line hint, and the\n"
+    "      cancel question and its box's title; absent, the built-in English.\n"
+    "      The hint may hold one line break, written \\n (a real one works too);\n"
+    "      \\\\ is a backslash, and any other backslash is refused. An\n"
     "      encrypted key takes its passphrase from the environment variable NAME;\n"
     "      nothing prompts. A tag at the end of INPUT that verifies with the key\n"
     "      is replaced, not stacked. INPUT and OUTPUT may be the same file; an\n"
@@ -87,6 +94,26 @@ std::string OptionValue(int argc, char** argv, int& index) {
   return argv[++index];
 }
 
+// A line break is hard to type in a shell argument: --hint writes it as \n,
+// and a backslash itself as \\. Any other escape is refused rather than
+// guessed at.
+std::string HintOfArgument(const std::string& argument) {
+  std::string hint;
+  for (std::size_t at = 0; at < argument.size(); ++at) {
+    if (argument[at] != '\\') {
+      hint += argument[at];
+    } else if (at + 1 < argument.size() && argument[at + 1] == 'n') {
+      hint += '\n', ++at;
+    } else if (at + 1 < argument.size() && argument[at + 1] == '\\') {
+      hint += '\\', ++at;
+    } else {
+      UsageError("--hint: backslash at byte " + std::to_string(at) +
+                 " starts neither \\n (a line break) nor \\\\ (a backslash)");
+    }
+  }
+  return hint;
+}
+
 // The promise of a successful `sign`: the copy ends in a tag that verifies.
 void RequireWrittenTagVerifies(const OutputFile& output, const TagKey& key, const std::string& path) {
   Trailer written;
@@ -117,6 +144,14 @@ int Sign(int argc, char** argv) {
       texts.launchArgument = OptionValue(argc, argv, i);
     } else if (argument == "--download-url") {
       texts.downloadUrl = OptionValue(argc, argv, i);
+    } else if (argument == "--failure-text") {
+      texts.failureText = OptionValue(argc, argv, i);
+    } else if (argument == "--hint") {
+      texts.hint = HintOfArgument(OptionValue(argc, argv, i));
+    } else if (argument == "--cancel-question") {
+      texts.cancelQuestion = OptionValue(argc, argv, i);
+    } else if (argument == "--cancel-title") {
+      texts.cancelTitle = OptionValue(argc, argv, i);
     } else if (argument == "--installer") {
       pinSource.installerPath = OptionValue(argc, argv, i);
     } else if (argument == "--installer-sha256") {
@@ -258,6 +293,10 @@ int Show(int argc, char** argv) {
   PrintField("download URL", fields.downloadUrl);
   const std::string pinLine = InstallerPinLine(fields.downloadUrl);
   if (!pinLine.empty()) std::cout << pinLine << "\n";
+  PrintField("failure text", fields.failureText);
+  PrintField("hint", fields.hint);
+  PrintField("cancel question", fields.cancelQuestion);
+  PrintField("cancel title", fields.cancelTitle);
   if (AcceptsDevelopmentKey(file)) {
     std::cerr << "zorva-tag: warning: " << files[0]
               << " accepts tags signed with the development key, whose private half is published: "

@@ -55,6 +55,25 @@ TEST(TagToolPayload, RecordsInOrderThenEndByteAndZeroFill) {
   EXPECT_EQ(BuildTagPayload({}), TagPayload{});
 }
 
+// The splash's texts follow the end byte of records 1 to 3 and the
+// more-records byte, so that older copies stop before them.
+TEST(TagToolPayload, SplashTextsBehindTheMoreRecordsByte) {
+  TagTexts texts{"H", std::nullopt, "u"};
+  texts.hint = "Zeile 1\nZeile 2";
+  texts.cancelTitle = "";
+  const TagPayload expected = PayloadBuilder()
+                                  .Record(1, u"H")
+                                  .Record(3, u"u")
+                                  .Bytes({0, kTagMoreRecords})
+                                  .Record(18, u"Zeile 1\nZeile 2")
+                                  .Record(20, u"")
+                                  .Build();
+  EXPECT_EQ(BuildTagPayload(texts), expected);
+  TagTexts titleOnly;
+  titleOnly.cancelTitle = "";
+  EXPECT_EQ(BuildTagPayload(titleOnly), PayloadBuilder().Bytes({0, kTagMoreRecords}).Record(20, u"").Build());
+}
+
 TEST(TagToolPayload, ExactFitAndOneByteOver) {
   // One record of n units takes 2n + 3 bytes; the end byte one more.
   EXPECT_NO_THROW(BuildTagPayload({std::string(381, 'x'), std::nullopt, std::nullopt}));
@@ -64,6 +83,39 @@ TEST(TagToolPayload, ExactFitAndOneByteOver) {
   } catch (const ToolError& error) {
     EXPECT_NE(std::string(error.what()).find("need 768 bytes, 1 too many"), std::string::npos) << error.what();
   }
+  // With a splash text: both end bytes and the more-records byte count.
+  TagTexts texts;
+  texts.headline = std::string(379, 'x');
+  texts.failureText = "";
+  EXPECT_NO_THROW(BuildTagPayload(texts));
+  texts.headline->push_back('x');
+  try {
+    BuildTagPayload(texts);
+    ADD_FAILURE() << "380 units and an empty failure text were accepted";
+  } catch (const ToolError& error) {
+    EXPECT_NE(std::string(error.what()).find("need 769 bytes, 2 too many"), std::string::npos) << error.what();
+  }
+}
+
+TEST(TagToolPayload, OnlyTheHintTakesALineBreak) {
+  const auto refusal = [](const TagTexts& texts) -> std::string {
+    try {
+      BuildTagPayload(texts);
+      return "";
+    } catch (const ToolError& error) {
+      return error.what();
+    }
+  };
+  TagTexts texts;
+  texts.hint = "one\ntwo";
+  EXPECT_EQ(refusal(texts), "");
+  texts.hint = "one\ntwo\nthree";
+  EXPECT_EQ(refusal(texts), "--hint: line break at byte 7 begins a line too many: it has 2 lines at most");
+  texts.hint = "one\r\ntwo";
+  EXPECT_EQ(refusal(texts), "--hint: control character U+000D at byte 3");
+  texts.hint = std::nullopt;
+  texts.cancelQuestion = "Abbrechen?\nJa";
+  EXPECT_EQ(refusal(texts), "--cancel-question: control character U+000A at byte 10");
 }
 
 TEST(TagToolPayload, Utf8OfTagStringShowsLoneSurrogatesAsReplacement) {
