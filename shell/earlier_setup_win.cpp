@@ -47,7 +47,8 @@ bool LookUpStartFunctions(StartFunctions& functions) {
   HMODULE user32 = GetModuleHandleA(kUser32);
   functions.findWindow = LookUpFunction<FindWindowAFunction>(user32, kFindWindowA);
   functions.postMessage = LookUpFunction<PostMessageAFunction>(user32, kPostMessageA);
-  functions.setForeground = LookUpFunction<SetForegroundWindowFunction>(user32, kSetForegroundWindow);
+  functions.setForeground =
+      LookUpFunction<SetForegroundWindowFunction>(user32, kSetForegroundWindow);
   return functions.createMutex && functions.findWindow && functions.postMessage &&
          functions.setForeground;
 }

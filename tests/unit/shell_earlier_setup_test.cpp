@@ -17,7 +17,8 @@ TEST(DecideStartStep, OnlyAWindowBesideAHeldObjectStopsAStart) {
       {"an earlier run failed", true, true, true, StartStep::kCloseEarlierThenRun},
       {"an earlier run failed, the wait over", true, true, false, StartStep::kCloseEarlierThenRun},
       {"an earlier run at work", false, true, true, StartStep::kBringEarlierForward},
-      {"an earlier run at work, the wait over", false, true, false, StartStep::kBringEarlierForward},
+      {"an earlier run at work, the wait over", false, true, false,
+       StartStep::kBringEarlierForward},
       {"an earlier run still starting up", false, false, true, StartStep::kLookAgain},
       // Held by something that shows no setup here: a squatter, or a run of
       // another desktop.

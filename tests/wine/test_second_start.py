@@ -54,19 +54,22 @@ class SecondStart(unittest.TestCase):
             copy = s.tagged_copy("/installer.exe")
             with s.running(copy) as run:
                 run.wait_for_window()
-                hide_behind = {
-                    "minimised": lambda: self.assertEqual(run.poke("minimize")[0], 0),
-                    # Ended with the prefix.
-                    "behind another window": lambda: s.prefix.run(["cmd", "/c", "start", "notepad"]),
-                }
-                for (how, hide), exe in zip(hide_behind.items(), (copy, other_tag)):
-                    with self.subTest(how):
+                notepad = ["cmd", "/c", "start", "notepad"]  # ended with the prefix
+                starts = [
+                    ("same copy, first minimised", copy,
+                     lambda: self.assertEqual(run.poke("minimize")[0], 0)),
+                    ("another tag, first behind another window", other_tag,
+                     lambda: s.prefix.run(notepad)),
+                ]
+                for name, exe, hide in starts:
+                    with self.subTest(name):
                         hide()
                         self.assertTrue(winetest.wait_until(
                             lambda: setup_windows(run)[1:] != (False, True), 10), "not hidden")
                         counts = self.start_again(run, exe)
                         self.assertEqual(set(counts), {1}, "a second window")
-                        self.assertEqual(setup_windows(run), (1, False, True), "not brought forward")
+                        self.assertEqual(setup_windows(run), (1, False, True),
+                                         "not brought forward")
                 self.assertEqual(run.wait_for_exit(2 * DOWNLOAD_SECONDS + 60), 0)
                 splash_run.check_commands(self, run.recorded(), "")
             self.assertEqual(s.server.request_lines, ["GET /installer.exe HTTP/1.1"])
