@@ -243,10 +243,10 @@ class SetupRun:
         return self.prefix.start([exe], ZORVA_RECORD_FILE=self.prefix.windows_path(self.record),
                                  **extra_env)
 
-    def start_again(self, exe):
+    def start_again(self, exe, **extra_env):
         """Starts exe once more beside the run, as a second double-click,
         with the same recorders; returns its Popen, ended with the run."""
-        process = self._start(exe)
+        process = self._start(exe, **extra_env)
         self.later_starts.append(process)
         return process
 

@@ -5,7 +5,8 @@ minimised or in front of another program's window, and exit with 0 within
 seconds, with no window of their own; the first run alone asks for the
 installer, runs it and hands off. After a run whose transfers were all cut
 shows the failure texts, a start of the same copy closes that window, which
-asks nothing, and installs and hands off itself."""
+asks nothing, and installs and hands off itself. A second start loads no
+module that the first did not."""
 import os
 import sys
 import unittest
@@ -19,6 +20,8 @@ DOWNLOAD_SECONDS = 10
 # From a second start to its exit: the look for the earlier window, a Wine
 # process start and its end.
 SECOND_START_SECONDS = 5
+# Wine then prints each module a process loads: 'Loaded L"C:\\...\\name.dll"'.
+LOADED_MODULES = {"WINEDEBUG": "+loaddll"}
 
 
 def setup_windows(run):
@@ -30,10 +33,17 @@ def setup_windows(run):
     return int(fields[1]), fields[3] == "1", fields[5] == "1"
 
 
+def loaded_modules(process):
+    """The names of the modules that a process started with LOADED_MODULES loaded."""
+    with open(process.output_path, errors="replace") as f:
+        return {line.split('Loaded L"', 1)[1].split('"')[0].rsplit("\\", 1)[-1].lower()
+                for line in f if 'Loaded L"' in line}
+
+
 class SecondStart(unittest.TestCase):
     def start_again(self, run, exe):
         """Starts exe beside the run; the window counts seen until it exited."""
-        second = run.start_again(exe)
+        second = run.start_again(exe, **LOADED_MODULES)
         counts = []
 
         def counted_until_exit():
@@ -43,6 +53,10 @@ class SecondStart(unittest.TestCase):
         ended = winetest.wait_until(counted_until_exit, seconds(SECOND_START_SECONDS), interval=0.2)
         self.assertTrue(ended, "the second start did not exit")
         self.assertEqual(second.returncode, 0)
+        modules = loaded_modules(second)
+        self.assertLessEqual(modules, loaded_modules(run.process))
+        # Neither the painter's library nor the download's.
+        self.assertFalse(modules & {"gdiplus.dll", "urlmon.dll"}, modules)
         return counts
 
     def test_a_start_during_a_download_brings_the_first_forward(self):
@@ -52,7 +66,7 @@ class SecondStart(unittest.TestCase):
             os.makedirs(os.path.dirname(other_tag))
             os.rename(s.tagged_copy("/installer.exe", headline="ZORVA"), other_tag)
             copy = s.tagged_copy("/installer.exe")
-            with s.running(copy) as run:
+            with s.running(copy, **LOADED_MODULES) as run:
                 run.wait_for_window()
                 notepad = ["cmd", "/c", "start", "notepad"]  # ended with the prefix
                 starts = [
