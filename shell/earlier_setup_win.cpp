@@ -56,28 +56,28 @@ bool LookUpStartFunctions(StartFunctions& functions) {
 }  // namespace
 
 bool SettleEarlierSetup() {
-  StartFunctions f;
-  if (!LookUpStartFunctions(f)) return true;
+  StartFunctions functions;
+  if (!LookUpStartFunctions(functions)) return true;
   // The user's default security: no other user but an administrator can
   // open the object.
-  HANDLE object = f.createMutex(nullptr, FALSE, kInProgressObject);
+  HANDLE object = functions.createMutex(nullptr, FALSE, kInProgressObject);
   const bool taken = object != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
   // Kept whoever made it; ended with the run's work or its process.
   setupGlobals.inProgressObject.store(object, std::memory_order_release);
   for (int look = 1;; ++look) {
-    HWND earlier = f.findWindow(kWindowClass, nullptr);
+    HWND earlier = functions.findWindow(kWindowClass, nullptr);
     switch (DecideStartStep(taken, earlier != nullptr, look < kLooks)) {
       case StartStep::kRun:
         return true;
       case StartStep::kCloseEarlierThenRun:
         // It shows the failure texts, so its close asks nothing.
-        f.postMessage(earlier, WM_CLOSE, 0, 0);
+        functions.postMessage(earlier, WM_CLOSE, 0, 0);
         return true;
       case StartStep::kBringEarlierForward:
         // This start, the one the user just made, may hand the foreground on.
-        f.setForeground(earlier);
+        functions.setForeground(earlier);
         // Restores a minimised window and leaves any other as it is.
-        f.postMessage(earlier, WM_SYSCOMMAND, SC_RESTORE, 0);
+        functions.postMessage(earlier, WM_SYSCOMMAND, SC_RESTORE, 0);
         return false;
       case StartStep::kLookAgain:
         Sleep(kLookStepMs);
