@@ -27,6 +27,7 @@ SetupGlobals setupGlobals{
     .hintColor = 0xFFB3B3B3,
     .tileImage{nullptr},
     .logoImage{nullptr},
+    .inProgressObject{nullptr},
 };
 
 void ResetSetupGlobals() {
@@ -40,6 +41,7 @@ void ResetSetupGlobals() {
   setupGlobals.dpi.store(96, std::memory_order_release);
   setupGlobals.tileImage.store(nullptr, std::memory_order_release);
   setupGlobals.logoImage.store(nullptr, std::memory_order_release);
+  setupGlobals.inProgressObject.store(nullptr, std::memory_order_release);
 }
 
 void SetRepaintHook(RepaintHook hook) { repaintHook = hook; }

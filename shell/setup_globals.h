@@ -9,6 +9,7 @@
 struct HWND__;
 using WindowHandle = HWND__*;
 using ThreadHandle = void*;
+using ObjectHandle = void*;
 // A GDI+ image wrapper of the Win32 edge (splash/).
 class Image;
 
@@ -38,6 +39,8 @@ struct SetupGlobals {
   std::uint32_t hintColor;
   std::atomic<Image*> tileImage;
   std::atomic<Image*> logoImage;
+  // The session's in-progress object while this run holds it, else null.
+  std::atomic<ObjectHandle> inProgressObject;
 };
 
 // No lock guards the record: every field must be a single lock-free word.
@@ -47,6 +50,7 @@ static_assert(std::atomic<const char16_t*>::is_always_lock_free);
 static_assert(std::atomic<WindowHandle>::is_always_lock_free);
 static_assert(std::atomic<ThreadHandle>::is_always_lock_free);
 static_assert(std::atomic<Image*>::is_always_lock_free);
+static_assert(std::atomic<ObjectHandle>::is_always_lock_free);
 
 extern SetupGlobals setupGlobals;
 

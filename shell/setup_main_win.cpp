@@ -3,6 +3,7 @@
 
 #include "base/system_library_win.h"
 #include "resources/splash_artwork.h"
+#include "shell/earlier_setup_win.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "splash/gdiplus_flat_win.h"
@@ -23,6 +24,14 @@ void StartGdiplus() {
   gdiplus.GdiplusStartup(&token, &input, nullptr);
 }
 
+// The worker's repaint requests. It makes its last, for the failure texts,
+// once it has marked itself finished: from then on no setup is at work here,
+// and a new start may try again.
+void RepaintSetupWindow() {
+  if (setupGlobals.workerFinished.load(std::memory_order_acquire) != 0) EndSetupInProgress();
+  InvalidateSetupWindow();
+}
+
 void RunMessageLoop() {
   MSG message{};
   // Only WM_QUIT (0) ends the loop; an error (-1) does not.
@@ -39,7 +48,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // from here on search the system folder only, never the exe's own folder.
   // The program's own loads use full paths on every Windows.
   RestrictDllSearchToSystemFolder();
-  SetRepaintHook(InvalidateSetupWindow);
+  // A second start while a setup is at work only brings that one forward.
+  if (!SettleEarlierSetup()) return 0;
+  SetRepaintHook(RepaintSetupWindow);
   LookUpDpiFunctions();
   StartGdiplus();
   const TagFields& tag = ReadSetupTag();

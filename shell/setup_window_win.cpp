@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr char kWindowClass[] = "ZorvaSetupWindow";
 constexpr int kIconResource = 102;
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);

@@ -5,6 +5,8 @@
 
 #include "download/download_worker_win.h"
 
+// The window's class, by which a later start finds it.
+inline constexpr char kWindowClass[] = "ZorvaSetupWindow";
 // The window's title, which is also the cancel question's caption.
 inline constexpr char kWindowTitle[] = "Zorva Setup";
 

@@ -31,6 +31,7 @@ TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEnt
   EXPECT_EQ(setupGlobals.hintColor, 0xFFB3B3B3u);
   EXPECT_EQ(setupGlobals.tileImage.load(), nullptr);
   EXPECT_EQ(setupGlobals.logoImage.load(), nullptr);
+  EXPECT_EQ(setupGlobals.inProgressObject.load(), nullptr);
 }
 
 TEST_F(SetupGlobalsTest, CancelTurnsOnlyDownloadingIntoCancelled) {
@@ -68,6 +69,7 @@ TEST_F(SetupGlobalsTest, ResetUndoesEveryWrite) {
   setupGlobals.progressText.store(PercentTexts[7]);
   setupGlobals.workerFinished.store(1);
   setupGlobals.dpi.store(144);
+  setupGlobals.inProgressObject.store(&setupGlobals);
   ResetSetupGlobals();
   EXPECT_EQ(setupGlobals.state.load(), Idle);
   EXPECT_EQ(setupGlobals.percent.load(), 0);
@@ -75,6 +77,7 @@ TEST_F(SetupGlobalsTest, ResetUndoesEveryWrite) {
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
   EXPECT_EQ(setupGlobals.workerFinished.load(), 0);
   EXPECT_EQ(setupGlobals.dpi.load(), 96);
+  EXPECT_EQ(setupGlobals.inProgressObject.load(), nullptr);
 }
 
 }  // namespace

@@ -234,9 +234,20 @@ class SetupRun:
         shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
         prefix.boot()
         self.screen_reader = ScreenReader(prefix, screen_reader) if screen_reader else None
-        self.process = prefix.start([exe], ZORVA_RECORD_FILE=prefix.windows_path(self.record),
-                                    **extra_env)
+        self.later_starts = []
+        self.process = self._start(exe, **extra_env)
         self.rect = None
+
+    def _start(self, exe, **extra_env):
+        return self.prefix.start([exe], ZORVA_RECORD_FILE=self.prefix.windows_path(self.record),
+                                 **extra_env)
+
+    def start_again(self, exe, **extra_env):
+        """Starts exe once more beside the run, as a second double-click,
+        with the same recorders; returns its Popen, ended with the run."""
+        process = self._start(exe, **extra_env)
+        self.later_starts.append(process)
+        return process
 
     def poke(self, *args):
         """Runs window_poke; returns (exit code, output)."""
@@ -296,7 +307,8 @@ class SetupRun:
         return winetest.read_records(self.record)
 
     def kill(self):
-        processes = [self.process] + ([self.screen_reader.process] if self.screen_reader else [])
+        processes = [self.process] + self.later_starts + (
+            [self.screen_reader.process] if self.screen_reader else [])
         for process in processes:
             if process.poll() is None:
                 process.kill()

@@ -7,6 +7,11 @@
 //   window_poke answer yes|no        clicks that button of the question box
 //   window_poke dpi N L T R B        sends WM_DPICHANGED for N DPI with the
 //                                    suggested rectangle (L, T, R, B)
+//   window_poke minimize             minimises the window
+//   window_poke state                prints "windows N iconic 0|1 foreground
+//                                    0|1": how many setup windows exist, and
+//                                    whether the first is minimised and in
+//                                    the foreground
 // Exit codes: 0 done, 1 usage, 2 no setup window, 3 no question box, 4 the
 // rectangle could not be handed over.
 #include <windows.h>
@@ -68,6 +73,15 @@ int SendDpiChange(HWND window, int dpi, RECT suggested) {
   return 0;
 }
 
+int PrintState(HWND window) {
+  int windows = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, kSetupWindowClass, nullptr)) != nullptr;)
+    ++windows;
+  std::printf("windows %d iconic %d foreground %d\n", windows, IsIconic(window) ? 1 : 0,
+              GetForegroundWindow() == window ? 1 : 0);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -82,6 +96,11 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;
   }
+  if (std::wcscmp(command, L"minimize") == 0) {
+    ShowWindow(window, SW_MINIMIZE);
+    return 0;
+  }
+  if (std::wcscmp(command, L"state") == 0) return PrintState(window);
   if (std::wcscmp(command, L"question") == 0) {
     HWND box = QuestionBox(window);
     return box ? PrintQuestion(box) : 3;
