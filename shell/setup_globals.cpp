@@ -1,6 +1,8 @@
 #include "shell/setup_globals.h"
 
+#include "download/download_progress.h"
 #include "download/percent_texts.h"
+#include "tag/setup_tag.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ SetupGlobals setupGlobals{
     .hintColor = 0xFFB3B3B3,
     .tileImage{nullptr},
     .logoImage{nullptr},
+    .failureHeadline{kFailureHeadline},
+    .hint{kDefaultHint},
+    .cancelQuestion{kDefaultCancelQuestion},
+    .cancelTitle{kDefaultCancelTitle},
 };
 
 void ResetSetupGlobals() {
@@ -40,6 +46,26 @@ void ResetSetupGlobals() {
   setupGlobals.dpi.store(96, std::memory_order_release);
   setupGlobals.tileImage.store(nullptr, std::memory_order_release);
   setupGlobals.logoImage.store(nullptr, std::memory_order_release);
+  setupGlobals.failureHeadline.store(kFailureHeadline, std::memory_order_release);
+  setupGlobals.hint.store(kDefaultHint, std::memory_order_release);
+  setupGlobals.cancelQuestion.store(kDefaultCancelQuestion, std::memory_order_release);
+  setupGlobals.cancelTitle.store(kDefaultCancelTitle, std::memory_order_release);
+}
+
+void TakeTagTexts(const TagFields& tag) {
+  const struct {
+    const char16_t* tagText;
+    std::atomic<const char16_t*>& shown;
+  } texts[] = {
+      {tag.headline, setupGlobals.headline},
+      {tag.failureText, setupGlobals.failureHeadline},
+      {tag.hint, setupGlobals.hint},
+      {tag.cancelQuestion, setupGlobals.cancelQuestion},
+      {tag.cancelTitle, setupGlobals.cancelTitle},
+  };
+  // Absent, the built-in text stays; present and empty, the text is empty.
+  for (const auto& text : texts)
+    if (text.tagText != nullptr) text.shown.store(text.tagText, std::memory_order_release);
 }
 
 void SetRepaintHook(RepaintHook hook) { repaintHook = hook; }

@@ -1,20 +1,25 @@
 #include "shell/setup_window_proc_win.h"
 
+#include "base/system_text_win.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "splash/accessible_splash_win.h"
+#include "splash/splash_layout.h"
 #include "splash/splash_painter_win.h"
 
 namespace {
 
-constexpr char kCancelQuestion[] = "Are you sure you want to cancel the setup?";
 // A thread being terminated is gone within moments; the bound only keeps a
 // close from hanging should the system never report it.
 constexpr DWORD kWorkerEndWaitMs = 5000;
 
+// Asked with the wide-character function, so a question in any script shows.
 bool UserConfirmsCancel(HWND hwnd) {
-  return MessageBoxA(hwnd, kCancelQuestion, kWindowTitle, MB_YESNOCANCEL | MB_ICONWARNING) ==
-         IDYES;
+  const char16_t* question = setupGlobals.cancelQuestion.load(std::memory_order_acquire);
+  const UINT reading = ReadsRightToLeft(question) ? MB_RIGHT | MB_RTLREADING : 0;
+  return MessageBoxW(hwnd, SystemText(question),
+                     SystemText(setupGlobals.cancelTitle.load(std::memory_order_acquire)),
+                     MB_YESNOCANCEL | MB_ICONWARNING | reading) == IDYES;
 }
 
 // Once the worker has finished (done or failed) closing asks nothing. Before,

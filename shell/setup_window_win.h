@@ -5,7 +5,7 @@
 
 #include "download/download_worker_win.h"
 
-// The window's title, which is also the cancel question's caption.
+// The window's title; the cancel question's built-in caption is the same.
 inline constexpr char kWindowTitle[] = "Zorva Setup";
 
 // Invalidates the whole setup window with erase: the repaint hook start-up

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "shell/window_placement.h"
 
@@ -65,6 +67,8 @@ TEST_P(SplashLayoutAtDpi, LogoAndTextsScale) {
     EXPECT_EQ(texts[i].centreX, c.centreX) << "text " << i;
     EXPECT_EQ(texts[i].centreY, centresY[i]) << "text " << i;
     EXPECT_EQ(texts[i].fontPixels, fonts[i]) << "text " << i;
+    // A tenth of the width is left as margins, half on each side.
+    EXPECT_EQ(texts[i].maxWidth, c.window.width * 9 / 10) << "text " << i;
   }
 }
 
@@ -123,6 +127,80 @@ TEST(SplashLayout, OddWidthTruncatesTheCentre) {
   const SplashLayout layout = LayoutSplash(401, 96);
   EXPECT_EQ(layout.headline.centreX, 200);
   EXPECT_EQ(layout.logo.left, 77);
+}
+
+// Each unit is half the font size wide, so widths grow exactly with the font.
+int HalfEmWidth(const void*, const char16_t*, int length, int fontPixels) {
+  return length * fontPixels / 2;
+}
+
+bool HasControl(const std::u16string& line) {
+  for (char16_t unit : line)
+    if (unit < 0x20 || unit == 0x7F) return true;
+  return false;
+}
+
+// At 24 pixels a unit is 12 wide: ten units fill a line of 120.
+TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
+  struct Case {
+    const char* name;
+    const char16_t* text;
+    int maxWidth, maxLines;
+    int fontPixels;
+    std::vector<std::u16string> lines;
+  };
+  const Case cases[] = {
+      {"fits on one line", u"INSTALLING", 120, 2, 24, {u"INSTALLING"}},
+      {"wraps at the break nearest the middle", u"AAAA BBBBBB CC", 120, 2, 24, {u"AAAA", u"BBBBBB CC"}},
+      {"wrapped and still too wide: shrinks", u"AAAAAAAA BBBBBBBB CCCC", 120, 2, 18,
+       {u"AAAAAAAA", u"BBBBBBBB CCCC"}},
+      {"no place to break: shrinks on one line", u"ABCDEFGHIJKLMNO", 120, 2, 16, {u"ABCDEFGHIJKLMNO"}},
+      {"CR LF, LF, CR and a tab each break the line", u"A\r\nB\nC\rD\tE", 120, 5, 24,
+       {u"A", u"B", u"C", u"D", u"E"}},
+      {"lines beyond the most are left out", u"A\nB\nC", 120, 2, 24, {u"A", u"B"}},
+      {"a hint line wraps into a spare line", u"AAAA BBBB CCCC\nDD", 120, 4, 24,
+       {u"AAAA BBBB", u"CCCC", u"DD"}},
+      {"no spare line: shrinks", u"AAAAAAAAAAAA\nB", 120, 2, 20, {u"AAAAAAAAAAAA", u"B"}},
+      {"between CJK characters", u"ダウンロードに失敗しました", 120, 2, 24, {u"ダウンロード", u"に失敗しました"}},
+      {"never before a closing mark", u"あああ。いいい", 60, 2, 24, {u"あああ。", u"いいい"}},
+      {"an empty text is one empty line", u"", 120, 2, 24, {u""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TextPlacement placement{200, 250, 24, c.maxWidth, c.maxLines};
+    const FittedText fitted = FitText(c.text, placement, TextMeasure{HalfEmWidth, nullptr});
+    EXPECT_EQ(fitted.fontPixels, c.fontPixels);
+    std::vector<std::u16string> lines;
+    for (int i = 0; i < fitted.lineCount; ++i)
+      lines.emplace_back(c.text + fitted.lines[i].start, fitted.lines[i].length);
+    EXPECT_EQ(lines, c.lines);
+    for (const auto& line : lines) EXPECT_FALSE(HasControl(line));
+  }
+}
+
+// Lines are Arial's line spacing apart, 2355/2048 of the font size, and
+// centred as a block: 14 pixels give 16.1.
+TEST(SplashLayout, LinesAreCentredAsABlock) {
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 1, 14), 460.0f);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 2, 14), 460.0f - 2355.0f * 14 / 2048 / 2);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(250, 3, 20), 250.0f - 2355.0f * 20 / 2048);
+  EXPECT_FLOAT_EQ(LineSpacing(2048), 2355.0f);
+}
+
+// The paragraph's direction is its first letter's: digits, spaces and
+// punctuation before it decide nothing.
+TEST(SplashLayout, HebrewAndArabicParagraphsReadRightToLeft) {
+  struct Case {
+    const char16_t* text;
+    bool rightToLeft;
+  };
+  const Case cases[] = {
+      {u"שלום", true},          {u"جارٍ التثبيت", true},   {u"(100%) ההתקנה", true},
+      {u"ZORVA שלום", false},   {u"INSTALLING ZORVA", false}, {u"«ИДЁТ УСТАНОВКА»", false},
+      {u"ΕΓΚΑΤΑΣΤΑΣΗ", false}, {u"インストール中", false},    {u"", false},
+      {u"123", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadsRightToLeft(c.text), c.rightToLeft);
 }
 
 }  // namespace
