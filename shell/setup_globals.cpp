@@ -52,20 +52,21 @@ void ResetSetupGlobals() {
   setupGlobals.cancelTitle.store(kDefaultCancelTitle, std::memory_order_release);
 }
 
+namespace {
+
+// Absent, the built-in text stays; present and empty, the text is empty.
+void TakeText(const char16_t* tagText, std::atomic<const char16_t*>& shown) {
+  if (tagText != nullptr) shown.store(tagText, std::memory_order_release);
+}
+
+}  // namespace
+
 void TakeTagTexts(const TagFields& tag) {
-  const struct {
-    const char16_t* tagText;
-    std::atomic<const char16_t*>& shown;
-  } texts[] = {
-      {tag.headline, setupGlobals.headline},
-      {tag.failureText, setupGlobals.failureHeadline},
-      {tag.hint, setupGlobals.hint},
-      {tag.cancelQuestion, setupGlobals.cancelQuestion},
-      {tag.cancelTitle, setupGlobals.cancelTitle},
-  };
-  // Absent, the built-in text stays; present and empty, the text is empty.
-  for (const auto& text : texts)
-    if (text.tagText != nullptr) text.shown.store(text.tagText, std::memory_order_release);
+  TakeText(tag.headline, setupGlobals.headline);
+  TakeText(tag.failureText, setupGlobals.failureHeadline);
+  TakeText(tag.hint, setupGlobals.hint);
+  TakeText(tag.cancelQuestion, setupGlobals.cancelQuestion);
+  TakeText(tag.cancelTitle, setupGlobals.cancelTitle);
 }
 
 void SetRepaintHook(RepaintHook hook) { repaintHook = hook; }

@@ -4,7 +4,6 @@
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "splash/accessible_splash_win.h"
-#include "splash/splash_layout.h"
 #include "splash/splash_painter_win.h"
 
 namespace {
@@ -15,11 +14,9 @@ constexpr DWORD kWorkerEndWaitMs = 5000;
 
 // Asked with the wide-character function, so a question in any script shows.
 bool UserConfirmsCancel(HWND hwnd) {
-  const char16_t* question = setupGlobals.cancelQuestion.load(std::memory_order_acquire);
-  const UINT reading = ReadsRightToLeft(question) ? MB_RIGHT | MB_RTLREADING : 0;
-  return MessageBoxW(hwnd, SystemText(question),
+  return MessageBoxW(hwnd, SystemText(setupGlobals.cancelQuestion.load(std::memory_order_acquire)),
                      SystemText(setupGlobals.cancelTitle.load(std::memory_order_acquire)),
-                     MB_YESNOCANCEL | MB_ICONWARNING | reading) == IDYES;
+                     MB_YESNOCANCEL | MB_ICONWARNING) == IDYES;
 }
 
 // Once the worker has finished (done or failed) closing asks nothing. Before,

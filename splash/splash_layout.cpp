@@ -14,8 +14,6 @@ constexpr int kProgressCentreY = 350;
 constexpr int kProgressFont = 30;
 constexpr int kHintCentreY = 460;
 constexpr int kHintFont = 14;
-// Texts keep this far from the window's sides.
-constexpr int kTextMargin = 20;
 constexpr int kHeadlineLines = 2;
 
 // The tile and the margins that let the rotated grid reach past every edge
@@ -29,20 +27,17 @@ constexpr int kMarginY = 2 * kTileHeight;
 // which the painter must never hand to the drawing call either.
 bool IsControl(char16_t unit) { return unit < 0x20 || static_cast<char16_t>(unit - 0x7F) < 0x21; }
 
-// Han, kana, hangul and their full-width forms, written without spaces: a
-// line may break between any two of them (never inside a surrogate pair).
-bool IsCjk(char16_t unit) { return (unit >= 0x2E80 && unit < 0xD800) || (unit >= 0xF900 && unit < 0xFFF0); }
+// Han, kana, hangul and their full-width forms (with the private use area
+// between them), written without spaces: a line may break before any of
+// them, never inside a surrogate pair.
+bool IsCjk(char16_t unit) { return unit >= 0x2E80 && unit < 0xFFF0 && (unit & 0xF800) != 0xD800; }
 
-// Marks that close a CJK phrase and never begin a line: 、。」』）ー ，．！？
-constexpr char16_t kPhraseClosers[] = u"\u3001\u3002\u300D\u300F\uFF09\u30FC\uFF0C\uFF0E\uFF01\uFF1F";
 
 // Whether a wrapped line may end before unit `at` of `text`, inside a line:
-// at a space, which neither line keeps, or between CJK characters.
+// at a space, which neither line keeps, or before a CJK character.
 bool BreaksBefore(const char16_t* text, int at) {
   if (text[at] == u' ') return true;
-  for (const char16_t* closer = kPhraseClosers; *closer != 0; ++closer)
-    if (text[at] == *closer) return false;
-  return (IsCjk(text[at - 1]) || IsCjk(text[at])) && text[at - 1] != u' ';
+  return IsCjk(text[at]);
 }
 
 int LineEnd(const char16_t* text, int start) {
@@ -50,21 +45,22 @@ int LineEnd(const char16_t* text, int start) {
   return start;
 }
 
-// Past the line break at `end`: CR LF is one break.
+// Past the line break at `end`: a run of control characters (CR LF, say)
+// is one break.
 int NextLineStart(const char16_t* text, int end) {
-  if (text[end] == 0) return end;
-  return end + (text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+  while (text[end] != 0 && IsControl(text[end])) ++end;
+  return end;
 }
 
 int Width(const TextMeasure& measure, const char16_t* text, int start, int end, int fontPixels) {
-  return end == start ? 0 : measure.width(measure.context, text + start, end - start, fontPixels);
+  return measure.width(measure.context, text + start, end - start, fontPixels);
 }
 
 // Lays the text out at fitted.fontPixels; returns the widest line's width.
-// A line too wide for placement.maxWidth wraps once, while a line is left
+// A line too wide for maxWidth wraps once, while a line is left
 // to spare for it, at the place to break nearest its middle.
-int LayOutLines(const char16_t* text, const TextPlacement& placement, const TextMeasure& measure,
-                FittedText& fitted) {
+int LayOutLines(const char16_t* text, const TextPlacement& placement, int maxWidth,
+                const TextMeasure& measure, FittedText& fitted) {
   int spareLines = placement.maxLines - 1;
   for (int at = LineEnd(text, 0); text[at] != 0; at = LineEnd(text, NextLineStart(text, at)))
     --spareLines;
@@ -73,7 +69,7 @@ int LayOutLines(const char16_t* text, const TextPlacement& placement, const Text
   for (int start = 0; fitted.lineCount < placement.maxLines; ) {
     const int end = LineEnd(text, start);
     int width = Width(measure, text, start, end, fitted.fontPixels);
-    if (width > placement.maxWidth && spareLines > 0) {
+    if (width > maxWidth && spareLines > 0) {
       int breakAt = end;
       for (int at = start + 1; at < end; ++at) {
         if (BreaksBefore(text, at) && (breakAt == end || 2 * at - start - end < start + end - 2 * breakAt))
@@ -112,15 +108,12 @@ int ScaleToDpi(int length, int dpi) {
 SplashLayout LayoutSplash(int windowWidth, int dpi) {
   const int centreX = windowWidth / 2;
   const int logoWidth = ScaleToDpi(kLogoWidth, dpi);
-  const int textWidth = windowWidth - 2 * ScaleToDpi(kTextMargin, dpi);
   return SplashLayout{
       .logo{centreX - logoWidth / 2, ScaleToDpi(kLogoTop, dpi), logoWidth,
             ScaleToDpi(kLogoHeight, dpi)},
-      .headline{centreX, ScaleToDpi(kHeadlineCentreY, dpi), ScaleToDpi(kHeadlineFont, dpi), textWidth,
-                kHeadlineLines},
-      .progress{centreX, ScaleToDpi(kProgressCentreY, dpi), ScaleToDpi(kProgressFont, dpi), textWidth, 1},
-      .hint{centreX, ScaleToDpi(kHintCentreY, dpi), ScaleToDpi(kHintFont, dpi), textWidth,
-            kMaxTextLines},
+      .headline{centreX, ScaleToDpi(kHeadlineCentreY, dpi), ScaleToDpi(kHeadlineFont, dpi), kHeadlineLines},
+      .progress{centreX, ScaleToDpi(kProgressCentreY, dpi), ScaleToDpi(kProgressFont, dpi), 1},
+      .hint{centreX, ScaleToDpi(kHintCentreY, dpi), ScaleToDpi(kHintFont, dpi), kMaxTextLines},
   };
 }
 
@@ -138,15 +131,16 @@ TileGrid PatternTileGrid(int layerWidth, int layerHeight) {
 }
 
 FittedText FitText(const char16_t* text, const TextPlacement& placement, const TextMeasure& measure) {
-  FittedText fitted{.fontPixels = placement.fontPixels, .lineCount = 0, .lines{}};
+  const int maxWidth = TextWidth(placement);
+  // The lines past lineCount are never read.
+  FittedText fitted;
+  fitted.fontPixels = placement.fontPixels;
   for (;;) {
-    const int widest = LayOutLines(text, placement, measure, fitted);
-    if (widest <= placement.maxWidth || fitted.fontPixels <= 1) return fitted;
-    // Widths grow with the font nearly in proportion: the first guess mostly
-    // fits, and each further try is a pixel smaller.
-    const int proportional = fitted.fontPixels * placement.maxWidth / widest;
-    fitted.fontPixels = proportional < fitted.fontPixels ? proportional : fitted.fontPixels - 1;
-    if (fitted.fontPixels < 1) fitted.fontPixels = 1;
+    const int widest = LayOutLines(text, placement, maxWidth, measure, fitted);
+    if (widest <= maxWidth || fitted.fontPixels <= 1) return fitted;
+    // A pixel smaller each time: a layout measures each line and half at
+    // most once, so even a long shrink takes few measurements.
+    --fitted.fontPixels;
   }
 }
 
@@ -154,6 +148,5 @@ bool ReadsRightToLeft(const char16_t* text) {
   // Digits, spaces and ASCII punctuation decide nothing.
   while (*text != 0 && *text < u'A') ++text;
   const char16_t unit = *text;
-  return (unit >= 0x0590 && unit < 0x0900) || (unit >= 0xFB1D && unit < 0xFE00) ||
-         (unit >= 0xFE70 && unit < 0xFF00);
+  return (unit >= 0x0590 && unit < 0x0900) || (unit >= 0xFB1D && unit < 0xFF00);
 }

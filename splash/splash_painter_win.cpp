@@ -94,7 +94,9 @@ constexpr GdiplusRectF kUnbounded{0.0f, 0.0f, 0.0f, 0.0f};
 int LineWidth(const void* context, const char16_t* text, int length, int pixels) {
   const TextTools& tools = *static_cast<const TextTools*>(context);
   GpFont* font = PixelFont(tools, pixels);
-  GdiplusRectF box{0.0f, 0.0f, 0.0f, 0.0f};
+  // Only written by a measurement that succeeds.
+  GdiplusRectF box;
+  box.Width = 0.0f;
   gdiplus.GdipMeasureString(tools.graphics, SystemText(text), length, font, &kUnbounded, tools.format,
                             &box, nullptr, nullptr);
   gdiplus.GdipDeleteFont(font);
@@ -107,19 +109,19 @@ int LineWidth(const void* context, const char16_t* text, int length, int pixels)
 // format lays a right-to-left paragraph out so; its lines stay centred.
 void DrawFittedText(const TextTools& tools, const char16_t* text, const TextPlacement& placement,
                     GpBrush* brush) {
-  gdiplus.GdipSetStringFormatFlags(tools.format,
-                                   ReadsRightToLeft(text) ? kStringFormatFlagsDirectionRightToLeft : 0);
+  gdiplus.GdipSetStringFormatFlags(tools.format, ReadsRightToLeft(text) ? kStringFormatFlagsDirectionRightToLeft : 0);
   const FittedText fitted = FitText(text, placement, TextMeasure{LineWidth, &tools});
   GpFont* font = PixelFont(tools, fitted.fontPixels);
   // An empty rectangle at each line's centre point: the line is centred on
   // both axes, without wrapping or clipping.
+  const float spacing = LineSpacing(fitted.fontPixels);
   GdiplusRectF layout{static_cast<float>(placement.centreX),
-                      FirstLineCentreY(placement.centreY, fitted.lineCount, fitted.fontPixels), 0.0f, 0.0f};
-  for (int i = 0; i < fitted.lineCount; ++i, layout.Y += LineSpacing(fitted.fontPixels)) {
+                      FirstLineCentreY(placement.centreY, fitted.lineCount, spacing), 0.0f, 0.0f};
+  for (int i = 0; i < fitted.lineCount; ++i, layout.Y += spacing) {
     const TextLine& line = fitted.lines[i];
-    if (line.length > 0)
-      gdiplus.GdipDrawString(tools.graphics, SystemText(text + line.start), line.length, font, &layout,
-                             tools.format, brush);
+    // An empty line draws nothing.
+    gdiplus.GdipDrawString(tools.graphics, SystemText(text + line.start), line.length, font, &layout,
+                           tools.format, brush);
   }
   gdiplus.GdipDeleteFont(font);
 }
@@ -135,7 +137,7 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   DrawFittedText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
   DrawFittedText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
   GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
-  DrawFittedText(tools, ReadSharedText(setupGlobals.hint), layout.hint, hintBrush);
+  DrawFittedText(tools, setupGlobals.hint.load(std::memory_order_acquire), layout.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
   gdiplus.GdipDeleteBrush(textBrush);
   gdiplus.GdipDeleteStringFormat(tools.format);

@@ -68,7 +68,7 @@ TEST_P(SplashLayoutAtDpi, LogoAndTextsScale) {
     EXPECT_EQ(texts[i].centreY, centresY[i]) << "text " << i;
     EXPECT_EQ(texts[i].fontPixels, fonts[i]) << "text " << i;
     // A tenth of the width is left as margins, half on each side.
-    EXPECT_EQ(texts[i].maxWidth, c.window.width * 9 / 10) << "text " << i;
+    EXPECT_EQ(TextWidth(texts[i]), c.window.width * 9 / 10) << "text " << i;
   }
 }
 
@@ -140,34 +140,34 @@ bool HasControl(const std::u16string& line) {
   return false;
 }
 
-// At 24 pixels a unit is 12 wide: ten units fill a line of 120.
+// At 24 pixels a unit is 12 wide: ten units fit a line of 126, a splash
+// 140 wide.
 TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
   struct Case {
     const char* name;
     const char16_t* text;
-    int maxWidth, maxLines;
+    int windowWidth, maxLines;
     int fontPixels;
     std::vector<std::u16string> lines;
   };
   const Case cases[] = {
-      {"fits on one line", u"INSTALLING", 120, 2, 24, {u"INSTALLING"}},
-      {"wraps at the break nearest the middle", u"AAAA BBBBBB CC", 120, 2, 24, {u"AAAA", u"BBBBBB CC"}},
-      {"wrapped and still too wide: shrinks", u"AAAAAAAA BBBBBBBB CCCC", 120, 2, 18,
+      {"fits on one line", u"INSTALLING", 140, 2, 24, {u"INSTALLING"}},
+      {"wraps at the break nearest the middle", u"AAAA BBBBBB CC", 140, 2, 24, {u"AAAA", u"BBBBBB CC"}},
+      {"wrapped and still too wide: shrinks", u"AAAAAAAA BBBBBBBB CCCC", 140, 2, 19,
        {u"AAAAAAAA", u"BBBBBBBB CCCC"}},
-      {"no place to break: shrinks on one line", u"ABCDEFGHIJKLMNO", 120, 2, 16, {u"ABCDEFGHIJKLMNO"}},
-      {"CR LF, LF, CR and a tab each break the line", u"A\r\nB\nC\rD\tE", 120, 5, 24,
-       {u"A", u"B", u"C", u"D", u"E"}},
-      {"lines beyond the most are left out", u"A\nB\nC", 120, 2, 24, {u"A", u"B"}},
-      {"a hint line wraps into a spare line", u"AAAA BBBB CCCC\nDD", 120, 4, 24,
+      {"no place to break: shrinks on one line", u"ABCDEFGHIJKLMNO", 140, 2, 16, {u"ABCDEFGHIJKLMNO"}},
+      {"CR LF, CR and a run of controls each break the line once", u"A\r\nB\rC\t\n\nD", 140, 4, 24,
+       {u"A", u"B", u"C", u"D"}},
+      {"lines beyond the most are left out", u"A\nB\nC", 140, 2, 24, {u"A", u"B"}},
+      {"a hint line wraps into a spare line", u"AAAA BBBB CCCC\nDD", 140, 4, 24,
        {u"AAAA BBBB", u"CCCC", u"DD"}},
-      {"no spare line: shrinks", u"AAAAAAAAAAAA\nB", 120, 2, 20, {u"AAAAAAAAAAAA", u"B"}},
-      {"between CJK characters", u"ダウンロードに失敗しました", 120, 2, 24, {u"ダウンロード", u"に失敗しました"}},
-      {"never before a closing mark", u"あああ。いいい", 60, 2, 24, {u"あああ。", u"いいい"}},
-      {"an empty text is one empty line", u"", 120, 2, 24, {u""}},
+      {"no spare line: shrinks", u"AAAAAAAAAAAA\nB", 140, 2, 21, {u"AAAAAAAAAAAA", u"B"}},
+      {"between CJK characters", u"ダウンロードに失敗しました", 140, 2, 24, {u"ダウンロード", u"に失敗しました"}},
+      {"an empty text is one empty line", u"", 140, 2, 24, {u""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const TextPlacement placement{200, 250, 24, c.maxWidth, c.maxLines};
+    const TextPlacement placement{c.windowWidth / 2, 250, 24, c.maxLines};
     const FittedText fitted = FitText(c.text, placement, TextMeasure{HalfEmWidth, nullptr});
     EXPECT_EQ(fitted.fontPixels, c.fontPixels);
     std::vector<std::u16string> lines;
@@ -181,10 +181,10 @@ TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
 // Lines are Arial's line spacing apart, 2355/2048 of the font size, and
 // centred as a block: 14 pixels give 16.1.
 TEST(SplashLayout, LinesAreCentredAsABlock) {
-  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 1, 14), 460.0f);
-  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 2, 14), 460.0f - 2355.0f * 14 / 2048 / 2);
-  EXPECT_FLOAT_EQ(FirstLineCentreY(250, 3, 20), 250.0f - 2355.0f * 20 / 2048);
   EXPECT_FLOAT_EQ(LineSpacing(2048), 2355.0f);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 1, LineSpacing(14)), 460.0f);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 2, LineSpacing(14)), 460.0f - 2355.0f * 14 / 2048 / 2);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(250, 3, LineSpacing(20)), 250.0f - 2355.0f * 20 / 2048);
 }
 
 // The paragraph's direction is its first letter's: digits, spaces and
