@@ -25,7 +25,8 @@ enum SetupState : std::int32_t {
 inline constexpr char16_t kDefaultHeadline[] = u"INSTALLING ZORVA";
 // The two-line hint under the progress text: drawn by the painter, and the
 // accessible object's description.
-inline constexpr char16_t kDefaultHint[] = u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
+inline constexpr char16_t kDefaultHint[] =
+    u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
 inline constexpr char16_t kDefaultCancelQuestion[] = u"Are you sure you want to cancel the setup?";
 inline constexpr char16_t kDefaultCancelTitle[] = u"Zorva Setup";
 

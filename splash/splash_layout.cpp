@@ -32,7 +32,6 @@ bool IsControl(char16_t unit) { return unit < 0x20 || static_cast<char16_t>(unit
 // them, never inside a surrogate pair.
 bool IsCjk(char16_t unit) { return unit >= 0x2E80 && unit < 0xFFF0 && (unit & 0xF800) != 0xD800; }
 
-
 // Whether a wrapped line may end before unit `at` of `text`, inside a line:
 // at a space, which neither line keeps, or before a CJK character.
 bool BreaksBefore(const char16_t* text, int at) {
@@ -66,13 +65,14 @@ int LayOutLines(const char16_t* text, const TextPlacement& placement, int maxWid
     --spareLines;
   int widest = 0;
   fitted.lineCount = 0;
-  for (int start = 0; fitted.lineCount < placement.maxLines; ) {
+  for (int start = 0; fitted.lineCount < placement.maxLines;) {
     const int end = LineEnd(text, start);
     int width = Width(measure, text, start, end, fitted.fontPixels);
     if (width > maxWidth && spareLines > 0) {
       int breakAt = end;
       for (int at = start + 1; at < end; ++at) {
-        if (BreaksBefore(text, at) && (breakAt == end || 2 * at - start - end < start + end - 2 * breakAt))
+        if (BreaksBefore(text, at) &&
+            (breakAt == end || 2 * at - start - end < start + end - 2 * breakAt))
           breakAt = at;
       }
       if (breakAt < end) {
@@ -111,7 +111,8 @@ SplashLayout LayoutSplash(int windowWidth, int dpi) {
   return SplashLayout{
       .logo{centreX - logoWidth / 2, ScaleToDpi(kLogoTop, dpi), logoWidth,
             ScaleToDpi(kLogoHeight, dpi)},
-      .headline{centreX, ScaleToDpi(kHeadlineCentreY, dpi), ScaleToDpi(kHeadlineFont, dpi), kHeadlineLines},
+      .headline{centreX, ScaleToDpi(kHeadlineCentreY, dpi), ScaleToDpi(kHeadlineFont, dpi),
+                kHeadlineLines},
       .progress{centreX, ScaleToDpi(kProgressCentreY, dpi), ScaleToDpi(kProgressFont, dpi), 1},
       .hint{centreX, ScaleToDpi(kHintCentreY, dpi), ScaleToDpi(kHintFont, dpi), kMaxTextLines},
   };
@@ -130,7 +131,8 @@ TileGrid PatternTileGrid(int layerWidth, int layerHeight) {
   };
 }
 
-FittedText FitText(const char16_t* text, const TextPlacement& placement, const TextMeasure& measure) {
+FittedText FitText(const char16_t* text, const TextPlacement& placement,
+                   const TextMeasure& measure) {
   const int maxWidth = TextWidth(placement);
   // The lines past lineCount are never read.
   FittedText fitted;

@@ -85,7 +85,8 @@ struct TextMeasure {
 // at the space or the place between CJK characters nearest its middle,
 // while the lines stay within maxLines; if a line is still too wide, the
 // font shrinks a pixel at a time until every line fits.
-FittedText FitText(const char16_t* text, const TextPlacement& placement, const TextMeasure& measure);
+FittedText FitText(const char16_t* text, const TextPlacement& placement,
+                   const TextMeasure& measure);
 
 // Whether a text is a right-to-left paragraph: its first letter (after any
 // digits, spaces and ASCII punctuation) is Hebrew or Arabic (or one of their
@@ -95,7 +96,9 @@ bool ReadsRightToLeft(const char16_t* text);
 // The distance between the lines of a text in a font of fontPixels: the
 // line spacing of Arial (and of its metric twin Liberation Sans), 2355/2048
 // of the font size, as GDI+ places the lines of one string.
-inline float LineSpacing(int fontPixels) { return static_cast<float>(fontPixels) * (2355.0f / 2048.0f); }
+inline float LineSpacing(int fontPixels) {
+  return static_cast<float>(fontPixels) * (2355.0f / 2048.0f);
+}
 
 // The vertical centre of the first of `count` lines `spacing` apart whose
 // block is centred on `centreY`.

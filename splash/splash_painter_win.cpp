@@ -84,7 +84,8 @@ struct TextTools {
 
 GpFont* PixelFont(const TextTools& tools, int pixels) {
   GpFont* font = nullptr;
-  gdiplus.GdipCreateFont(tools.family, static_cast<float>(pixels), kFontStyleRegular, kUnitPixel, &font);
+  gdiplus.GdipCreateFont(tools.family, static_cast<float>(pixels), kFontStyleRegular, kUnitPixel,
+                         &font);
   return font;
 }
 
@@ -97,8 +98,8 @@ int LineWidth(const void* context, const char16_t* text, int length, int pixels)
   // Only written by a measurement that succeeds.
   GdiplusRectF box;
   box.Width = 0.0f;
-  gdiplus.GdipMeasureString(tools.graphics, SystemText(text), length, font, &kUnbounded, tools.format,
-                            &box, nullptr, nullptr);
+  gdiplus.GdipMeasureString(tools.graphics, SystemText(text), length, font, &kUnbounded,
+                            tools.format, &box, nullptr, nullptr);
   gdiplus.GdipDeleteFont(font);
   // Rounded up, so a line that fits is never drawn wider than its room.
   return static_cast<int>(box.Width) + 1;
@@ -109,7 +110,8 @@ int LineWidth(const void* context, const char16_t* text, int length, int pixels)
 // format lays a right-to-left paragraph out so; its lines stay centred.
 void DrawFittedText(const TextTools& tools, const char16_t* text, const TextPlacement& placement,
                     GpBrush* brush) {
-  gdiplus.GdipSetStringFormatFlags(tools.format, ReadsRightToLeft(text) ? kStringFormatFlagsDirectionRightToLeft : 0);
+  gdiplus.GdipSetStringFormatFlags(
+      tools.format, ReadsRightToLeft(text) ? kStringFormatFlagsDirectionRightToLeft : 0);
   const FittedText fitted = FitText(text, placement, TextMeasure{LineWidth, &tools});
   GpFont* font = PixelFont(tools, fitted.fontPixels);
   // An empty rectangle at each line's centre point: the line is centred on
@@ -120,8 +122,8 @@ void DrawFittedText(const TextTools& tools, const char16_t* text, const TextPlac
   for (int i = 0; i < fitted.lineCount; ++i, layout.Y += spacing) {
     const TextLine& line = fitted.lines[i];
     // An empty line draws nothing.
-    gdiplus.GdipDrawString(tools.graphics, SystemText(text + line.start), line.length, font, &layout,
-                           tools.format, brush);
+    gdiplus.GdipDrawString(tools.graphics, SystemText(text + line.start), line.length, font,
+                           &layout, tools.format, brush);
   }
   gdiplus.GdipDeleteFont(font);
 }

@@ -50,16 +50,16 @@ TEST_F(SetupGlobalsTest, TagTextsReplaceTheBuiltInOnesTheyCarry) {
     std::u16string_view headline, failure, hint, question, title;
   };
   const Case cases[] = {
-      {"no tag", Texts(nullptr, nullptr, nullptr, nullptr, nullptr), u"INSTALLING ZORVA", u"FAILED TO DOWNLOAD",
-       u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED",
+      {"no tag", Texts(nullptr, nullptr, nullptr, nullptr, nullptr), u"INSTALLING ZORVA",
+       u"FAILED TO DOWNLOAD", u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED",
        u"Are you sure you want to cancel the setup?", u"Zorva Setup"},
       {"every text",
-       Texts(u"ZORVA WIRD INSTALLIERT", u"DOWNLOAD FEHLGESCHLAGEN", u"BITTE WARTEN\nDATEIEN WERDEN GELADEN",
-             u"Abbrechen?", u"Zorva-Einrichtung"),
-       u"ZORVA WIRD INSTALLIERT", u"DOWNLOAD FEHLGESCHLAGEN", u"BITTE WARTEN\nDATEIEN WERDEN GELADEN",
-       u"Abbrechen?", u"Zorva-Einrichtung"},
-      {"empty texts", Texts(nullptr, u"", u"", nullptr, u""), u"INSTALLING ZORVA", u"",
-       u"", u"Are you sure you want to cancel the setup?", u""},
+       Texts(u"ZORVA WIRD INSTALLIERT", u"DOWNLOAD FEHLGESCHLAGEN",
+             u"BITTE WARTEN\nDATEIEN WERDEN GELADEN", u"Abbrechen?", u"Zorva-Einrichtung"),
+       u"ZORVA WIRD INSTALLIERT", u"DOWNLOAD FEHLGESCHLAGEN",
+       u"BITTE WARTEN\nDATEIEN WERDEN GELADEN", u"Abbrechen?", u"Zorva-Einrichtung"},
+      {"empty texts", Texts(nullptr, u"", u"", nullptr, u""), u"INSTALLING ZORVA", u"", u"",
+       u"Are you sure you want to cancel the setup?", u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

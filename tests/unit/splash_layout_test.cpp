@@ -152,17 +152,21 @@ TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
   };
   const Case cases[] = {
       {"fits on one line", u"INSTALLING", 140, 2, 24, {u"INSTALLING"}},
-      {"wraps at the break nearest the middle", u"AAAA BBBBBB CC", 140, 2, 24, {u"AAAA", u"BBBBBB CC"}},
+      {"wraps at the break nearest the middle", u"AAAA BBBBBB CC", 140, 2, 24,
+       {u"AAAA", u"BBBBBB CC"}},
       {"wrapped and still too wide: shrinks", u"AAAAAAAA BBBBBBBB CCCC", 140, 2, 19,
        {u"AAAAAAAA", u"BBBBBBBB CCCC"}},
-      {"no place to break: shrinks on one line", u"ABCDEFGHIJKLMNO", 140, 2, 16, {u"ABCDEFGHIJKLMNO"}},
-      {"CR LF, CR and a run of controls each break the line once", u"A\r\nB\rC\t\n\nD", 140, 4, 24,
+      {"no place to break: shrinks on one line", u"ABCDEFGHIJKLMNO", 140, 2, 16,
+       {u"ABCDEFGHIJKLMNO"}},
+      {"CR LF, CR and a run of controls each break the line once", u"A\r\nB\rC\t\n\nD", 140, 4,
+       24,
        {u"A", u"B", u"C", u"D"}},
       {"lines beyond the most are left out", u"A\nB\nC", 140, 2, 24, {u"A", u"B"}},
       {"a hint line wraps into a spare line", u"AAAA BBBB CCCC\nDD", 140, 4, 24,
        {u"AAAA BBBB", u"CCCC", u"DD"}},
       {"no spare line: shrinks", u"AAAAAAAAAAAA\nB", 140, 2, 21, {u"AAAAAAAAAAAA", u"B"}},
-      {"between CJK characters", u"ダウンロードに失敗しました", 140, 2, 24, {u"ダウンロード", u"に失敗しました"}},
+      {"before a CJK character", u"ダウンロードに失敗しました", 140, 2, 24,
+       {u"ダウンロード", u"に失敗しました"}},
       {"an empty text is one empty line", u"", 140, 2, 24, {u""}},
   };
   for (const Case& c : cases) {
@@ -183,8 +187,10 @@ TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
 TEST(SplashLayout, LinesAreCentredAsABlock) {
   EXPECT_FLOAT_EQ(LineSpacing(2048), 2355.0f);
   EXPECT_FLOAT_EQ(FirstLineCentreY(460, 1, LineSpacing(14)), 460.0f);
-  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 2, LineSpacing(14)), 460.0f - 2355.0f * 14 / 2048 / 2);
-  EXPECT_FLOAT_EQ(FirstLineCentreY(250, 3, LineSpacing(20)), 250.0f - 2355.0f * 20 / 2048);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 2, LineSpacing(14)),
+                  460.0f - 2355.0f * 14 / 2048 / 2);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(250, 3, LineSpacing(20)),
+                  250.0f - 2355.0f * 20 / 2048);
 }
 
 // The paragraph's direction is its first letter's: digits, spaces and
