@@ -4,7 +4,7 @@
 # and datum in its own section so the linker can drop what nothing uses. The
 # i686 compiler keeps frame pointers even at -Os; nothing here walks frames,
 # and omitting them takes 300 bytes off the code.
-add_compile_options(-fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
+add_compile_options(-malign-data=abi -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
                     -fomit-frame-pointer -ffunction-sections -fdata-sections)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)

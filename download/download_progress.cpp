@@ -25,7 +25,8 @@ void UpdateProgress(std::uint32_t progress, std::uint32_t total) {
 
 void ShowDownloadFailure() {
   setupGlobals.percent.store(0, std::memory_order_release);
-  setupGlobals.headline.store(kFailureHeadline, std::memory_order_release);
+  setupGlobals.headline.store(setupGlobals.failureHeadline.load(std::memory_order_acquire),
+                              std::memory_order_release);
   setupGlobals.progressText.store(kFailureProgressText, std::memory_order_release);
   RequestRepaint();
 }

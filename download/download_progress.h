@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+// The built-in failure headline, which a tag may replace.
 inline constexpr char16_t kFailureHeadline[] = u"FAILED TO DOWNLOAD";
 inline constexpr char16_t kFailureProgressText[] = u":(";
 
@@ -21,6 +22,6 @@ int WholePercent(std::uint32_t progress, std::uint32_t total);
 // a repaint, only when the percentage changed (so at most 101 repaints).
 void UpdateProgress(std::uint32_t progress, std::uint32_t total);
 
-// "FAILED TO DOWNLOAD" and ":(", `percent` back to 0, one repaint. `state`
-// is left alone.
+// The failure headline ("FAILED TO DOWNLOAD" or the tag's) and ":(",
+// `percent` back to 0, one repaint. `state` is left alone.
 void ShowDownloadFailure();

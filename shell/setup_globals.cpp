@@ -1,6 +1,8 @@
 #include "shell/setup_globals.h"
 
+#include "download/download_progress.h"
 #include "download/percent_texts.h"
+#include "tag/setup_tag.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ SetupGlobals setupGlobals{
     .hintColor = 0xFFB3B3B3,
     .tileImage{nullptr},
     .logoImage{nullptr},
+    .failureHeadline{kFailureHeadline},
+    .hint{kDefaultHint},
+    .cancelQuestion{kDefaultCancelQuestion},
+    .cancelTitle{kDefaultCancelTitle},
     .inProgressObject{nullptr},
 };
 
@@ -42,6 +48,27 @@ void ResetSetupGlobals() {
   setupGlobals.tileImage.store(nullptr, std::memory_order_release);
   setupGlobals.logoImage.store(nullptr, std::memory_order_release);
   setupGlobals.inProgressObject.store(nullptr, std::memory_order_release);
+  setupGlobals.failureHeadline.store(kFailureHeadline, std::memory_order_release);
+  setupGlobals.hint.store(kDefaultHint, std::memory_order_release);
+  setupGlobals.cancelQuestion.store(kDefaultCancelQuestion, std::memory_order_release);
+  setupGlobals.cancelTitle.store(kDefaultCancelTitle, std::memory_order_release);
+}
+
+namespace {
+
+// Absent, the built-in text stays; present and empty, the text is empty.
+void TakeText(const char16_t* tagText, std::atomic<const char16_t*>& shown) {
+  if (tagText != nullptr) shown.store(tagText, std::memory_order_release);
+}
+
+}  // namespace
+
+void TakeTagTexts(const TagFields& tag) {
+  TakeText(tag.headline, setupGlobals.headline);
+  TakeText(tag.failureText, setupGlobals.failureHeadline);
+  TakeText(tag.hint, setupGlobals.hint);
+  TakeText(tag.cancelQuestion, setupGlobals.cancelQuestion);
+  TakeText(tag.cancelTitle, setupGlobals.cancelTitle);
 }
 
 void SetRepaintHook(RepaintHook hook) { repaintHook = hook; }

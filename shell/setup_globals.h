@@ -22,8 +22,16 @@ enum SetupState : std::int32_t {
   Finished = 5,
 };
 
-// The default headline of the splash.
+// The built-in English texts, which a tag may replace (tag/setup_tag.h).
 inline constexpr char16_t kDefaultHeadline[] = u"INSTALLING ZORVA";
+// The two-line hint under the progress text: drawn by the painter, and the
+// accessible object's description.
+inline constexpr char16_t kDefaultHint[] =
+    u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
+inline constexpr char16_t kDefaultCancelQuestion[] = u"Are you sure you want to cancel the setup?";
+inline constexpr char16_t kDefaultCancelTitle[] = u"Zorva Setup";
+
+struct TagFields;
 
 struct SetupGlobals {
   std::atomic<std::int32_t> state;
@@ -39,6 +47,12 @@ struct SetupGlobals {
   std::uint32_t hintColor;
   std::atomic<Image*> tileImage;
   std::atomic<Image*> logoImage;
+  // The texts in the person's language: written once, before the window
+  // exists; the worker reads `failureHeadline` when it puts up the failure.
+  std::atomic<const char16_t*> failureHeadline;
+  std::atomic<const char16_t*> hint;
+  std::atomic<const char16_t*> cancelQuestion;
+  std::atomic<const char16_t*> cancelTitle;
   // The session's in-progress object while this run holds it, else null.
   std::atomic<ObjectHandle> inProgressObject;
 };
@@ -60,6 +74,11 @@ inline WindowHandle SetupWindow() { return setupGlobals.window.load(std::memory_
 // Puts `setupGlobals` back to its start-up values. The program never calls it;
 // the native tests do, between cases.
 void ResetSetupGlobals();
+
+// Takes each text the tag carries in place of its built-in one: the
+// headline, the failure headline, the hint and the cancel question and its
+// title. Start-up calls it before the window exists.
+void TakeTagTexts(const TagFields& tag);
 
 // Invalidates the whole setup window with erase; any thread. It calls the
 // repaint hook, so the portable core never links the window code.

@@ -54,7 +54,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   LookUpDpiFunctions();
   StartGdiplus();
   const TagFields& tag = ReadSetupTag();
-  if (tag.headline != nullptr) setupGlobals.headline.store(tag.headline, std::memory_order_release);
+  TakeTagTexts(tag);
   HWND window = CreateSetupWindow(instance);
   if (window == nullptr) return 0;
   setupGlobals.window.store(window, std::memory_order_release);

@@ -1,5 +1,6 @@
 #include "shell/setup_window_proc_win.h"
 
+#include "base/system_text_win.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "splash/accessible_splash_win.h"
@@ -7,14 +8,15 @@
 
 namespace {
 
-constexpr char kCancelQuestion[] = "Are you sure you want to cancel the setup?";
 // A thread being terminated is gone within moments; the bound only keeps a
 // close from hanging should the system never report it.
 constexpr DWORD kWorkerEndWaitMs = 5000;
 
+// Asked with the wide-character function, so a question in any script shows.
 bool UserConfirmsCancel(HWND hwnd) {
-  return MessageBoxA(hwnd, kCancelQuestion, kWindowTitle, MB_YESNOCANCEL | MB_ICONWARNING) ==
-         IDYES;
+  return MessageBoxW(hwnd, SystemText(setupGlobals.cancelQuestion.load(std::memory_order_acquire)),
+                     SystemText(setupGlobals.cancelTitle.load(std::memory_order_acquire)),
+                     MB_YESNOCANCEL | MB_ICONWARNING) == IDYES;
 }
 
 // Once the worker has finished (done or failed) closing asks nothing. Before,

@@ -7,7 +7,7 @@
 
 // The window's class, by which a later start finds it.
 inline constexpr char kWindowClass[] = "ZorvaSetupWindow";
-// The window's title, which is also the cancel question's caption.
+// The window's title; the cancel question's built-in caption is the same.
 inline constexpr char kWindowTitle[] = "Zorva Setup";
 
 // Invalidates the whole setup window with erase: the repaint hook start-up

@@ -11,7 +11,7 @@ const char16_t* AccessibleText(AccessibleProperty property) {
     case AccessibleProperty::kDescription:
       break;
   }
-  return kHint;
+  return setupGlobals.hint.load(std::memory_order_acquire);
 }
 
 AnnouncedTexts ShownTexts() {

@@ -5,10 +5,6 @@
 
 #include <cstdint>
 
-// The two-line hint under the progress text: drawn by the painter, and the
-// accessible object's description.
-inline constexpr char16_t kHint[] = u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
-
 // The properties of the accessible object that carry a text of the splash.
 enum class AccessibleProperty { kName, kValue, kDescription };
 

@@ -45,6 +45,7 @@ inline constexpr int kStringAlignmentCenter = 1;
 inline constexpr int kFontStyleRegular = 0;
 inline constexpr int kUnitPixel = 2;
 inline constexpr int kFlushIntentionFlush = 0;
+inline constexpr int kStringFormatFlagsDirectionRightToLeft = 0x0001;
 
 // name, result, parameters
 #define ZORVA_GDIPLUS_FUNCTIONS(X)                                                              \
@@ -74,11 +75,16 @@ inline constexpr int kFlushIntentionFlush = 0;
   X(GdipCreateStringFormat, GpStatus, (INT flags, LANGID language, GpStringFormat** format))     \
   X(GdipSetStringFormatLineAlign, GpStatus, (GpStringFormat * format, INT align))                \
   X(GdipSetStringFormatAlign, GpStatus, (GpStringFormat * format, INT align))                    \
+  X(GdipSetStringFormatFlags, GpStatus, (GpStringFormat * format, INT flags))                    \
   X(GdipCreateFont, GpStatus,                                                                    \
     (const GpFontFamily* family, float size, INT style, INT unit, GpFont** font))                \
   X(GdipDrawString, GpStatus,                                                                    \
     (GpGraphics * graphics, const WCHAR* text, INT length, const GpFont* font,                   \
      const GdiplusRectF* layout, const GpStringFormat* format, const GpBrush* brush))            \
+  X(GdipMeasureString, GpStatus,                                                                 \
+    (GpGraphics * graphics, const WCHAR* text, INT length, const GpFont* font,                   \
+     const GdiplusRectF* layout, const GpStringFormat* format, GdiplusRectF* bounds,             \
+     INT* codepointsFitted, INT* linesFilled))                                                   \
   X(GdipFlush, GpStatus, (GpGraphics * graphics, INT intention))                                 \
   X(GdipDeleteFont, GpStatus, (GpFont * font))                                                   \
   X(GdipDeleteBrush, GpStatus, (GpBrush * brush))                                                \

@@ -5,4 +5,4 @@
 
 // The text as it stands now. Alone in its file so that a test build can
 // replace the texts right after the painter has read one, as the worker may.
-const wchar_t* ReadSharedText(const std::atomic<const char16_t*>& text);
+const char16_t* ReadSharedText(const std::atomic<const char16_t*>& text);

@@ -13,12 +13,18 @@ struct PixelRect {
   int height;
 };
 
-// A text block centred on (centreX, centreY), drawn in a font of fontPixels.
+// A text block centred on (centreX, centreY), drawn in a font of fontPixels,
+// or smaller where its lines would be wider than TextWidth; at most maxLines.
 struct TextPlacement {
   int centreX;
   int centreY;
   int fontPixels;
+  int maxLines;
 };
+
+// How wide a line of text may be: the window's width but a tenth, which is
+// left as margins, half on each side.
+inline int TextWidth(const TextPlacement& placement) { return placement.centreX * 9 / 5; }
 
 struct SplashLayout {
   PixelRect logo;
@@ -46,3 +52,56 @@ TileGrid PatternTileGrid(int layerWidth, int layerHeight);
 
 // The pattern layer's rotation, clockwise on screen, in degrees.
 inline constexpr float kPatternAngleDegrees = 23.0f;
+
+// The most lines any text of the splash takes: the hint's two lines, each
+// wrapped once.
+inline constexpr int kMaxTextLines = 4;
+
+// One line of a text: `length` UTF-16 units from unit `start`. No line holds
+// a control character.
+struct TextLine {
+  int start;
+  int length;
+};
+
+// A text as it is drawn: its lines, top to bottom, in a font of fontPixels.
+struct FittedText {
+  int fontPixels;
+  int lineCount;
+  TextLine lines[kMaxTextLines];
+};
+
+// How wide `length` units of `text` (none, for an empty line) are drawn on
+// one line in a font of fontPixels, in pixels: the painter measures with the
+// system's text layout.
+struct TextMeasure {
+  int (*width)(const void* context, const char16_t* text, int length, int fontPixels);
+  const void* context;
+};
+
+// Lays `text` out for `placement` (maxLines at most kMaxTextLines). A line
+// break (CR, LF, CR LF: any run of control characters) starts a line; lines
+// beyond placement.maxLines are not drawn. A line wider than TextWidth wraps once,
+// at the space or the place between CJK characters nearest its middle,
+// while the lines stay within maxLines; if a line is still too wide, the
+// font shrinks a pixel at a time until every line fits.
+FittedText FitText(const char16_t* text, const TextPlacement& placement,
+                   const TextMeasure& measure);
+
+// Whether a text is a right-to-left paragraph: its first letter (after any
+// digits, spaces and ASCII punctuation) is Hebrew or Arabic (or one of their
+// presentation forms).
+bool ReadsRightToLeft(const char16_t* text);
+
+// The distance between the lines of a text in a font of fontPixels: the
+// line spacing of Arial (and of its metric twin Liberation Sans), 2355/2048
+// of the font size, as GDI+ places the lines of one string.
+inline float LineSpacing(int fontPixels) {
+  return static_cast<float>(fontPixels) * (2355.0f / 2048.0f);
+}
+
+// The vertical centre of the first of `count` lines `spacing` apart whose
+// block is centred on `centreY`.
+inline float FirstLineCentreY(int centreY, int count, float spacing) {
+  return static_cast<float>(centreY) - static_cast<float>(count - 1) * spacing / 2.0f;
+}

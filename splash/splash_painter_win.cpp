@@ -82,16 +82,49 @@ struct TextTools {
   GpStringFormat* format;
 };
 
-void DrawCentredText(const TextTools& tools, const wchar_t* text, const TextPlacement& placement,
-                     GpBrush* brush) {
+GpFont* PixelFont(const TextTools& tools, int pixels) {
   GpFont* font = nullptr;
-  gdiplus.GdipCreateFont(tools.family, static_cast<float>(placement.fontPixels),
-                         kFontStyleRegular, kUnitPixel, &font);
-  // An empty rectangle at the centre point: each line is centred on x and the
-  // block of lines on y, without wrapping or clipping.
-  const GdiplusRectF layout{static_cast<float>(placement.centreX),
-                            static_cast<float>(placement.centreY), 0.0f, 0.0f};
-  gdiplus.GdipDrawString(tools.graphics, text, -1, font, &layout, tools.format, brush);
+  gdiplus.GdipCreateFont(tools.family, static_cast<float>(pixels), kFontStyleRegular, kUnitPixel,
+                         &font);
+  return font;
+}
+
+// Measured on one line: an empty layout rectangle neither wraps nor clips.
+constexpr GdiplusRectF kUnbounded{0.0f, 0.0f, 0.0f, 0.0f};
+
+int LineWidth(const void* context, const char16_t* text, int length, int pixels) {
+  const TextTools& tools = *static_cast<const TextTools*>(context);
+  GpFont* font = PixelFont(tools, pixels);
+  // Only written by a measurement that succeeds.
+  GdiplusRectF box;
+  box.Width = 0.0f;
+  gdiplus.GdipMeasureString(tools.graphics, SystemText(text), length, font, &kUnbounded,
+                            tools.format, &box, nullptr, nullptr);
+  gdiplus.GdipDeleteFont(font);
+  // Rounded up, so a line that fits is never drawn wider than its room.
+  return static_cast<int>(box.Width) + 1;
+}
+
+// Each line on its own, so no line break (or any other control character)
+// reaches the drawing call, which would draw it as a missing glyph. The
+// format lays a right-to-left paragraph out so; its lines stay centred.
+void DrawFittedText(const TextTools& tools, const char16_t* text, const TextPlacement& placement,
+                    GpBrush* brush) {
+  gdiplus.GdipSetStringFormatFlags(
+      tools.format, ReadsRightToLeft(text) ? kStringFormatFlagsDirectionRightToLeft : 0);
+  const FittedText fitted = FitText(text, placement, TextMeasure{LineWidth, &tools});
+  GpFont* font = PixelFont(tools, fitted.fontPixels);
+  // An empty rectangle at each line's centre point: the line is centred on
+  // both axes, without wrapping or clipping.
+  const float spacing = LineSpacing(fitted.fontPixels);
+  GdiplusRectF layout{static_cast<float>(placement.centreX),
+                      FirstLineCentreY(placement.centreY, fitted.lineCount, spacing), 0.0f, 0.0f};
+  for (int i = 0; i < fitted.lineCount; ++i, layout.Y += spacing) {
+    const TextLine& line = fitted.lines[i];
+    // An empty line draws nothing.
+    gdiplus.GdipDrawString(tools.graphics, SystemText(text + line.start), line.length, font,
+                           &layout, tools.format, brush);
+  }
   gdiplus.GdipDeleteFont(font);
 }
 
@@ -103,10 +136,10 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   gdiplus.GdipSetStringFormatAlign(tools.format, kStringAlignmentCenter);
   GpBrush* textBrush = SolidBrush(setupGlobals.textColor);
   // Each pointer is read once, as its text is drawn.
-  DrawCentredText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
-  DrawCentredText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
+  DrawFittedText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
+  DrawFittedText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
   GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
-  DrawCentredText(tools, SystemText(kHint), layout.hint, hintBrush);
+  DrawFittedText(tools, setupGlobals.hint.load(std::memory_order_acquire), layout.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
   gdiplus.GdipDeleteBrush(textBrush);
   gdiplus.GdipDeleteStringFormat(tools.format);

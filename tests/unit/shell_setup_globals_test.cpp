@@ -2,8 +2,11 @@
 
 #include <cstdint>
 
+#include "download/download_progress.h"
 #include "download/percent_texts.h"
 #include "shell/setup_globals.h"
+#include "splash/accessible_splash.h"
+#include "tag/setup_tag.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {
@@ -32,6 +35,44 @@ TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEnt
   EXPECT_EQ(setupGlobals.tileImage.load(), nullptr);
   EXPECT_EQ(setupGlobals.logoImage.load(), nullptr);
   EXPECT_EQ(setupGlobals.inProgressObject.load(), nullptr);
+}
+
+TagFields Texts(const char16_t* headline, const char16_t* failure, const char16_t* hint,
+                const char16_t* question, const char16_t* title) {
+  return TagFields{headline, nullptr, nullptr, failure, hint, question, title};
+}
+
+// Absent, a text stays the built-in English; present, even empty, the tag's
+// text is shown, spoken and asked, the failure headline once the download fails.
+TEST_F(SetupGlobalsTest, TagTextsReplaceTheBuiltInOnesTheyCarry) {
+  struct Case {
+    const char* name;
+    TagFields tag;
+    std::u16string_view headline, failure, hint, question, title;
+  };
+  const Case cases[] = {
+      {"no tag", Texts(nullptr, nullptr, nullptr, nullptr, nullptr), u"INSTALLING ZORVA",
+       u"FAILED TO DOWNLOAD", u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED",
+       u"Are you sure you want to cancel the setup?", u"Zorva Setup"},
+      {"every text",
+       Texts(u"ZORVA WIRD INSTALLIERT", u"DOWNLOAD FEHLGESCHLAGEN",
+             u"BITTE WARTEN\nDATEIEN WERDEN GELADEN", u"Abbrechen?", u"Zorva-Einrichtung"),
+       u"ZORVA WIRD INSTALLIERT", u"DOWNLOAD FEHLGESCHLAGEN",
+       u"BITTE WARTEN\nDATEIEN WERDEN GELADEN", u"Abbrechen?", u"Zorva-Einrichtung"},
+      {"empty texts", Texts(nullptr, u"", u"", nullptr, u""), u"INSTALLING ZORVA", u"", u"",
+       u"Are you sure you want to cancel the setup?", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetSetupGlobals();
+    TakeTagTexts(c.tag);
+    EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), c.headline);
+    EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kDescription)), c.hint);
+    EXPECT_EQ(std::u16string_view(setupGlobals.cancelQuestion.load()), c.question);
+    EXPECT_EQ(std::u16string_view(setupGlobals.cancelTitle.load()), c.title);
+    ShowDownloadFailure();
+    EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kName)), c.failure);
+  }
 }
 
 TEST_F(SetupGlobalsTest, CancelTurnsOnlyDownloadingIntoCancelled) {

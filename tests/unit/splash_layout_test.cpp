@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "shell/window_placement.h"
 
@@ -65,6 +67,8 @@ TEST_P(SplashLayoutAtDpi, LogoAndTextsScale) {
     EXPECT_EQ(texts[i].centreX, c.centreX) << "text " << i;
     EXPECT_EQ(texts[i].centreY, centresY[i]) << "text " << i;
     EXPECT_EQ(texts[i].fontPixels, fonts[i]) << "text " << i;
+    // A tenth of the width is left as margins, half on each side.
+    EXPECT_EQ(TextWidth(texts[i]), c.window.width * 9 / 10) << "text " << i;
   }
 }
 
@@ -123,6 +127,86 @@ TEST(SplashLayout, OddWidthTruncatesTheCentre) {
   const SplashLayout layout = LayoutSplash(401, 96);
   EXPECT_EQ(layout.headline.centreX, 200);
   EXPECT_EQ(layout.logo.left, 77);
+}
+
+// Each unit is half the font size wide, so widths grow exactly with the font.
+int HalfEmWidth(const void*, const char16_t*, int length, int fontPixels) {
+  return length * fontPixels / 2;
+}
+
+bool HasControl(const std::u16string& line) {
+  for (char16_t unit : line)
+    if (unit < 0x20 || unit == 0x7F) return true;
+  return false;
+}
+
+// At 24 pixels a unit is 12 wide: ten units fit a line of 126, a splash
+// 140 wide.
+TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
+  struct Case {
+    const char* name;
+    const char16_t* text;
+    int windowWidth, maxLines;
+    int fontPixels;
+    std::vector<std::u16string> lines;
+  };
+  const Case cases[] = {
+      {"fits on one line", u"INSTALLING", 140, 2, 24, {u"INSTALLING"}},
+      {"wraps at the break nearest the middle", u"AAAA BBBBBB CC", 140, 2, 24,
+       {u"AAAA", u"BBBBBB CC"}},
+      {"wrapped and still too wide: shrinks", u"AAAAAAAA BBBBBBBB CCCC", 140, 2, 19,
+       {u"AAAAAAAA", u"BBBBBBBB CCCC"}},
+      {"no place to break: shrinks on one line", u"ABCDEFGHIJKLMNO", 140, 2, 16,
+       {u"ABCDEFGHIJKLMNO"}},
+      {"CR LF, CR and a run of controls each break the line once", u"A\r\nB\rC\t\n\nD", 140, 4,
+       24,
+       {u"A", u"B", u"C", u"D"}},
+      {"lines beyond the most are left out", u"A\nB\nC", 140, 2, 24, {u"A", u"B"}},
+      {"a hint line wraps into a spare line", u"AAAA BBBB CCCC\nDD", 140, 4, 24,
+       {u"AAAA BBBB", u"CCCC", u"DD"}},
+      {"no spare line: shrinks", u"AAAAAAAAAAAA\nB", 140, 2, 21, {u"AAAAAAAAAAAA", u"B"}},
+      {"before a CJK character", u"ダウンロードに失敗しました", 140, 2, 24,
+       {u"ダウンロード", u"に失敗しました"}},
+      {"an empty text is one empty line", u"", 140, 2, 24, {u""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TextPlacement placement{c.windowWidth / 2, 250, 24, c.maxLines};
+    const FittedText fitted = FitText(c.text, placement, TextMeasure{HalfEmWidth, nullptr});
+    EXPECT_EQ(fitted.fontPixels, c.fontPixels);
+    std::vector<std::u16string> lines;
+    for (int i = 0; i < fitted.lineCount; ++i)
+      lines.emplace_back(c.text + fitted.lines[i].start, fitted.lines[i].length);
+    EXPECT_EQ(lines, c.lines);
+    for (const auto& line : lines) EXPECT_FALSE(HasControl(line));
+  }
+}
+
+// Lines are Arial's line spacing apart, 2355/2048 of the font size, and
+// centred as a block: 14 pixels give 16.1.
+TEST(SplashLayout, LinesAreCentredAsABlock) {
+  EXPECT_FLOAT_EQ(LineSpacing(2048), 2355.0f);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 1, LineSpacing(14)), 460.0f);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(460, 2, LineSpacing(14)),
+                  460.0f - 2355.0f * 14 / 2048 / 2);
+  EXPECT_FLOAT_EQ(FirstLineCentreY(250, 3, LineSpacing(20)),
+                  250.0f - 2355.0f * 20 / 2048);
+}
+
+// The paragraph's direction is its first letter's: digits, spaces and
+// punctuation before it decide nothing.
+TEST(SplashLayout, HebrewAndArabicParagraphsReadRightToLeft) {
+  struct Case {
+    const char16_t* text;
+    bool rightToLeft;
+  };
+  const Case cases[] = {
+      {u"שלום", true},          {u"جارٍ التثبيت", true},   {u"(100%) ההתקנה", true},
+      {u"ZORVA שלום", false},   {u"INSTALLING ZORVA", false}, {u"«ИДЁТ УСТАНОВКА»", false},
+      {u"ΕΓΚΑΤΑΣΤΑΣΗ", false}, {u"インストール中", false},    {u"", false},
+      {u"123", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadsRightToLeft(c.text), c.rightToLeft);
 }
 
 }  // namespace

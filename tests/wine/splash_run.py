@@ -101,6 +101,19 @@ def is_background(rgb):
     return rgb == BACKGROUND
 
 
+def read_text(shot, region, language):
+    """The lines tesseract reads (`language`: eng, deu, jpn, ...) in the
+    region (left, top, width, height) of a screenshot, the light text on the
+    dark splash inverted and enlarged first; empty lines left out."""
+    left, top, width, height = region
+    prepared = f"{shot.path}.{language}.png"
+    subprocess.run(["convert", shot.path, "-crop", f"{width}x{height}+{left}+{top}", "+repage",
+                    "-colorspace", "Gray", "-negate", "-resize", "300%", prepared], check=True)
+    read = subprocess.run(["tesseract", prepared, "-", "-l", language, "--psm", "6"], check=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    return [line.strip() for line in read.decode().splitlines() if line.strip()]
+
+
 def text_box(shot, centre_y, font_pixels):
     """Bounding box of the text centred near centre_y, in a band of one font size each way."""
     return shot.box_of((0, centre_y - font_pixels, shot.width, 2 * font_pixels), is_text)
@@ -159,6 +172,27 @@ BUILD = WIN32 if os.environ.get("ZORVA_WINE_BUILD") == "win32" else WIN64
 SKIPPED = 77
 
 
+# The last commit whose tag reader knows records 1 to 3 alone: its exe shows
+# what a copy built before the splash's texts came does with a newer tag.
+OLDER_COMMIT = "12d5021"
+
+
+def older_exe():
+    """The exe under test as commit OLDER_COMMIT builds it, built once into
+    the native build folder from that commit's files."""
+    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", OLDER_COMMIT)
+    exe = os.path.join(folder, "build", BUILD.name, "ZorvaSetup.exe")
+    if not os.path.exists(exe):
+        os.makedirs(folder, exist_ok=True)
+        archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", OLDER_COMMIT],
+                                 check=True, stdout=subprocess.PIPE).stdout
+        subprocess.run(["tar", "-x", "-C", folder], input=archive, check=True)
+        for step in (["cmake", "--preset", BUILD.name],
+                     ["cmake", "--build", "--preset", BUILD.name, "--target", "ZorvaSetup"]):
+            subprocess.run(step, cwd=folder, check=True, stdout=subprocess.DEVNULL)
+    return exe
+
+
 def seconds(n):
     """n seconds of the 64-bit twin, in the time of the exe under test."""
     return n * BUILD.pace
@@ -192,16 +226,19 @@ class Session:
         self.prefix = prefix
         self.server = server
 
-    def tagged_copy(self, path, key=winetest.DEV_PRIVATE_KEY, exe=None, **fields):
+    def tagged_copy(self, path, key=winetest.DEV_PRIVATE_KEY, exe=None, texts=None, **fields):
         """A copy of the exe under test (or of exe) in the folder whose tag,
         signed by key, points at the server's path (or at path, a whole URL);
-        fields may add headline and launch_argument."""
+        fields may add headline and launch_argument, texts the splash's
+        other texts (see add_splash_texts)."""
         out = os.path.join(self.folder, "ZorvaSetup.exe")
         url = path if "://" in path else self.server.url(path)
         args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", url]
         for field, value in fields.items():
             args += ["--" + field.replace("_", "-"), value]
         subprocess.run(args + [exe or BUILD.exe, out], check=True, stdout=subprocess.DEVNULL)
+        if texts:
+            add_splash_texts(out, key, dict(fields, download_url=url), texts)
         return out
 
     @contextlib.contextmanager
@@ -213,6 +250,37 @@ class Session:
             yield run
         finally:
             run.kill()
+
+
+# The tag's records (tag/tag_trailer.h): 1 to 3 up to an end byte, then the
+# more-records byte and the splash's texts in the person's language.
+TAG_RECORDS = {"headline": 1, "launch_argument": 2, "download_url": 3}
+SPLASH_TEXT_RECORDS = {"failure_text": 17, "hint": 18, "cancel_question": 19, "cancel_title": 20}
+TAG_MORE_RECORDS = 0xFE
+TAG_PAYLOAD_SIZE = 767
+
+
+def tag_payload(fields, texts):
+    """The payload of records 1 to 3 for `fields`, and 17 to 20 for `texts`
+    behind the end byte and the more-records byte; zero-filled."""
+    def records(values, types):
+        return b"".join(bytes([types[name]]) + value.encode("utf-16-le") + b"\0\0"
+                        for name, value in values.items())
+    payload = (records(fields, TAG_RECORDS) + bytes([0, TAG_MORE_RECORDS]) +
+               records(texts, SPLASH_TEXT_RECORDS) + b"\0")
+    assert len(payload) <= TAG_PAYLOAD_SIZE, f"{len(payload)} bytes do not fit"
+    return payload + bytes(TAG_PAYLOAD_SIZE - len(payload))
+
+
+def add_splash_texts(copy, key, fields, texts):
+    """Signs a payload with the records of `fields` and `texts` into the tag
+    that zorva-tag placed at the end of `copy`, whose place it keeps."""
+    payload = tag_payload(fields, texts)
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=payload,
+                               check=True, stdout=subprocess.PIPE).stdout
+    with open(copy, "r+b") as f:
+        f.seek(-1024, os.SEEK_END)
+        f.write(b"\x01" + signature + payload)
 
 
 @contextlib.contextmanager

@@ -2,7 +2,8 @@
 cancel the setup?" with Yes, No and Cancel; No keeps the download going; a
 second close answered Yes ends the process with 0 and no installer starts.
 A Yes while the worker waits to try again ends it as at once: no further
-request, no installer."""
+request, no installer. That copy is Russian: its question and title, read
+back with the wide-character functions, are its own Cyrillic texts."""
 import os
 import sys
 import time
@@ -15,6 +16,8 @@ import winetest  # noqa: E402
 PROGRESS = (0, 320, 400, 60)
 QUESTION = ("title: Zorva Setup\ntext: Are you sure you want to cancel the setup?\n"
             "buttons: yes no cancel")
+RUSSIAN = {"cancel_question": "Вы действительно хотите отменить установку?",
+           "cancel_title": "Установка Zorva"}
 
 
 class CancelDuringDownload(unittest.TestCase):
@@ -49,10 +52,12 @@ class CancelDuringDownload(unittest.TestCase):
         busy = winetest.Route(b"busy" * 1000, status=503, chunk=400, delay=0.1)
         route = winetest.Answers(busy, busy, splash_run.slow_route(splash_run.seconds(40)))
         with splash_run.session({"/busy.exe": route}) as s, \
-                s.running(s.tagged_copy("/busy.exe")) as run:
+                s.running(s.tagged_copy("/busy.exe", headline="УСТАНОВКА ZORVA", texts=RUSSIAN)) as run:
             run.wait_for_window()
             self.assertEqual(run.poke("close")[0], 0)
-            self.assertIsNotNone(run.question(), "no question")
+            self.assertEqual(run.question().replace("\r", "").strip(),
+                             f"title: {RUSSIAN['cancel_title']}\ntext: {RUSSIAN['cancel_question']}\n"
+                             "buttons: yes no cancel")
             waiting = winetest.wait_until(
                 lambda: route.requests == 2 and time.monotonic() - route.request_times[1] > 1.5,
                 splash_run.seconds(20))

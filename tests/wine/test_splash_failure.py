@@ -1,7 +1,8 @@
 """A failed download: the splash shows "FAILED TO DOWNLOAD" and ":(", the
 window stays open, and a close then asks nothing and exits with 0. A screen
 reader that was there hears the failure as a name change and reads the
-failure texts as the name and value. A failure that comes while a frame is
+failure texts as the name and value. A German copy fails in German: its
+failure headline, too wide for one line, and its hint show and are heard. A failure that comes while a frame is
 being composed shows too, in the next frame."""
 import os
 import socket
@@ -12,7 +13,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import splash_run  # noqa: E402
 import winetest  # noqa: E402
-from splash_run import failure_shown, is_text  # noqa: E402
+from splash_run import SAD_FACE_MAX_WIDTH, failure_shown, is_text, text_box  # noqa: E402
 
 # The test build whose download fails right after its first frame has read
 # the headline (tests/wine/seams/text_changed_during_paint_win.cpp).
@@ -21,6 +22,9 @@ TEXT_CHANGED_DURING_PAINT_EXE = splash_run.BUILD.program("ZorvaSetupTextChangedD
 # often while the first frame is being composed: a few runs meet that moment
 # in varied ways.
 REFUSED_RUNS = 3
+# Too wide for one line at 24 pixels: it wraps onto a second.
+GERMAN_FAILURE = "HERUNTERLADEN FEHLGESCHLAGEN"
+GERMAN_HINT = "BITTE WARTEN SIE, WÄHREND DIE BENÖTIGTEN\nDATEIEN HERUNTERGELADEN WERDEN"
 
 
 def refused_url():
@@ -29,6 +33,11 @@ def refused_url():
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     return f"http://127.0.0.1:{port}/ZorvaInstaller.exe"
+
+
+def sad_face_shown(shot):
+    box = text_box(shot, 350, 30)
+    return bool(box and box[2] - box[0] <= SAD_FACE_MAX_WIDTH)
 
 
 def wait_for_failure_texts(run, shot_path, timeout):
@@ -65,6 +74,27 @@ class DownloadFailure(unittest.TestCase):
             self.assertIsNone(run.question(timeout=3), "a close after a failure asked")
             self.assertEqual(run.wait_for_exit(30), 0)
             self.assertEqual(run.recorded(), [], "something was started")
+
+    def test_a_german_copy_fails_in_german(self):
+        shot = os.path.join(splash_run.artifacts_dir("splash_failure"), "german.png")
+        not_found = winetest.Route(b"nicht gefunden\n" * 200, status=404, chunk=200, delay=0.2)
+        texts = {"failure_text": GERMAN_FAILURE, "hint": GERMAN_HINT}
+        failure_timeout = splash_run.seconds(15)
+        with splash_run.session({"/fehlt.exe": not_found}) as s, \
+                s.running(s.tagged_copy("/fehlt.exe", headline="ZORVA WIRD INSTALLIERT", texts=texts),
+                          screen_reader=failure_timeout) as run:
+            run.wait_for_window()
+            failed = winetest.wait_until(lambda: sad_face_shown(run.shot(shot)), failure_timeout,
+                                         interval=1.0)
+            self.assertTrue(failed, "no failure texts")
+            self.assertEqual(splash_run.read_text(run.shot(shot), (0, 210, 400, 290), "deu"),
+                             ["HERUNTERLADEN", "FEHLGESCHLAGEN", "BITTE WARTEN SIE, WÄHREND DIE BENÖTIGTEN",
+                              "DATEIEN HERUNTERGELADEN WERDEN"])
+            reading = run.screen_reader.reading(30)
+            self.assertEqual(reading.code, 0, reading.output)
+            self.assertEqual(reading.heard_texts("name"), [GERMAN_FAILURE], reading.output)
+            self.assertEqual(reading.last, dict(reading.last, name=GERMAN_FAILURE, value=":(",
+                                                description=GERMAN_HINT.replace("\n", "\\n")))
 
     def test_refused_connection_shows_the_failure_texts(self):
         shots = splash_run.artifacts_dir("splash_failure")

@@ -60,6 +60,11 @@ class NormalRun(unittest.TestCase):
             lambda: run.shot(os.path.join(shots, "later.png")).region_bytes(PROGRESS)
             != first.region_bytes(PROGRESS), splash_run.seconds(DOWNLOAD_SECONDS), interval=0.5)
         self.assertTrue(moved, "the percentage did not move")
+        # Each hint line is drawn on its own: no line break reaches the
+        # drawing call, which would draw it as a box after "REQUIRED".
+        self.assertEqual(splash_run.read_text(splash_run.Shot(os.path.join(shots, "later.png")),
+                                              (0, 430, 400, 60), "eng"),
+                         ["PLEASE WAIT WHILE THE REQUIRED", "FILES ARE DOWNLOADED"])
         self.assertEqual(run.wait_for_exit(DOWNLOAD_SECONDS + 60), 0)
         splash_run.check_commands(self, run.recorded(), LAUNCH_ARGUMENT)
         self.assertEqual(s.server.request_lines, ["GET /installer.exe HTTP/1.1"])

@@ -3,7 +3,9 @@
 //                                    once it is shown
 //   window_poke close                posts WM_CLOSE to it
 //   window_poke question             prints the open question box's title,
-//                                    text and buttons; fails when none is open
+//                                    text (UTF-8, as the wide-character
+//                                    functions read them) and buttons; fails
+//                                    when none is open
 //   window_poke answer yes|no        clicks that button of the question box
 //   window_poke dpi N L T R B        sends WM_DPICHANGED for N DPI with the
 //                                    suggested rectangle (L, T, R, B)
@@ -40,12 +42,20 @@ int PrintRect(HWND window) {
   return 0;
 }
 
+void PrintUtf8(const char* label, const wchar_t* text) {
+  char bytes[1024] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+  std::printf("%s: %s\n", label, bytes);
+}
+
 int PrintQuestion(HWND box) {
   wchar_t title[256] = {};
   wchar_t text[256] = {};
   GetWindowTextW(box, title, 256);
   GetDlgItemTextW(box, kMessageBoxTextId, text, 256);
-  std::printf("title: %ls\ntext: %ls\nbuttons:", title, text);
+  PrintUtf8("title", title);
+  PrintUtf8("text", text);
+  std::printf("buttons:");
   const struct {
     int id;
     const char* name;

@@ -2,14 +2,13 @@
 // download fails, and the failure texts are set and a repaint requested, right
 // after the first frame has read its headline. Linked ahead of the edge
 // library, so the program's own ReadSharedText is not.
-#include "base/system_text_win.h"
 #include "download/download_progress.h"
 #include "shell/setup_globals.h"
 #include "splash/shared_text_win.h"
 
-const wchar_t* ReadSharedText(const std::atomic<const char16_t*>& text) {
+const char16_t* ReadSharedText(const std::atomic<const char16_t*>& text) {
   static bool failed = false;
-  const wchar_t* read = SystemText(text.load(std::memory_order_acquire));
+  const char16_t* read = text.load(std::memory_order_acquire);
   if (!failed && &text == &setupGlobals.headline) {
     failed = true;
     ShowDownloadFailure();
