@@ -28,6 +28,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine wine64
   xvfb x11-utils xdotool imagemagick fonts-liberation
+  fonts-wqy-microhei fonts-dejavu-core tesseract-ocr tesseract-ocr-deu tesseract-ocr-jpn
   osslsigncode optipng
   libp11-kit-dev softhsm2
   libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev nginx-light wrk

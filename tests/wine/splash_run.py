@@ -230,15 +230,13 @@ class Session:
         """A copy of the exe under test (or of exe) in the folder whose tag,
         signed by key, points at the server's path (or at path, a whole URL);
         fields may add headline and launch_argument, texts the splash's
-        other texts (see add_splash_texts)."""
+        other texts (failure_text, hint, cancel_question, cancel_title)."""
         out = os.path.join(self.folder, "ZorvaSetup.exe")
         url = path if "://" in path else self.server.url(path)
         args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", url]
-        for field, value in fields.items():
+        for field, value in dict(fields, **(texts or {})).items():
             args += ["--" + field.replace("_", "-"), value]
         subprocess.run(args + [exe or BUILD.exe, out], check=True, stdout=subprocess.DEVNULL)
-        if texts:
-            add_splash_texts(out, key, dict(fields, download_url=url), texts)
         return out
 
     @contextlib.contextmanager
@@ -250,37 +248,6 @@ class Session:
             yield run
         finally:
             run.kill()
-
-
-# The tag's records (tag/tag_trailer.h): 1 to 3 up to an end byte, then the
-# more-records byte and the splash's texts in the person's language.
-TAG_RECORDS = {"headline": 1, "launch_argument": 2, "download_url": 3}
-SPLASH_TEXT_RECORDS = {"failure_text": 17, "hint": 18, "cancel_question": 19, "cancel_title": 20}
-TAG_MORE_RECORDS = 0xFE
-TAG_PAYLOAD_SIZE = 767
-
-
-def tag_payload(fields, texts):
-    """The payload of records 1 to 3 for `fields`, and 17 to 20 for `texts`
-    behind the end byte and the more-records byte; zero-filled."""
-    def records(values, types):
-        return b"".join(bytes([types[name]]) + value.encode("utf-16-le") + b"\0\0"
-                        for name, value in values.items())
-    payload = (records(fields, TAG_RECORDS) + bytes([0, TAG_MORE_RECORDS]) +
-               records(texts, SPLASH_TEXT_RECORDS) + b"\0")
-    assert len(payload) <= TAG_PAYLOAD_SIZE, f"{len(payload)} bytes do not fit"
-    return payload + bytes(TAG_PAYLOAD_SIZE - len(payload))
-
-
-def add_splash_texts(copy, key, fields, texts):
-    """Signs a payload with the records of `fields` and `texts` into the tag
-    that zorva-tag placed at the end of `copy`, whose place it keeps."""
-    payload = tag_payload(fields, texts)
-    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=payload,
-                               check=True, stdout=subprocess.PIPE).stdout
-    with open(copy, "r+b") as f:
-        f.seek(-1024, os.SEEK_END)
-        f.write(b"\x01" + signature + payload)
 
 
 @contextlib.contextmanager
