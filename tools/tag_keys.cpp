@@ -188,6 +188,21 @@ std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std
   return signature;
 }
 
+bool VerifiesWithTagKey(EVP_PKEY* key, const std::array<std::uint8_t, kSignatureSize>& signature,
+                        const std::uint8_t* message, std::size_t size) {
+  const MdCtx context(EVP_MD_CTX_new());
+  if (!context || EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1) {
+    throw ToolError(kExitOperationalError, "cannot verify (" + OpenSslReason() + ")");
+  }
+  return EVP_DigestVerify(context.get(), signature.data(), signature.size(), message, size) == 1;
+}
+
+Pkey OpenSslPublicKeyOf(const TagKey& key) {
+  std::vector<std::uint8_t> modulus(kSignatureSize);
+  WriteNumber(key.modulus, modulus.data());
+  return RsaPublicTagKey(modulus, {0x01, 0x00, 0x01}, "the tag key");
+}
+
 TagKey TagKeyOf(EVP_PKEY* key) {
   const Bn modulus = RsaParameter(key, OSSL_PKEY_PARAM_RSA_N);
   BnCtx context(BN_CTX_new());
