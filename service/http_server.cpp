@@ -5,11 +5,9 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <memory>
 #include <random>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 #include "service/serve_log.h"
 #include "tools/tag_keys.h"
@@ -55,21 +53,20 @@ MHD_Result CollectArgument(void* query, MHD_ValueKind, const char* key, size_t k
   return MHD_YES;
 }
 
-// The response holds a reference to the body's owner, which the cache may
-// share, until the library has sent the bytes.
-void FreeBody(void* owner) { delete static_cast<std::shared_ptr<const void>*>(owner); }
+// The response holds a reference to the bytes, which the cache may share,
+// until the library has sent them.
+void FreeBody(void* body) { delete static_cast<SharedBytes*>(body); }
 
-// The library sends the pieces as they lie, with one vectored write where
-// the socket takes them, and copies only the list of pieces.
 MHD_Result Send(MHD_Connection* connection, const ServeResponse& response, const std::string& requestId,
                 bool closeAfter) {
-  std::vector<MHD_IoVec> pieces;
-  for (const auto piece : response.body.pieces) pieces.push_back({piece.data(), piece.size()});
-  auto* owner = new std::shared_ptr<const void>(response.body.owner);
+  static const std::uint8_t kNoBytes = 0;
+  auto* body = new SharedBytes(response.body);
+  // The library only reads the buffer; its parameter is not const.
+  void* bytes = const_cast<std::uint8_t*>(response.body ? response.body->data() : &kNoBytes);
   MHD_Response* reply =
-      MHD_create_response_from_iovec(pieces.data(), static_cast<unsigned>(pieces.size()), FreeBody, owner);
+      MHD_create_response_from_buffer_with_free_callback_cls(BodySize(response), bytes, FreeBody, body);
   if (reply == nullptr) {
-    FreeBody(owner);
+    FreeBody(body);
     return MHD_NO;
   }
   for (const auto& [name, value] : response.headers) MHD_add_response_header(reply, name.c_str(), value.c_str());

@@ -1,12 +1,5 @@
 #include "service/tag_cache.h"
 
-std::vector<std::span<const std::uint8_t>> TaggedCopy::Pieces() const {
-  const std::span<const std::uint8_t> head = base->Head();
-  if (!base->ChecksumField()) return {head, trailer};
-  const std::size_t field = *base->ChecksumField();
-  return {head.first(field), checksum, head.subspan(field + checksum.size()), trailer};
-}
-
 std::shared_ptr<const TaggedCopy> TagCache::Find(const std::string& key) {
   const std::lock_guard lock(mutex_);
   const auto found = index_.find(key);

@@ -45,15 +45,8 @@ std::shared_ptr<const TaggedCopy> TaggedCopyFor(const ServeState& state, const C
   const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
   const std::string etag =
       "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) + "\"";
-  TaggedCopy copy{tagSha256, etag, base, {}, trailer};
-  StoreU32(copy.checksum.data(), base->ChecksumWith(trailer));
-  return std::make_shared<const TaggedCopy>(std::move(copy));
-}
-
-std::vector<std::uint8_t> BytesOf(const TaggedCopy& copy) {
-  std::vector<std::uint8_t> bytes;
-  for (const auto piece : copy.Pieces()) bytes.insert(bytes.end(), piece.begin(), piece.end());
-  return bytes;
+  return std::make_shared<const TaggedCopy>(
+      TaggedCopy{tagSha256, etag, std::make_shared<const std::vector<std::uint8_t>>(base->CopyWith(trailer))});
 }
 
 // Each campaign's sample: its fallback tag signed and checked as every tag
@@ -65,10 +58,11 @@ std::vector<std::uint8_t> BytesOf(const TaggedCopy& copy) {
 // payload, whatever the signer.
 void RequireSampleCopyAccepted(const ServeState& state, const Campaign& campaign) {
   const Trailer trailer = CheckedTrailer(state, campaign.fallbackPayload, nullptr);
-  const std::vector<std::uint8_t> copy = BytesOf(*TaggedCopyFor(state, campaign, trailer));
+  const SharedBytes copy = TaggedCopyFor(state, campaign, trailer)->bytes;
   MemorySink placed;
   WriteTaggedCopy(MemorySource(campaign.exe), state.signer->PublicKey(), trailer, placed);
-  if (copy != placed.bytes || !IsTrailerSigned(copy.data() + copy.size() - kTrailerSize, state.signer->PublicKey())) {
+  if (*copy != placed.bytes ||
+      !IsTrailerSigned(copy->data() + copy->size() - kTrailerSize, state.signer->PublicKey())) {
     throw ToolError(kExitOperationalError, "its prepared copy is not the one placement makes");
   }
 }
@@ -90,9 +84,7 @@ ServeResponse Text(unsigned status, const std::string& outcome, const std::strin
   response.status = status;
   response.outcome = outcome;
   response.headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}};
-  auto bytes = std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end());
-  response.body.pieces = {*bytes};
-  response.body.owner = std::move(bytes);
+  response.body = std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end());
   return response;
 }
 
@@ -276,13 +268,9 @@ ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign
     response.outcome = "not_modified";
     return response;
   }
-  response.body = {copy, copy->Pieces()};
+  response.body = copy->bytes;
   response.headers.emplace_back("Content-Type", kExeType);
   return response;
 }
 
-std::size_t BodySize(const ServeResponse& response) {
-  std::size_t size = 0;
-  for (const auto piece : response.body.pieces) size += piece.size();
-  return size;
-}
+std::size_t BodySize(const ServeResponse& response) { return response.body ? response.body->size() : 0; }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,18 +45,10 @@ struct ServeRequest {
   std::optional<std::string> ifNoneMatch;
 };
 
-// A body as pieces in memory, which `owner` keeps alive until the HTTP
-// library has sent them: a tagged copy is its exe's shared head and its own
-// tail, never copied.
-struct ResponseBody {
-  std::shared_ptr<const void> owner;
-  std::vector<std::span<const std::uint8_t>> pieces;  // none: no body
-};
-
 struct ServeResponse {
   unsigned status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
-  ResponseBody body;
+  SharedBytes body;  // null: none
   // For the log line and the counters.
   std::string campaign;
   std::string outcome;

@@ -185,14 +185,20 @@ PreparedCopy::PreparedCopy(const ByteSource& source, const TagKey& key) {
   sink.bytes.resize(sink.bytes.size() - kTrailerSize);
   head_ = std::move(sink.bytes);
   headChecksum_.Add(head_.data(), head_.size());
-  placement_ = plan.placement;
   checksumField_ = plan.checksumField;
 }
 
-std::uint32_t PreparedCopy::ChecksumWith(const Trailer& trailer) const {
-  PeChecksum checksum = headChecksum_;
-  checksum.Add(trailer.data(), trailer.size());
-  return checksum.Value();
+std::vector<std::uint8_t> PreparedCopy::CopyWith(const Trailer& trailer) const {
+  std::vector<std::uint8_t> copy;
+  copy.reserve(head_.size() + trailer.size());
+  copy.assign(head_.begin(), head_.end());
+  copy.insert(copy.end(), trailer.begin(), trailer.end());
+  if (checksumField_) {
+    PeChecksum checksum = headChecksum_;
+    checksum.Add(trailer.data(), trailer.size());
+    StoreU32(copy.data() + *checksumField_, checksum.Value());
+  }
+  return copy;
 }
 
 std::optional<TrailerPlacement> LocateTrailer(const ByteSource& file, const TagKey& key) {

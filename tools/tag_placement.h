@@ -15,7 +15,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "tag/tag_key.h"
@@ -47,24 +46,20 @@ class PeChecksum {
 
 // What WriteTaggedCopy writes, worked out once for every trailer to come:
 // the copy's bytes before the trailer, with its CheckSum field zero, and
-// their part of the checksum. A copy for a trailer is then the head with the
-// field set to ChecksumWith(trailer), followed by the trailer, byte for byte
-// what WriteTaggedCopy writes for it. Throws as WriteTaggedCopy.
+// their part of the checksum. A copy for a trailer then costs a copy of
+// those bytes and the checksum over the trailer alone. Throws as
+// WriteTaggedCopy.
 class PreparedCopy {
  public:
   PreparedCopy(const ByteSource& source, const TagKey& key);
 
-  TrailerPlacement Placement() const { return placement_; }
-  std::span<const std::uint8_t> Head() const { return head_; }
-  // Where the CheckSum lies in the head; nothing for a file without one.
-  std::optional<std::uint64_t> ChecksumField() const { return checksumField_; }
-  std::uint32_t ChecksumWith(const Trailer& trailer) const;
+  // Byte for byte what WriteTaggedCopy writes for `trailer`.
+  std::vector<std::uint8_t> CopyWith(const Trailer& trailer) const;
 
  private:
-  TrailerPlacement placement_;
   std::vector<std::uint8_t> head_;
   PeChecksum headChecksum_;
-  std::optional<std::uint64_t> checksumField_;
+  std::optional<std::uint64_t> checksumField_;  // in the head; none for a file without one
 };
 
 // Where the last 1024 bytes of `file` lie; nothing when they are part of a
