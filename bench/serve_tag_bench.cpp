@@ -5,18 +5,23 @@
 // the look for an older tag, the checksum over the whole copy, the copy
 // itself) or from the campaign's prepared head (now: a copy of the head and
 // the checksum over the trailer). Preparing the head, once per campaign, is
-// shown too.
+// shown too, and the whole of the service's answer to a request for a new
+// tag, HTTP aside.
 //
 // Usage: serve_tag_bench [benchmark flags] BASE.exe
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "service/serve_config.h"
+#include "service/tag_service.h"
 #include "tag/tag_trailer.h"
 #include "tools/byte_source.h"
 #include "tools/tag_keys.h"
@@ -95,12 +100,36 @@ void PrepareHead(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(PreparedCopy(MemorySource(f.exe), f.signer->PublicKey()));
 }
 
+// A config serving the base exe, as bench/serve_bench.py's does.
+std::string ServeConfigFile() {
+  const std::string folder = std::filesystem::temp_directory_path() / "serve_tag_bench";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/serve.toml")
+      << "listen = \"127.0.0.1:0\"\nkey = \"" ZORVA_DEVELOPMENT_PRIVATE_KEY "\"\n[campaigns.invite]\nexe = \""
+      << std::filesystem::absolute(basePath).string()
+      << "\"\nheadline = \"YOU ARE INVITED\"\nlaunch_argument = \"invite?code={code}\"\n"
+         "download_url = \"https://downloads.example.com/ZorvaInstaller.exe\"\n"
+         "[campaigns.invite.parameters]\ncode = \"[A-Za-z0-9]{1,40}\"\n";
+  return folder + "/serve.toml";
+}
+
+void ServiceAnswer(benchmark::State& state) {
+  const std::string config = ServeConfigFile();
+  TagService service(config, LoadServeState(config));
+  long code = 0;
+  for (auto _ : state) {
+    const ServeResponse response = service.Answer({"GET", "/invite", {{"code", std::to_string(++code)}}, {}});
+    if (response.status != 200) state.SkipWithError("the service failed");
+  }
+}
+
 BENCHMARK(Signature)->Unit(benchmark::kMicrosecond);
 BENCHMARK(OwnCheck)->Unit(benchmark::kMicrosecond);
 BENCHMARK(OpenSslCheck)->Unit(benchmark::kMicrosecond);
 BENCHMARK(WholeCopy)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PreparedCopyWith)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PrepareHead)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ServiceAnswer)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

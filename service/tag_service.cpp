@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <regex>
 
 #include "service/tag_request.h"
@@ -26,9 +25,11 @@ void RequireKeyVerifiesItsOwnTag(const TagSigner& signer) {
   }
 }
 
-// No tag is served or kept unless its signature verifies: OpenSSL checks
-// each new one under the very modulus the program's own check uses, which
-// accepts every signature OpenSSL does (see SampleCopy).
+// No tag is served or kept unless its signature verifies. OpenSSL's verify
+// checks each new one under the very modulus the program's own check uses:
+// for a payload, exactly one signature below the modulus verifies; OpenSSL
+// accepts only that one, and the program accepts it too
+// (RequireSampleCopyAccepted shows the two agree before anything is served).
 Trailer CheckedTrailer(const ServeState& state, const TagPayload& payload, ServeMetrics* metrics) {
   const auto start = std::chrono::steady_clock::now();
   const TagSignature signature = state.signer->Sign(payload.data(), payload.size());
@@ -53,9 +54,8 @@ std::shared_ptr<const TaggedCopy> TaggedCopyFor(const ServeState& state, const C
 // is, and its copy made from the prepared head as every copy is. That copy
 // must be, byte for byte, what placement streams for the same trailer (what
 // `sign` writes), and the program's own check must accept the tag that ends
-// it. So the heads are right, and so the two checks agree on the key; the
-// signature that verifies is the one value either check accepts for a
-// payload, whatever the signer.
+// it: the head is right, and OpenSSL's check and the program's agree on the
+// key.
 void RequireSampleCopyAccepted(const ServeState& state, const Campaign& campaign) {
   const Trailer trailer = CheckedTrailer(state, campaign.fallbackPayload, nullptr);
   const SharedBytes copy = TaggedCopyFor(state, campaign, trailer)->bytes;
