@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <regex>
 
 #include "service/language_choice.h"
@@ -27,27 +26,57 @@ void RequireKeyVerifiesItsOwnTag(const TagSigner& signer) {
   }
 }
 
-std::vector<std::uint8_t> PlacedCopy(const Campaign& campaign, const TagKey& key, const Trailer& trailer) {
-  MemorySink sink;
-  sink.bytes.reserve(campaign.exe.size() + 2 * kTrailerSize);
-  WriteTaggedCopy(MemorySource(campaign.exe), key, trailer, sink);
-  return std::move(sink.bytes);
+// No tag is served or kept unless its signature verifies. OpenSSL's verify
+// checks each new one under the very modulus the program's own check uses:
+// for a payload, exactly one signature below the modulus verifies; OpenSSL
+// accepts only that one, and the program accepts it too
+// (RequireSampleCopyAccepted shows the two agree before anything is served).
+Trailer CheckedTrailer(const ServeState& state, const TagPayload& payload, ServeMetrics* metrics) {
+  const auto start = std::chrono::steady_clock::now();
+  const TagSignature signature = state.signer->Sign(payload.data(), payload.size());
+  if (metrics) metrics->ObserveSigning(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  if (!VerifiesWithTagKey(state.checkKey.get(), signature, payload.data(), payload.size())) {
+    throw ToolError(kExitOperationalError, "a fresh signature does not verify");
+  }
+  return AssembleTrailer(signature, payload);
 }
 
-// Placement writes the trailer last; a copy that does not end in it is never
-// served.
-bool EndsIn(const std::vector<std::uint8_t>& copy, const Trailer& trailer) {
-  return copy.size() >= kTrailerSize &&
-         std::memcmp(copy.data() + copy.size() - kTrailerSize, trailer.data(), kTrailerSize) == 0;
+// The ETag names the tag, the exe and, for a campaign with text tables, the
+// language, whose copies may share their bytes but not their cache entry.
+std::shared_ptr<const TaggedCopy> TaggedCopyFor(const ServeState& state, const Campaign& campaign,
+                                                const std::string& language, const Trailer& trailer) {
+  const std::shared_ptr<const PreparedCopy>& base = state.preparedCopies.at(campaign.name);
+  const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
+  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) +
+                           (language.empty() ? "" : "-" + language) + "\"";
+  return std::make_shared<const TaggedCopy>(
+      TaggedCopy{tagSha256, etag, std::make_shared<const std::vector<std::uint8_t>>(base->CopyWith(trailer))});
+}
+
+// Each campaign's sample: its fallback tag signed and checked as every tag
+// is, and its copy made from the prepared head as every copy is. That copy
+// must be, byte for byte, what placement streams for the same trailer (what
+// `sign` writes), and the program's own check must accept the tag that ends
+// it: the head is right, and OpenSSL's check and the program's agree on the
+// key.
+void RequireSampleCopyAccepted(const ServeState& state, const Campaign& campaign) {
+  const Trailer trailer = CheckedTrailer(state, campaign.fallbackPayload, nullptr);
+  const SharedBytes copy = TaggedCopyFor(state, campaign, "", trailer)->bytes;
+  MemorySink placed;
+  WriteTaggedCopy(MemorySource(campaign.exe), state.signer->PublicKey(), trailer, placed);
+  if (*copy != placed.bytes ||
+      !IsTrailerSigned(copy->data() + copy->size() - kTrailerSize, state.signer->PublicKey())) {
+    throw ToolError(kExitOperationalError, "its prepared copy is not the one placement makes");
+  }
 }
 
 // An exe whose certificate table cannot take a tag is refused now, not on
 // every request.
-void RequireTaggable(const Campaign& campaign, const TagSigner& signer) {
-  const Trailer trailer =
-      AssembleTrailer(signer.Sign(campaign.fallbackPayload.data(), kTrailerPayloadSize), campaign.fallbackPayload);
+void PrepareCampaign(ServeState& state, const Campaign& campaign) {
   try {
-    PlacedCopy(campaign, signer.PublicKey(), trailer);
+    state.preparedCopies[campaign.name] =
+        std::make_shared<const PreparedCopy>(MemorySource(campaign.exe), state.signer->PublicKey());
+    RequireSampleCopyAccepted(state, campaign);
   } catch (const ToolError& error) {
     throw ToolError(kExitOperationalError, "campaigns." + campaign.name + ".exe cannot take a tag: " + error.what());
   }
@@ -140,13 +169,20 @@ std::string Sha256Hex(const std::uint8_t* bytes, std::size_t size) {
 }
 
 std::shared_ptr<const ServeState> LoadServeState(const std::string& configPath) {
+  ServeConfig config = LoadServeConfig(configPath);
+  std::unique_ptr<TagSigner> signer = OpenTagSigner(config.key);
+  return MakeServeState(std::move(config), std::move(signer));
+}
+
+std::shared_ptr<const ServeState> MakeServeState(ServeConfig config, std::unique_ptr<TagSigner> signer) {
   auto state = std::make_shared<ServeState>();
-  state->config = LoadServeConfig(configPath);
-  state->signer = OpenTagSigner(state->config.key);
+  state->config = std::move(config);
+  state->signer = std::move(signer);
   RequireKeyVerifiesItsOwnTag(*state->signer);
+  state->checkKey = OpenSslPublicKeyOf(state->signer->PublicKey());
   for (const auto& [name, campaign] : state->config.campaigns) {
-    RequireTaggable(campaign, *state->signer);
     state->exeSha256[name] = Sha256Hex(campaign.exe.data(), campaign.exe.size());
+    PrepareCampaign(*state, campaign);
   }
   state->cache = std::make_unique<TagCache>(state->config.cacheBytes);
   return state;
@@ -221,20 +257,7 @@ std::shared_ptr<const TaggedCopy> TagService::TaggedCopyOf(const ServeState& sta
     return cached;
   }
   metrics_.CountCacheLookup(false);
-  const auto start = std::chrono::steady_clock::now();
-  const Trailer trailer = AssembleTrailer(state.signer->Sign(payload.data(), payload.size()), payload);
-  metrics_.ObserveSigning(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  // Only tags the program's own check accepts are served or kept.
-  if (!IsTrailerSigned(trailer.data(), state.signer->PublicKey())) {
-    throw ToolError(kExitOperationalError, "a fresh signature does not verify");
-  }
-  auto bytes =
-      std::make_shared<const std::vector<std::uint8_t>>(PlacedCopy(campaign, state.signer->PublicKey(), trailer));
-  if (!EndsIn(*bytes, trailer)) throw ToolError(kExitOperationalError, "the placed copy does not end in its tag");
-  const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
-  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) +
-                           (language.empty() ? "" : "-" + language) + "\"";
-  auto copy = std::make_shared<const TaggedCopy>(TaggedCopy{tagSha256, etag, std::move(bytes)});
+  auto copy = TaggedCopyFor(state, campaign, language, CheckedTrailer(state, payload, &metrics_));
   state.cache->Add(key, copy);
   return copy;
 }

@@ -16,19 +16,27 @@
 #include "service/serve_config.h"
 #include "service/serve_metrics.h"
 #include "service/tag_cache.h"
+#include "tools/tag_keys.h"
+#include "tools/tag_placement.h"
 #include "tools/tag_signer.h"
 
 // A config whose key has signed and verified a test tag and whose every exe
-// is loaded and takes a tag: the only kind the service runs with.
+// is loaded and takes a tag: the only kind the service runs with. What
+// depends only on an exe and the key is worked out here, once.
 struct ServeState {
   ServeConfig config;
   std::unique_ptr<TagSigner> signer;
+  Pkey checkKey;                                 // the signer's public half, for OpenSSL's check
   std::unique_ptr<TagCache> cache;               // its copies are of this config's exes and key only
   std::map<std::string, std::string> exeSha256;  // by campaign, for the ETag
+  std::map<std::string, std::shared_ptr<const PreparedCopy>> preparedCopies;  // by campaign
 };
 
-// Throws ToolError saying what keeps the config from serving.
+// Both throw ToolError saying what keeps the config from serving.
 std::shared_ptr<const ServeState> LoadServeState(const std::string& configPath);
+// The state of a config already read, signing with `signer`, which holds
+// the config's key.
+std::shared_ptr<const ServeState> MakeServeState(ServeConfig config, std::unique_ptr<TagSigner> signer);
 
 struct ServeRequest {
   std::string method;

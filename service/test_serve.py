@@ -2,7 +2,8 @@
 """Tests of `zorva-tag serve`, started for real on a loopback port: tags that
 verify with the configured fields, fields a query cannot reach, invalid values
 never signed, the HMAC, 304, texts tables chosen by lang and Accept-Language,
-start-up refusals, request limits, slow clients, SIGTERM and SIGHUP.
+start-up refusals, request limits, slow clients, SIGTERM and SIGHUP, and base
+files that carry an older tag.
 
 Usage: test_serve.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
 """
@@ -104,6 +105,16 @@ def write_config(folder, name="serve.toml", text=None, on_invalid="fallback"):
     with open(path, "w") as f:
         f.write(text if text is not None else CONFIG.format(key=tool.PRIVATE_KEY, url=URL, on_invalid=on_invalid))
     return path
+
+
+def signed_pe():
+    """A PE file whose certificate table holds one PKCS #7 SignedData of the
+    shape Authenticode signs: one SignerInfo, no unsigned attributes."""
+    signer = tool.der(0x30, tool.der(2, b"\1") + tool.der(0x30, b"") * 3 + tool.der(4, b"signature"))
+    signed_data = tool.der(0x30, tool.der(2, b"\1") + tool.der(0x31, b"") + tool.der(0x30, b"") +
+                           tool.der(0x31, signer))
+    blob = tool.der(0x30, bytes.fromhex("06092a864886f70d010702") + tool.der(0xA0, signed_data))
+    return tool.pe_file(certificates=tool.certificate(blob))
 
 
 def environment():
@@ -507,6 +518,67 @@ class SignalTest(ServeTest):
         self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:100])
         self.assertEqual(self.service.process.wait(timeout=30), 0)
         self.assertEqual(self.service.log_until("stopped")[-1]["event"], "stopped")
+
+
+class OlderTagTest(unittest.TestCase):
+    CONFIG = """
+listen = "127.0.0.1:0"
+key = "{key}"
+{campaigns}"""
+    CAMPAIGN = """
+[campaigns.{name}]
+exe = "{name}.exe"
+headline = "{headline}"
+launch_argument = "invite?code={{code}}"
+download_url = "{url}"
+
+[campaigns.{name}.parameters]
+code = "[A-Za-z0-9]{{4,32}}"
+"""
+    BASES = {"appended": BASE_EXE, "signed": signed_pe()}
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.folder.name, name)
+
+    def sign(self, source, target, headline, *fields):
+        result = tool.run("sign", "--key", tool.PRIVATE_KEY, "--headline", headline, *fields, source, target)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(target, "rb") as f:
+            return f.read()
+
+    def serve_bases_tagged(self, old_headline, headline):
+        """Each base file tagged with `old_headline`, and a config whose
+        campaigns serve them with `headline`."""
+        for name, data in self.BASES.items():
+            with open(self.path(name + ".untagged"), "wb") as f:
+                f.write(data)
+            self.sign(self.path(name + ".untagged"), self.path(name + ".exe"), old_headline)
+        campaigns = "".join(self.CAMPAIGN.format(name=name, headline=headline, url=URL) for name in self.BASES)
+        with open(self.path("serve.toml"), "w") as f:
+            f.write(self.CONFIG.format(key=tool.PRIVATE_KEY, campaigns=campaigns))
+
+    def test_an_older_tag_in_the_base_file_is_replaced_also_after_a_reload(self):
+        self.serve_bases_tagged("AN OLDER TAG", "YOU ARE INVITED")
+        service = Service(self.path("serve.toml"))
+        self.addCleanup(service.close)
+        for old_headline, headline in [("AN OLDER TAG", "YOU ARE INVITED"), ("ANOTHER OLDER TAG", "WELCOME")]:
+            if headline == "WELCOME":
+                self.serve_bases_tagged(old_headline, headline)
+                service.process.send_signal(signal.SIGHUP)
+                service.log_until("reloaded")
+            for name, placement in [("appended", "appended"), ("signed", "inside the signature")]:
+                with self.subTest(name=name, headline=headline):
+                    response, body = service.request(f"/{name}?code=Abcd1234")
+                    self.assertEqual(response.status, 200, body[:200])
+                    # What `sign` writes into the untagged file: no trace of the older tag.
+                    expected = self.sign(self.path(name + ".untagged"), self.path("expected.exe"), headline,
+                                         "--launch-argument", "invite?code=Abcd1234", "--download-url", URL)
+                    self.assertEqual(body, expected)
+                    self.assertIn(f"placement: {placement}", tool.show_lines(self.path("expected.exe")))
 
 
 if __name__ == "__main__":

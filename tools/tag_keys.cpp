@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/sha.h>
 
 #include <cstdlib>
@@ -186,6 +187,35 @@ std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std
     throw ToolError(kExitOperationalError, "signing failed (" + OpenSslReason() + ")");
   }
   return signature;
+}
+
+bool VerifiesWithTagKey(EVP_PKEY* key, const std::array<std::uint8_t, kSignatureSize>& signature,
+                        const std::uint8_t* message, std::size_t size) {
+  // Each thread sets up a context for the key once: OpenSSL's set-up costs a
+  // fifth of the verify. The context holds a reference to its key, so no
+  // other key can take that address while it is kept.
+  thread_local std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDeleter> context;
+  thread_local EVP_PKEY* contextKey = nullptr;
+  if (contextKey != key) {
+    context.reset(EVP_PKEY_CTX_new(key, nullptr));
+    contextKey = nullptr;
+    if (!context || EVP_PKEY_verify_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
+      context.reset();
+      throw ToolError(kExitOperationalError, "cannot verify (" + OpenSslReason() + ")");
+    }
+    contextKey = key;
+  }
+  std::uint8_t digest[SHA256_DIGEST_LENGTH];
+  SHA256(message, size, digest);
+  return EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest, sizeof digest) == 1;
+}
+
+Pkey OpenSslPublicKeyOf(const TagKey& key) {
+  std::vector<std::uint8_t> modulus(kSignatureSize);
+  WriteNumber(key.modulus, modulus.data());
+  return RsaPublicTagKey(modulus, {0x01, 0x00, 0x01}, "the tag key");
 }
 
 TagKey TagKeyOf(EVP_PKEY* key) {

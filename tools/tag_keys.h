@@ -55,6 +55,15 @@ const TagKey& DevelopmentPublicTagKey();
 std::array<std::uint8_t, kSignatureSize> SignWithTagKey(EVP_PKEY* key, const std::uint8_t* message,
                                                         std::size_t size);
 
+// OpenSSL's RSASSA-PKCS1-v1_5 / SHA-256 verify of `signature` over
+// `message`: a check independent of the signer, a fraction of its time.
+bool VerifiesWithTagKey(EVP_PKEY* key, const std::array<std::uint8_t, kSignatureSize>& signature,
+                        const std::uint8_t* message, std::size_t size);
+
+// The public key OpenSSL verifies with, made from the very modulus of `key`,
+// the form the program's own check uses.
+Pkey OpenSslPublicKeyOf(const TagKey& key);
+
 // negInverse, modulus and rSquared of the key's public half.
 TagKey TagKeyOf(EVP_PKEY* key);
 

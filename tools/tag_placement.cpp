@@ -121,26 +121,9 @@ void ApplyPatches(const std::vector<Patch>& patches, std::uint64_t chunkOffset, 
   }
 }
 
-// The PE CheckSum: the file's 16-bit little-endian words summed with their
-// carries folded back in, plus the file's length. The field itself counts as
-// zero. Signing tools set it; a stale one makes verifiers warn.
-class PeChecksum {
- public:
-  void Add(const std::uint8_t* bytes, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i, ++length_) sum_ += std::uint64_t{bytes[i]} << (8 * (length_ & 1));
-  }
-  std::uint32_t Value() const {
-    std::uint64_t folded = sum_;
-    while (folded >> 16) folded = (folded & 0xFFFF) + (folded >> 16);
-    return static_cast<std::uint32_t>(folded + length_);
-  }
-
- private:
-  std::uint64_t sum_ = 0;
-  std::uint64_t length_ = 0;
-};
-
-void StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, ByteSink& sink) {
+// Streams the copy with its CheckSum field zero, and returns the checksum
+// the field is to hold.
+PeChecksum StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, ByteSink& sink) {
   PeChecksum checksum;
   std::uint64_t written = 0;
   const auto write = [&](std::uint8_t* bytes, std::size_t size) {
@@ -163,20 +146,59 @@ void StreamPlacedCopy(const ByteSource& source, const PlacementPlan& plan, ByteS
       write(chunk.data(), size);
     }
   }
+  return checksum;
+}
+
+// Any trailer will do where only its place and length matter.
+constexpr Trailer kPlaceholderTrailer{};
+
+}  // namespace
+
+void PeChecksum::Add(const std::uint8_t* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i, ++length_) sum_ += std::uint64_t{bytes[i]} << (8 * (length_ & 1));
+}
+
+std::uint32_t PeChecksum::Value() const {
+  std::uint64_t folded = sum_;
+  while (folded >> 16) folded = (folded & 0xFFFF) + (folded >> 16);
+  return static_cast<std::uint32_t>(folded + length_);
+}
+
+TrailerPlacement WriteTaggedCopy(const ByteSource& source, const TagKey& key, const Trailer& trailer,
+                                 ByteSink& sink) {
+  const PlacementPlan plan = PlanPlacement(source, key, trailer);
+  const PeChecksum checksum = StreamPlacedCopy(source, plan, sink);
   if (plan.checksumField) {
     std::uint8_t value[4];
     StoreU32(value, checksum.Value());
     sink.Overwrite(*plan.checksumField, value, sizeof value);
   }
+  return plan.placement;
 }
 
-}  // namespace
-
-TrailerPlacement WriteTaggedCopy(const ByteSource& source, const TagKey& key, const Trailer& trailer,
-                                 ByteSink& sink) {
-  const PlacementPlan plan = PlanPlacement(source, key, trailer);
+PreparedCopy::PreparedCopy(const ByteSource& source, const TagKey& key) {
+  // The plan's pieces and patches hang on the trailer's length alone, and
+  // the trailer is the last piece: the bytes before it are every copy's.
+  const PlacementPlan plan = PlanPlacement(source, key, kPlaceholderTrailer);
+  MemorySink sink;
   StreamPlacedCopy(source, plan, sink);
-  return plan.placement;
+  sink.bytes.resize(sink.bytes.size() - kTrailerSize);
+  head_ = std::move(sink.bytes);
+  headChecksum_.Add(head_.data(), head_.size());
+  checksumField_ = plan.checksumField;
+}
+
+std::vector<std::uint8_t> PreparedCopy::CopyWith(const Trailer& trailer) const {
+  std::vector<std::uint8_t> copy;
+  copy.reserve(head_.size() + trailer.size());
+  copy.assign(head_.begin(), head_.end());
+  copy.insert(copy.end(), trailer.begin(), trailer.end());
+  if (checksumField_) {
+    PeChecksum checksum = headChecksum_;
+    checksum.Add(trailer.data(), trailer.size());
+    StoreU32(copy.data() + *checksumField_, checksum.Value());
+  }
+  return copy;
 }
 
 std::optional<TrailerPlacement> LocateTrailer(const ByteSource& file, const TagKey& key) {

@@ -8,7 +8,8 @@
 // table and the file); before the blob only the checksum, the security
 // directory's size and the record's length change, and in the blob nothing
 // but the tag attribute and the enclosing headers; removing the attribute and
-// placing again gives the same bytes.
+// placing again gives the same bytes. A copy made from the file's prepared
+// head, as the tagging service makes them, is the same copy.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -176,6 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (Place(copy, keys.tagKey, trailer) != placed) std::abort();
+  if (PreparedCopy(MemorySource(input), keys.tagKey).CopyWith(trailer) != copy) std::abort();
   const auto replaced = Place(copy, keys.tagKey, other);
   if (!replaced || Place(replaced->bytes, keys.tagKey, trailer) != placed) std::abort();
   return 0;
