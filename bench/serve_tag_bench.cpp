@@ -118,7 +118,7 @@ void ServiceAnswer(benchmark::State& state) {
   TagService service(config, LoadServeState(config));
   long code = 0;
   for (auto _ : state) {
-    const ServeResponse response = service.Answer({"GET", "/invite", {{"code", std::to_string(++code)}}, {}});
+    const ServeResponse response = service.Answer({"GET", "/invite", {{"code", std::to_string(++code)}}, {}, {}});
     if (response.status != 200) state.SkipWithError("the service failed");
   }
 }

@@ -53,7 +53,7 @@ class ServeSigningTest : public testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
-  ServeResponse Get() { return service_->Answer({"GET", "/invite", {}, std::nullopt}); }
+  ServeResponse Get() { return service_->Answer({"GET", "/invite", {}, std::nullopt, std::nullopt}); }
 
   std::string folder_;
   FaultySigner* signer_ = nullptr;
