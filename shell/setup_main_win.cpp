@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "base/system_library_win.h"
+#include "download/installer_file_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
@@ -56,5 +57,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
+  // After a cancel the worker has left the file it was writing.
+  DiscardInstallerFile();
   return 0;
 }
