@@ -95,12 +95,14 @@ void FinishWorker(bool ok) {
 }
 
 // The worker is stuck in a WinINet call, even after its session was closed:
-// its last step is taken in its stead. The worker is left where it is rather
-// than terminated, since it may hold a lock the window's painting needs;
-// should the call ever return, EndWatchedAttempt gives the attempt up and the
-// worker ends on the same failure.
+// its last step is taken in its stead, and the file it was writing goes.
+// The worker is left where it is rather than terminated, since it may hold a
+// lock the window's painting needs; should the call ever return, its write
+// fails, EndWatchedAttempt gives the attempt up and the worker ends on the
+// same failure.
 void TakeOverFromWorker() {
   SetState(Failed);
+  DiscardInstallerFile();
   FinishWorker(false);
 }
 
