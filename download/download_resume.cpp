@@ -49,13 +49,17 @@ bool ComposeResumeHeaders(std::uint32_t kept, const FileIdentity& identity,
 AnswerFit JudgeAnswer(bool askedRest, std::uint32_t status, const char16_t* contentRange,
                       std::uint32_t kept, std::uint32_t length) {
   if (status == 206 || (status == 416 && askedRest)) {
-    // Only a request for the rest has kept < length.
+    // Only a request for the rest has kept < length. The longest range text
+    // takes 38 units, so no append is refused.
     ComposedText rest;
-    const bool continues = askedRest && status == 206 && kept < length &&
-                           rest.Append(u"bytes ") && AppendCount(rest, kept) &&
-                           rest.Append(u"-") && AppendCount(rest, length - 1) &&
-                           rest.Append(u"/") && AppendCount(rest, length) &&
-                           SameText(contentRange, rest.Text());
+    rest.Append(u"bytes ");
+    AppendCount(rest, kept);
+    rest.Append(u"-");
+    AppendCount(rest, length - 1);
+    rest.Append(u"/");
+    AppendCount(rest, length);
+    const bool continues =
+        askedRest && status == 206 && kept < length && SameText(contentRange, rest.Text());
     return continues ? AnswerFit::kContinues : AnswerFit::kRefused;
   }
   return IsErrorResponse(status) ? AnswerFit::kErrorPage : AnswerFit::kWholeFile;

@@ -30,6 +30,7 @@ struct Internet {
   decltype(&HttpQueryInfoW) query;
   decltype(&InternetReadFile) read;
   decltype(&InternetCloseHandle) close;
+  decltype(&InternetSetOptionW) setOption;
 };
 
 Internet internet;
@@ -45,9 +46,10 @@ bool LookUpInternet() {
               LookUpFunction<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW"),
               LookUpFunction<decltype(&HttpQueryInfoW)>(wininet, "HttpQueryInfoW"),
               LookUpFunction<decltype(&InternetReadFile)>(wininet, "InternetReadFile"),
-              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle")};
+              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle"),
+              LookUpFunction<decltype(&InternetSetOptionW)>(wininet, "InternetSetOptionW")};
   return internet.open != nullptr && internet.openUrl != nullptr && internet.query != nullptr &&
-         internet.read != nullptr && internet.close != nullptr;
+         internet.read != nullptr && internet.close != nullptr && internet.setOption != nullptr;
 }
 
 SetupState CurrentState() {
@@ -77,10 +79,21 @@ void ForgetKeptBytes() {
   StartInstallerFileOver();
 }
 
-bool CloseAttemptSession() {
-  const HINTERNET session = attemptSession.exchange(nullptr);
-  if (session != nullptr) internet.close(session);
-  return session != nullptr;
+void CloseAttemptSession() {
+  if (const HINTERNET session = attemptSession.exchange(nullptr)) internet.close(session);
+}
+
+// A session whose reads, of the answer's headers and of its body, give up a
+// little after the stall bound: where closing the session does not end a
+// blocked read (Wine's WinINet ends the connection only once the read lets
+// go of it), the read still returns, after the watchdog has marked the
+// attempt stalled. A connect that never completes is left to the take-over.
+HINTERNET OpenSession() {
+  const HINTERNET session =
+      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  DWORD timeoutMs = kDownloadSchedule.stallMs + 2 * kWatchStepMs;
+  internet.setOption(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs, sizeof timeoutMs);
+  return session;
 }
 
 // The worker's last step: the worker is marked finished, then the window is
@@ -119,17 +132,16 @@ DWORD WINAPI WatchTransfer(LPVOID) {
   return 0;
 }
 
-// A header of the answer as text in the `capacity` units at `text`; empty
-// when it has none or it does not fit.
-void QueryHeader(HINTERNET answer, DWORD header, char16_t* text, DWORD capacity) {
-  DWORD size = capacity * sizeof *text;
-  if (!internet.query(answer, header, text, &size, nullptr)) text[0] = 0;
+// A header of the answer into the `bytes` at `value`, which hold at least a
+// 32-bit word: as text, or as a number with HTTP_QUERY_FLAG_NUMBER. Empty
+// text or 0 when the answer has none or it does not fit.
+void QueryHeader(HINTERNET answer, DWORD header, void* value, DWORD bytes) {
+  if (!internet.query(answer, header, value, &bytes, nullptr)) *static_cast<DWORD*>(value) = 0;
 }
 
-// A header of the answer as a number, as WinINet reads it; 0 when it has none.
 std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
-  DWORD number = 0, size = sizeof number;
-  if (!internet.query(answer, header | HTTP_QUERY_FLAG_NUMBER, &number, &size, nullptr)) return 0;
+  DWORD number;
+  QueryHeader(answer, header | HTTP_QUERY_FLAG_NUMBER, &number, sizeof number);
   return number;
 }
 
@@ -139,7 +151,7 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
   // "bytes " and three counts of up to 10 digits fit.
   constexpr DWORD kRangeCapacity = 48;
   char16_t etag[kValidatorCapacity], lastModified[kValidatorCapacity], range[kRangeCapacity];
-  QueryHeader(answer, HTTP_QUERY_CONTENT_RANGE, range, kRangeCapacity);
+  QueryHeader(answer, HTTP_QUERY_CONTENT_RANGE, range, sizeof range);
   const AnswerFit fit = JudgeAnswer(askedRest, facts.httpStatus, range, InstallerFileKept(),
                                     identity.length);
   if (fit == AnswerFit::kContinues) return fit;
@@ -147,8 +159,8 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
   ForgetKeptBytes();
   facts.refused = fit == AnswerFit::kRefused;
   if (fit != AnswerFit::kWholeFile) return fit;
-  QueryHeader(answer, HTTP_QUERY_ETAG, etag, kValidatorCapacity);
-  QueryHeader(answer, HTTP_QUERY_LAST_MODIFIED, lastModified, kValidatorCapacity);
+  QueryHeader(answer, HTTP_QUERY_ETAG, etag, sizeof etag);
+  QueryHeader(answer, HTTP_QUERY_LAST_MODIFIED, lastModified, sizeof lastModified);
   IdentifyFile(etag, lastModified, QueryNumber(answer, HTTP_QUERY_CONTENT_LENGTH), identity);
   return fit;
 }
@@ -179,8 +191,7 @@ AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) 
   ResumeHeaders headers;
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
-  const HINTERNET session =
-      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  const HINTERNET session = OpenSession();
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr
@@ -245,18 +256,17 @@ bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   const bool usable = PrepareDownload(url, request) && request.pin != InstallerPin::kMalformed &&
                       LookUpInternet() && StartInstallerFileOver();
   if (!usable) {
-    DiscardInstallerFile();
     SetState(Failed);
-    return false;
-  }
-  // Without the watchdog nothing bounds a stall, but the download still runs.
-  CloseHandle(CreateThread(nullptr, 0, WatchTransfer, nullptr, 0, nullptr));
-  const bool downloaded = DownloadWithRetries(request);
-  EndTransferWatch();
-  if (downloaded) {
-    MarkInstallerRunning(true);
-    SetState(InstallerRun(InstallerFilePath(), launchArgument));
-    MarkInstallerRunning(false);
+  } else {
+    // Without the watchdog nothing bounds a stall, but the download still runs.
+    CloseHandle(CreateThread(nullptr, 0, WatchTransfer, nullptr, 0, nullptr));
+    const bool downloaded = DownloadWithRetries(request);
+    EndTransferWatch();
+    if (downloaded) {
+      MarkInstallerRunning(true);
+      SetState(InstallerRun(InstallerFilePath(), launchArgument));
+      MarkInstallerRunning(false);
+    }
   }
   DiscardInstallerFile();
   return CurrentState() == Finished;

@@ -63,11 +63,10 @@ bool StartInstallerFileOver() {
 }
 
 bool AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count) {
+  // On a file opened for synchronous writes, a write that succeeds wrote all.
   DWORD written = 0;
-  if (count > 0xFFFFFFFFu - held.kept ||
-      !WriteFile(held.handle, bytes, count, &written, nullptr) || written != count) {
+  if (count > 0xFFFFFFFFu - held.kept || !WriteFile(held.handle, bytes, count, &written, nullptr))
     return false;
-  }
   held.kept += count;
   held.written.Update(bytes, count);
   return true;
@@ -76,9 +75,9 @@ bool AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count) {
 std::uint32_t InstallerFileKept() { return held.kept; }
 
 bool HoldCheckedInstallerFile(const DownloadRequest& request) {
+  // Started again with the file, should the check fail.
   std::uint8_t expected[kSha256DigestSize];
   held.written.Final(expected);
-  held.written.Init();
   // The process could not be created from a file open for writing. Whatever
   // another process did to it in between, the digest read back tells.
   CloseHeldHandle();
@@ -98,10 +97,10 @@ bool HoldCheckedInstallerFile(const DownloadRequest& request) {
 
 const char16_t* InstallerFilePath() { return held.location.file.Text(); }
 
-void MarkInstallerRunning(bool running) { held.running.store(running); }
+void MarkInstallerRunning(bool running) { held.running.store(running, std::memory_order_release); }
 
 void DiscardInstallerFile() {
-  if (held.running.load() || held.location.file.Length() == 0) return;
+  if (held.running.load(std::memory_order_acquire) || held.location.file.Length() == 0) return;
   CloseHeldHandle();
   DeleteFileW(SystemText(held.location.file.Text()));
   // Only when empty: a file a process still holds keeps its folder.
