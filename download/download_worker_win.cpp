@@ -30,7 +30,6 @@ struct Internet {
   decltype(&HttpQueryInfoW) query;
   decltype(&InternetReadFile) read;
   decltype(&InternetCloseHandle) close;
-  decltype(&InternetSetOptionW) setOption;
 };
 
 Internet internet;
@@ -46,10 +45,9 @@ bool LookUpInternet() {
               LookUpFunction<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW"),
               LookUpFunction<decltype(&HttpQueryInfoW)>(wininet, "HttpQueryInfoW"),
               LookUpFunction<decltype(&InternetReadFile)>(wininet, "InternetReadFile"),
-              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle"),
-              LookUpFunction<decltype(&InternetSetOptionW)>(wininet, "InternetSetOptionW")};
+              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle")};
   return internet.open != nullptr && internet.openUrl != nullptr && internet.query != nullptr &&
-         internet.read != nullptr && internet.close != nullptr && internet.setOption != nullptr;
+         internet.read != nullptr && internet.close != nullptr;
 }
 
 SetupState CurrentState() {
@@ -65,8 +63,11 @@ constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 
 // The session of the attempt under way. Whoever exchanges it out, the
-// watchdog on a stall or the worker at the attempt's end, closes it, which
-// also ends a call blocked on it or on its request.
+// watchdog on a stall or the worker at the attempt's end, closes it, which on
+// Windows also ends a call blocked on it or on its request. Wine's WinINet
+// ends the connection only once no call uses it, and takes no receive
+// time-out for a request InternetOpenUrl makes: there a stalled attempt
+// ends by the watchdog's take-over.
 std::atomic<HINTERNET> attemptSession{nullptr};
 
 // What the answer under way said about the file whose bytes are kept.
@@ -81,19 +82,6 @@ void ForgetKeptBytes() {
 
 void CloseAttemptSession() {
   if (const HINTERNET session = attemptSession.exchange(nullptr)) internet.close(session);
-}
-
-// A session whose reads, of the answer's headers and of its body, give up a
-// little after the stall bound: where closing the session does not end a
-// blocked read (Wine's WinINet ends the connection only once the read lets
-// go of it), the read still returns, after the watchdog has marked the
-// attempt stalled. A connect that never completes is left to the take-over.
-HINTERNET OpenSession() {
-  const HINTERNET session =
-      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  DWORD timeoutMs = kDownloadSchedule.stallMs + 2 * kWatchStepMs;
-  internet.setOption(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs, sizeof timeoutMs);
-  return session;
 }
 
 // The worker's last step: the worker is marked finished, then the window is
@@ -191,7 +179,8 @@ AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) 
   ResumeHeaders headers;
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
-  const HINTERNET session = OpenSession();
+  const HINTERNET session =
+      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr

@@ -8,6 +8,9 @@ Each run either installs and hands off, the installer that ran being the
 bytes served (by their hash), or shows the failure texts within the
 schedule's bound, after as many requests as the schedule allows. One stall meets the shipping
 schedule's 30-second bound, and shows the failure texts within 75 seconds.
+Wine's WinINet goes on waiting in a read whose session was closed, so here a
+stall ends by the watchdog's take-over, the stall bound and its grace after
+the last byte, without the retry Windows makes.
 Each case prints how long it took, from the first request (the exe's start,
 when nothing answers) to what it ends in."""
 import hashlib
@@ -22,10 +25,11 @@ import winetest  # noqa: E402
 from splash_run import failure_shown  # noqa: E402
 
 SHORT_SCHEDULE_EXE = splash_run.BUILD.program("ZorvaSetupShortDownloadSchedule")
-# The test build's schedule: a 5 s stall bound, waits of 0.5 s and 1 s.
-SHORT_STALL, SHORT_WAITS = 5, (0.5, 1)
+# The test build's schedule: a 5 s stall bound and 2 s of grace, waits of
+# 0.5 s and 1 s.
+SHORT_STALL, SHORT_GRACE, SHORT_WAITS = 5, 2, (0.5, 1)
 # The shipping schedule's.
-STALL, WAITS = 30, (2, 5)
+STALL, GRACE, WAITS = 30, 10, (2, 5)
 # The screenshots, the emulated exe's pace and a loaded machine, beyond what
 # the schedule itself takes.
 SLACK = splash_run.seconds(3)
@@ -75,7 +79,7 @@ ASKED_ALL = (None, None)
 # name, route (None: nothing listens), whether it installs, requests, and
 # the schedule's time to the failure texts
 CASES = [
-    ("stall", stalling_route, False, 2, SHORT_STALL + SHORT_WAITS[0] + SHORT_STALL),
+    ("stall", stalling_route, False, 1, SHORT_STALL + SHORT_GRACE),
     ("cut then served", lambda: winetest.Answers(cut_route(), served_route()), True, 2, None),
     ("503 then served", lambda: winetest.Answers(winetest.Route(b"busy", status=503),
                                                   served_route()), True, 2, None),
@@ -165,8 +169,8 @@ class BadNetwork(unittest.TestCase):
 
     def test_shipping_schedule_gives_up_a_stall_within_75_seconds(self):
         self.assertLessEqual(STALL + WAITS[0] + STALL, 75)
-        self.run_case("stall, shipping schedule", stalling_route, splash_run.BUILD.exe, False, 2,
-                      STALL + WAITS[0] + STALL)
+        self.run_case("stall, shipping schedule", stalling_route, splash_run.BUILD.exe, False, 1,
+                      STALL + GRACE)
 
 
 if __name__ == "__main__":
