@@ -31,7 +31,10 @@ AttemptOutcome ClassifyAttempt(const AttemptFacts& facts) {
   if (IsErrorResponse(facts.httpStatus)) return AttemptOutcome::kLasting;
   if (facts.failure != 0)
     return IsTransientFailure(facts.failure) ? AttemptOutcome::kTransient : AttemptOutcome::kLasting;
-  return facts.received < facts.announced ? AttemptOutcome::kTransient : AttemptOutcome::kComplete;
+  // With the length known, fewer bytes are a cut, and more are no part of
+  // the file: either way they go, and the next attempt asks for all.
+  const bool whole = facts.announced == 0 || facts.received == facts.announced;
+  return whole ? AttemptOutcome::kComplete : AttemptOutcome::kTransient;
 }
 
 std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,

@@ -33,7 +33,8 @@ inline bool IsErrorResponse(std::uint32_t status) {
 }
 
 // The stall first, then the answer's status, then the failure, and last the
-// length: a body that ends early with no error is a cut too.
+// length: a body that ends early with no error is a cut too, and one longer
+// than the file's length is no whole file either.
 AttemptOutcome ClassifyAttempt(const AttemptFacts& facts);
 
 // The outcomes of the earlier attempts, one bit each.

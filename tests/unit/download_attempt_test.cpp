@@ -47,6 +47,7 @@ TEST(ClassifyAttempt, JudgesTheStallThenTheStatusThenTheFailureThenTheLength) {
       {"whole, no HTTP", Ended(0), Outcome::kComplete},
       {"the rest, whole", Ended(206), Outcome::kComplete},
       {"cut short without an error", Ended(200, 51200, 204800), Outcome::kTransient},
+      {"longer than its length", Ended(206, 1001, 1000), Outcome::kTransient},
       {"reset in the rest", resetMidBody, Outcome::kTransient},
       {"stalled", stalled, Outcome::kStalled},
       {"a 206 that does not continue", refused, Outcome::kTransient},

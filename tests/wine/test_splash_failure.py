@@ -38,7 +38,7 @@ def wait_for_failure_texts(run, shot_path, timeout):
 class DownloadFailure(unittest.TestCase):
     def test_failure_texts_then_a_silent_close(self):
         shots = splash_run.artifacts_dir("splash_failure")
-        # The response's status says 404 whatever urlmon makes of the page; a
+        # The response's status says 404, so its page is no installer; a
         # missing installer is not asked for again.
         failure_timeout = splash_run.seconds(15)
         # Served over about 2 s, the 404 page comes after the screen reader,
