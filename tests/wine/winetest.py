@@ -224,8 +224,9 @@ class WinePrefix:
 
 # HTTP ---------------------------------------------------------------------
 class Route:
-    """A scripted answer: a status, a body sent in chunks with a pause after
-    each, and optionally a cut after some bytes (the connection just closes).
+    """A scripted answer: a status, after a pause when head_delay says so, a
+    body sent in chunks with a pause after each, and optionally a cut after
+    some bytes (the connection just closes).
 
     validators: headers that name the body's version ({"ETag": ..., 
     "Last-Modified": ...}), sent with every answer. ranges: how a request
@@ -235,8 +236,10 @@ class Route:
     "bytes 0-END/LENGTH", and sends them all."""
 
     def __init__(self, body=b"", status=200, chunk=65536, delay=0.0, cut_after=None,
-                 hold_open=False, content_length=None, validators=None, ranges=None):
+                 hold_open=False, content_length=None, validators=None, ranges=None,
+                 head_delay=0.0):
         self.body = body
+        self.head_delay = head_delay  # seconds before the status line
         self.status = status
         self.chunk = chunk
         self.delay = delay
@@ -310,6 +313,8 @@ class HttpServer:
                 requested = (self.headers.get("Range"), self.headers.get("If-Range"))
                 entry.range_headers.append(requested)
                 route = entry.answer(entry.requests - 1)
+                if route.head_delay and server.closing.wait(route.head_delay):
+                    return
                 status, extra, body = route.part(*requested)
                 self.send_response(status)
                 self.send_header("Content-Type", "application/octet-stream")
