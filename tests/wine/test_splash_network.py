@@ -108,9 +108,11 @@ RESUMED_CASES = [
 
 class BadNetwork(unittest.TestCase):
     def run_case(self, name, make_route, exe, installs, requests, failure_after, runs=None,
-                 pin=""):
+                 pin="", listen=False):
         """runs: the bytes the installer that runs must be (the served
-        installer by default); pin: a fragment for the download URL."""
+        installer by default); pin: a fragment for the download URL; listen:
+        a screen reader must hear the percentage only grow, no "0%" after
+        the cut."""
         shots = splash_run.artifacts_dir("splash_network")
         route = make_route() if make_route else None
         with splash_run.session({"/installer.exe": route} if route else None) as s:
@@ -118,7 +120,7 @@ class BadNetwork(unittest.TestCase):
                    f"http://127.0.0.1:{winetest.unused_port()}/installer.exe")
             copy = s.tagged_copy(s.server.url(url) + pin if route else url, exe=exe)
             started = time.monotonic()
-            with s.running(copy) as run:
+            with s.running(copy, screen_reader=splash_run.seconds(60) if listen else None) as run:
                 if installs:
                     # At full speed the window may close before it is seen.
                     self.assertEqual(run.wait_for_exit(30), 0)
@@ -129,6 +131,12 @@ class BadNetwork(unittest.TestCase):
                     self.assertFalse(os.path.exists(os.path.join(s.prefix.local_appdata,
                                                                  "ZorvaSetup")),
                                      "the installer file was left")
+                    if listen:
+                        reading = run.screen_reader.reading(30)
+                        heard = [splash_run.percent_of(text)
+                                 for text in reading.heard_texts("value")]
+                        self.assertEqual(heard, sorted(heard), reading.output)
+                        self.assertGreaterEqual(max(heard, default=0), 85, reading.output)
                 else:
                     run.wait_for_window()
                     shot = os.path.join(shots, name.replace(" ", "-") + ".png")
@@ -163,7 +171,7 @@ class BadNetwork(unittest.TestCase):
         with self.subTest("resumed, pinned"):
             pin = "#sha256=" + hashlib.sha256(splash_run.padded_installer()).hexdigest()
             route = self.run_case("resumed, pinned", resumed_route, splash_run.BUILD.exe, True, 2,
-                                  None, pin=pin)
+                                  None, pin=pin, listen=True)
             self.assertEqual(route.range_headers, [ASKED_ALL, ASKED_REST])
             self.assertLessEqual(route.bytes_sent, 1.2 * size)
 
