@@ -252,6 +252,7 @@ bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
     const bool downloaded = DownloadWithRetries(request);
     EndTransferWatch();
     if (downloaded) {
+      SetState(Downloaded);
       MarkInstallerRunning(true);
       SetState(InstallerRun(InstallerFilePath(), launchArgument));
       MarkInstallerRunning(false);
