@@ -2,22 +2,20 @@
 
 namespace {
 
-// Failures that a second try may well not meet: the connection could not be
-// made, broke off or timed out, or no server answered to the name. Wine
-// reports a refused connection and an unresolved name alike as
-// INET_E_DOWNLOAD_FAILURE. One bit for each of these URL moniker codes
-// (0x800C00nn):
-constexpr std::uint32_t kTransientFailureBits = 1u << 0x04    // INET_E_CANNOT_CONNECT
-                                              | 1u << 0x05    // INET_E_RESOURCE_NOT_FOUND: "the
-                                                              // server or proxy was not found"
-                                              | 1u << 0x07    // INET_E_DATA_NOT_AVAILABLE
-                                              | 1u << 0x08    // INET_E_DOWNLOAD_FAILURE: "the
-                                                              // connection was interrupted"
-                                              | 1u << 0x0B;   // INET_E_CONNECTION_TIMEOUT
+// WinINet's errors (12000 + n) that a second try may well not meet: the
+// connection could not be made, broke off or timed out, or no server answered
+// to the name. One bit for each n:
+constexpr std::uint32_t kTransientFailureBits = 1u << 2     // ERROR_INTERNET_TIMEOUT
+                                              | 1u << 7     // ERROR_INTERNET_NAME_NOT_RESOLVED
+                                              | 1u << 29    // ERROR_INTERNET_CANNOT_CONNECT
+                                              | 1u << 30    // ERROR_INTERNET_CONNECTION_ABORTED
+                                              | 1u << 31;   // ERROR_INTERNET_CONNECTION_RESET
+// The connection closed before a whole answer came.
+constexpr std::uint32_t kInvalidServerResponse = 12152;  // ERROR_HTTP_INVALID_SERVER_RESPONSE
 
-bool IsTransientFailure(std::int32_t result) {
-  const std::uint32_t code = static_cast<std::uint32_t>(result);
-  return (code & 0xFFFFFFE0u) == 0x800C0000u && (kTransientFailureBits >> (code & 0x1F) & 1) != 0;
+bool IsTransientFailure(std::uint32_t failure) {
+  const std::uint32_t n = failure - 12000;
+  return failure == kInvalidServerResponse || (n < 32 && (kTransientFailureBits >> n & 1) != 0);
 }
 
 // Server errors, and the two client errors that ask the client to come back.
@@ -29,25 +27,28 @@ bool IsTransientStatus(std::uint32_t status) {
 
 AttemptOutcome ClassifyAttempt(const AttemptFacts& facts) {
   if (facts.stalled) return AttemptOutcome::kStalled;
-  if (IsTransientStatus(facts.httpStatus)) return AttemptOutcome::kTransient;
+  if (facts.refused || IsTransientStatus(facts.httpStatus)) return AttemptOutcome::kTransient;
   if (IsErrorResponse(facts.httpStatus)) return AttemptOutcome::kLasting;
-  // The call's failure first (any code but S_OK), then the end's.
-  const std::int32_t failure =
-      facts.callResult != 0 ? facts.callResult : facts.endResult < 0 ? facts.endResult : 0;
-  if (failure != 0)
-    return IsTransientFailure(failure) ? AttemptOutcome::kTransient : AttemptOutcome::kLasting;
-  return facts.received < facts.announced ? AttemptOutcome::kTransient : AttemptOutcome::kComplete;
+  if (facts.failure != 0)
+    return IsTransientFailure(facts.failure) ? AttemptOutcome::kTransient : AttemptOutcome::kLasting;
+  // With the length known, fewer bytes are a cut, and more are no part of
+  // the file: either way they go, and the next attempt asks for all.
+  const bool whole = facts.announced == 0 || facts.received == facts.announced;
+  return whole ? AttemptOutcome::kComplete : AttemptOutcome::kTransient;
 }
 
-std::uint32_t DecideRetry(AttemptOutcome outcome, int attemptsMade, OutcomeSet earlier,
+std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,
                           std::uint32_t msSinceLastByte) {
   constexpr OutcomeSet kOnceOnly =
       OutcomeBit(AttemptOutcome::kStalled) | OutcomeBit(AttemptOutcome::kPinMismatch);
   const bool retryable = outcome == AttemptOutcome::kTransient ||
-                         (OutcomeBit(outcome) & kOnceOnly & ~earlier) != 0;
-  if (!retryable || attemptsMade >= kMostAttempts) return kGiveUp;
+                         (OutcomeBit(outcome) & kOnceOnly & ~history.earlier) != 0;
+  if (!retryable || history.attemptsMade >= kMostAttempts ||
+      history.barrenInARow >= kMostBarrenInARow) {
+    return kGiveUp;
+  }
   const DownloadSchedule& schedule = kDownloadSchedule;
-  const std::uint32_t wait = schedule.waitMs[attemptsMade - 1];
+  const std::uint32_t wait = schedule.waitMs[history.barrenInARow < 2 ? 0 : 1];
   const bool fits = msSinceLastByte + wait + schedule.stallMs + schedule.abortGraceMs <=
                     schedule.budgetMs;
   return fits ? wait : kGiveUp;

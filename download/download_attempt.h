@@ -1,6 +1,6 @@
 // What one attempt of the download came to, and whether another one follows.
-// Pure functions of what the download function and its status callback
-// reported, so every case is tested natively.
+// Pure functions of what the download functions reported, so every case is
+// tested natively.
 #pragma once
 
 #include <cstdint>
@@ -9,19 +9,19 @@
 
 // What an attempt left behind once it ended.
 struct AttemptFacts {
-  std::int32_t callResult;   // the download function's HRESULT
-  std::int32_t endResult;    // the end-of-transfer notification's; 0 until it comes
-  std::uint32_t httpStatus;  // the last response's status; 0 when none came
-  std::uint32_t received;    // bytes so far at the last progress notification
-  std::uint32_t announced;   // the total it announced; 0 when unknown
+  std::uint32_t failure;     // the WinINet or file error that ended it; 0 for none
+  std::uint32_t httpStatus;  // the answer's status; 0 when none came
+  std::uint32_t received;    // bytes of the file kept when it ended
+  std::uint32_t announced;   // the whole file's length; 0 when unknown
+  bool refused;              // its request for the rest was refused (AnswerFit::kRefused)
   bool stalled;              // ended by the stall bound
 };
 
 enum class AttemptOutcome : std::uint8_t {
-  kComplete,     // nothing failed: the whole file is there, unless a cancel
-                 // ended the wait for the end of the transfer (`state` tells)
+  kComplete,     // nothing failed: the whole file is there
   kStalled,      // no byte for the stall bound
-  kTransient,    // refused, reset or cut, a name not resolved, HTTP 5xx, 408, 429
+  kTransient,    // refused, reset or cut, a name not resolved, HTTP 5xx, 408,
+                 // 429, or a request for the rest refused
   kPinMismatch,  // complete, but not the pinned installer
   kLasting,      // anything else: another HTTP status, another failure, a cancel
 };
@@ -32,9 +32,9 @@ inline bool IsErrorResponse(std::uint32_t status) {
   return status != 0 && (status < 200 || status > 299);
 }
 
-// urlmon does not report every fault as a failure: Wine's hands over a 404 or
-// 503 page, or a body cut short, as a complete download (Windows fails the
-// call). So the response's status and the announced length are judged first.
+// The stall first, then the answer's status, then the failure, and last the
+// length: a body that ends early with no error is a cut too, and one longer
+// than the file's length is no whole file either.
 AttemptOutcome ClassifyAttempt(const AttemptFacts& facts);
 
 // The outcomes of the earlier attempts, one bit each.
@@ -44,14 +44,27 @@ constexpr OutcomeSet OutcomeBit(AttemptOutcome outcome) {
   return static_cast<OutcomeSet>(1u << static_cast<unsigned>(outcome));
 }
 
+// The attempts so far, the one that just ended included.
+struct RetryHistory {
+  int attemptsMade;       // from 1
+  int barrenInARow;       // the last attempts in a row that brought no new byte
+  OutcomeSet earlier;     // the outcomes of the attempts before the last one
+};
+
+// Whether an attempt brought a byte the file had not held before: it ended
+// with more bytes kept than any attempt before it.
+inline bool BroughtNewBytes(std::uint32_t kept, std::uint32_t mostKeptBefore) {
+  return kept > mostKeptBefore;
+}
+
 // What DecideRetry answers when no attempt follows.
 inline constexpr std::uint32_t kGiveUp = 0xFFFFFFFF;
 
-// After attempt number `attemptsMade` (from 1) ended with `outcome`, and the
-// earlier ones with `earlier`, `msSinceLastByte` after the last byte arrived:
-// the wait before the next attempt, from the program's schedule, or kGiveUp.
-// The transient faults are retried up to kMostAttempts in all, a stall and a
-// pin mismatch only once each, nothing else ever, and nothing that would
-// overrun the schedule's budget.
-std::uint32_t DecideRetry(AttemptOutcome outcome, int attemptsMade, OutcomeSet earlier,
+// After the last attempt of `history` ended with `outcome`, `msSinceLastByte`
+// after the last byte arrived: the wait before the next attempt, from the
+// program's schedule, or kGiveUp. The transient faults are retried until
+// kMostBarrenInARow attempts in a row brought no new byte or kMostAttempts
+// were made, a stall and a pin mismatch only once each, nothing else ever,
+// and nothing that would overrun the schedule's budget.
+std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,
                           std::uint32_t msSinceLastByte);

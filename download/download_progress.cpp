@@ -1,6 +1,7 @@
 #include "download/download_progress.h"
 
 #include "download/percent_texts.h"
+#include "download/transfer_watch.h"
 #include "shell/setup_globals.h"
 
 int ClampedPercent(double percent) {
@@ -21,6 +22,13 @@ void UpdateProgress(std::uint32_t progress, std::uint32_t total) {
   setupGlobals.percent.store(percent, std::memory_order_release);
   setupGlobals.progressText.store(PercentTexts[percent], std::memory_order_release);
   RequestRepaint();
+}
+
+bool ReportKeptBytes(std::uint32_t kept, std::uint32_t length) {
+  if (setupGlobals.state.load(std::memory_order_acquire) != Downloading) return false;
+  NoteBytesArrived();
+  UpdateProgress(kept, length);
+  return true;
 }
 
 void ShowDownloadFailure() {

@@ -22,6 +22,13 @@ int WholePercent(std::uint32_t progress, std::uint32_t total);
 // a repaint, only when the percentage changed (so at most 101 repaints).
 void UpdateProgress(std::uint32_t progress, std::uint32_t total);
 
+// Body bytes arrived: `kept` bytes of the whole file's `length` (0 when
+// unknown) are there. False, changing nothing, once `state` is no longer
+// Downloading (that is how a cancel stops the transfer); otherwise the stall
+// bound hears that bytes arrived and the splash shows the share of the whole
+// file that is there, a resumed attempt's kept bytes included.
+bool ReportKeptBytes(std::uint32_t kept, std::uint32_t length);
+
 // The failure headline ("FAILED TO DOWNLOAD" or the tag's) and ":(",
 // `percent` back to 0, one repaint. `state` is left alone.
 void ShowDownloadFailure();

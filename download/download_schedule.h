@@ -4,8 +4,10 @@
 
 #include <cstdint>
 
-// The first attempt and at most two more.
-inline constexpr int kMostAttempts = 3;
+// Attempts that bring bytes go on, up to this many in all; three in a row
+// that bring no byte the file did not already hold end the download.
+inline constexpr int kMostAttempts = 10;
+inline constexpr int kMostBarrenInARow = 3;
 
 struct DownloadSchedule {
   // An attempt that receives no byte for this long ends as stalled.
@@ -14,8 +16,9 @@ struct DownloadSchedule {
   // up for good, so that nothing the download function does can hang the
   // splash.
   std::uint32_t abortGraceMs;
-  // The waits before the second and before the third attempt.
-  std::uint32_t waitMs[kMostAttempts - 1];
+  // The wait before the next attempt: after an attempt that brought bytes or
+  // was the first in a row to bring none, and after the second in a row.
+  std::uint32_t waitMs[kMostBarrenInARow - 1];
   // No attempt begins that could end later than this after the last byte
   // that arrived, however it ends: the longest a dead network shows anything
   // but the failure texts.

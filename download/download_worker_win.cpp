@@ -1,35 +1,53 @@
 #include "download/download_worker_win.h"
 
-#include <urlmon.h>
+#include <wininet.h>
+
+#include <atomic>
 
 #include "base/system_function_win.h"
 #include "base/system_library_win.h"
-#include "base/system_path.h"
 #include "base/system_text_win.h"
-#include "download/binding_status.h"
+#include "base/zero_filled.h"
 #include "download/download_attempt.h"
 #include "download/download_progress.h"
+#include "download/download_resume.h"
 #include "download/download_schedule.h"
-#include "download/download_status_callback_win.h"
 #include "download/download_url.h"
+#include "download/installer_file_win.h"
 #include "download/installer_run_win.h"
 #include "download/transfer_watch.h"
 #include "shell/setup_globals.h"
 
 namespace {
 
-using DownloadToCacheFile = HRESULT(WINAPI*)(IUnknown* caller, const wchar_t* url,
-                                             wchar_t* filePath, DWORD filePathCapacity,
-                                             DWORD reserved, IBindStatusCallback* callback);
+// WinINet, which urlmon's downloads sit on, called directly: the request
+// carries the Range headers, the answer's headers are read, and the body
+// comes as it arrives, with the system's proxy settings, its automatic
+// logins and its redirect handling all as they were.
+struct Internet {
+  decltype(&InternetOpenW) open;
+  decltype(&InternetOpenUrlW) openUrl;
+  decltype(&HttpQueryInfoW) query;
+  decltype(&InternetReadFile) read;
+  decltype(&InternetCloseHandle) close;
+};
 
-DownloadToCacheFile LookUpDownloadFunction() {
-  // First the libraries urlmon brings in that are no KnownDLLs, in the order
-  // the loader takes them, so that where Windows cannot restrict the search
-  // no load of theirs by name looks in the exe's folder. Only the look-up is
-  // tested; a failed load makes it fail too. The modules stay loaded.
-  PreloadSystemLibraries({u"mpr.dll", u"wininet.dll"});
-  HMODULE urlmon = LoadSystemLibrary(u"urlmon.dll");
-  return LookUpFunction<DownloadToCacheFile>(urlmon, "URLDownloadToCacheFileW");
+Internet internet;
+
+bool LookUpInternet() {
+  // First the library WinINet brings in that is no KnownDLL, so that where
+  // Windows cannot restrict the search no load of it by name looks in the
+  // exe's folder. Only the look-ups are tested; a failed load makes them fail
+  // too. The modules stay loaded.
+  PreloadSystemLibraries({u"mpr.dll"});
+  const HMODULE wininet = LoadSystemLibrary(u"wininet.dll");
+  internet = {LookUpFunction<decltype(&InternetOpenW)>(wininet, "InternetOpenW"),
+              LookUpFunction<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW"),
+              LookUpFunction<decltype(&HttpQueryInfoW)>(wininet, "HttpQueryInfoW"),
+              LookUpFunction<decltype(&InternetReadFile)>(wininet, "InternetReadFile"),
+              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle")};
+  return internet.open != nullptr && internet.openUrl != nullptr && internet.query != nullptr &&
+         internet.read != nullptr && internet.close != nullptr;
 }
 
 SetupState CurrentState() {
@@ -38,29 +56,32 @@ SetupState CurrentState() {
 
 void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_order_release); }
 
-// The end-of-transfer notification may come after the download call returned.
-constexpr DWORD kEndWaitStepMs = 500;
+// Every attempt asks the server, never a cache, which might hold an older
+// build or the very file whose pin did not match; nothing is written to the
+// cache, since the program keeps the file itself; nothing may put up a dialog.
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 
-// The pin check's read buffer, used by the worker thread alone. Static, so
-// the worker's stack needs no 64 KB; placed in .bss by name, because with
-// -fdata-sections mingw's linker puts zero-filled data into .data, where it
-// would add its 64 KB to the file.
-__attribute__((section(".bss"))) std::uint8_t hashBuffer[64 * 1024];
+// The session of the attempt under way. Whoever exchanges it out, the
+// watchdog on a stall or the worker at the attempt's end, closes it, which on
+// Windows also ends a call blocked on it or on its request. Wine's WinINet
+// ends the connection only once no call uses it, and takes no receive
+// time-out for a request InternetOpenUrl makes: there a stalled attempt
+// ends by the watchdog's take-over.
+std::atomic<HINTERNET> attemptSession{nullptr};
 
-// filePath opened so that nobody can write to it or delete it while the
-// handle lives, when its SHA-256 is the one `request` pins; null otherwise.
-HANDLE OpenCheckedInstaller(const char16_t* filePath, const DownloadRequest& request) {
-  const HANDLE file = CreateFileW(SystemText(filePath), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  const auto read = [file](std::uint8_t* buffer, std::size_t capacity) -> long {
-    DWORD count = 0;
-    if (!ReadFile(file, buffer, static_cast<DWORD>(capacity), &count, nullptr)) return -1;
-    return static_cast<long>(count);
-  };
-  if (ContentMatchesPin(read, hashBuffer, sizeof hashBuffer, request.digest)) return file;
-  CloseHandle(file);
-  return nullptr;
+// What the answer under way said about the file whose bytes are kept.
+constinit ZERO_FILLED FileIdentity identity;
+
+// The kept bytes go, and what was known of their file with them. Should the
+// file not open again, the next write fails the attempt.
+void ForgetKeptBytes() {
+  identity = {};
+  StartInstallerFileOver();
+}
+
+void CloseAttemptSession() {
+  if (const HINTERNET session = attemptSession.exchange(nullptr)) internet.close(session);
 }
 
 // The worker's last step: the worker is marked finished, then the window is
@@ -74,75 +95,143 @@ void FinishWorker(bool ok) {
     ShowDownloadFailure();
 }
 
-// The worker is stuck in the download function, even after its binding was
-// aborted: its last step is taken in its stead. The worker is left where it
-// is rather than terminated, since it may hold a lock the window's painting
-// needs; should the call ever return, EndWatchedAttempt gives the attempt up
-// and the worker ends on the same failure.
+// The worker is stuck in a WinINet call, even after its session was closed:
+// its last step is taken in its stead, and the file it was writing goes.
+// The worker is left where it is rather than terminated, since it may hold a
+// lock the window's painting needs; should the call ever return, its write
+// fails, EndWatchedAttempt gives the attempt up and the worker ends on the
+// same failure.
 void TakeOverFromWorker() {
   SetState(Failed);
+  DiscardInstallerFile();
   FinishWorker(false);
 }
 
-// The watchdog thread: no notification comes while a transfer stalls, so
-// something apart from the download call has to keep the time.
+// The watchdog thread: a stalled transfer returns from no call, so something
+// apart from the worker has to keep the time.
 DWORD WINAPI WatchTransfer(LPVOID) {
   WatchAction action;
   do {
     Sleep(kWatchStepMs);
     action = StepTransferWatch();
-    if (action == WatchAction::kAbort) DropKeptBinding(true);
+    if (action == WatchAction::kAbort) CloseAttemptSession();
   } while (action == WatchAction::kNone || action == WatchAction::kAbort);
   if (action == WatchAction::kTakeOver) TakeOverFromWorker();
   return 0;
 }
 
-// One attempt: the download call, then the wait for its end-of-transfer
-// notification, which the stall bound ends as well.
-AttemptOutcome RunAttempt(DownloadToCacheFile download, const DownloadRequest& request,
-                          char16_t* filePath, std::uint32_t number) {
-  attemptReport = {};
-  BeginWatchedAttempt(number);
-  DownloadStatusCallback callback;
-  const HRESULT result = download(nullptr, SystemText(request.url), SystemText(filePath),
-                                  kSystemPathCapacity, 0, &callback);
-  // Any other result is a failure, success codes too, and overrides a cancel.
-  if (result != S_OK) SetState(Failed);
-  while (result == S_OK && CurrentState() == Downloading && !AttemptStalled())
-    Sleep(kEndWaitStepMs);
-  attemptReport.callResult = result;
-  attemptReport.stalled = AttemptStalled();
-  DropKeptBinding(false);
-  // Taken over by the watchdog, which puts up the failure texts itself.
-  if (!EndWatchedAttempt()) return AttemptOutcome::kLasting;
-  return ClassifyAttempt(attemptReport);
+// A header of the answer into the `bytes` at `value`, which hold at least a
+// 32-bit word: as text, or as a number with HTTP_QUERY_FLAG_NUMBER. Empty
+// text or 0 when the answer has none or it does not fit.
+void QueryHeader(HINTERNET answer, DWORD header, void* value, DWORD bytes) {
+  if (!internet.query(answer, header, value, &bytes, nullptr)) *static_cast<DWORD*>(value) = 0;
 }
 
-// Attempts until one brings the whole file, the pinned one when there is a
-// pin (then open in checkedFile), or until the schedule gives up.
-bool DownloadWithRetries(DownloadToCacheFile download, const DownloadRequest& request,
-                         char16_t* filePath, HANDLE& checkedFile) {
-  OutcomeSet earlier = 0;
+std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
+  DWORD number;
+  QueryHeader(answer, header | HTTP_QUERY_FLAG_NUMBER, &number, sizeof number);
+  return number;
+}
+
+// The answer's status and headers decide what becomes of the kept bytes.
+AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
+  facts.httpStatus = QueryNumber(answer, HTTP_QUERY_STATUS_CODE);
+  // "bytes " and three counts of up to 10 digits fit.
+  constexpr DWORD kRangeCapacity = 48;
+  char16_t etag[kValidatorCapacity], lastModified[kValidatorCapacity], range[kRangeCapacity];
+  QueryHeader(answer, HTTP_QUERY_CONTENT_RANGE, range, sizeof range);
+  const AnswerFit fit = JudgeAnswer(askedRest, facts.httpStatus, range, InstallerFileKept(),
+                                    identity.length);
+  if (fit == AnswerFit::kContinues) return fit;
+  // Whatever else came, the kept bytes are of no more use.
+  ForgetKeptBytes();
+  facts.refused = fit == AnswerFit::kRefused;
+  if (fit != AnswerFit::kWholeFile) return fit;
+  QueryHeader(answer, HTTP_QUERY_ETAG, etag, sizeof etag);
+  QueryHeader(answer, HTTP_QUERY_LAST_MODIFIED, lastModified, sizeof lastModified);
+  IdentifyFile(etag, lastModified, QueryNumber(answer, HTTP_QUERY_CONTENT_LENGTH), identity);
+  return fit;
+}
+
+// Appends the body to the file as it arrives, until it ends or fails.
+void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
+  for (;;) {
+    DWORD count = 0;
+    if (!internet.read(answer, transferBuffer, kTransferBufferSize, &count)) {
+      facts.failure = GetLastError();
+      return;
+    }
+    if (count == 0) return;
+    if (!AppendToInstallerFile(transferBuffer, count)) {
+      facts.failure = GetLastError();
+      return;
+    }
+    // A cancel: the attempt ends here.
+    if (!ReportKeptBytes(InstallerFileKept(), identity.length)) return;
+  }
+}
+
+// One attempt: the request (for the rest of the kept bytes when they can be
+// continued), the answer's headers, then the body.
+AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) {
+  AttemptFacts facts{};
+  BeginWatchedAttempt(number);
+  ResumeHeaders headers;
+  const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
+                       ComposeResumeHeaders(InstallerFileKept(), identity, headers);
+  const HINTERNET session =
+      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  attemptSession.store(session);
+  const HINTERNET answer =
+      session == nullptr ? nullptr
+                         : internet.openUrl(session, SystemText(request.url),
+                                            askRest ? SystemText(headers.Text()) : nullptr,
+                                            askRest ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
+  if (answer == nullptr) {
+    facts.failure = GetLastError();
+  } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, facts);
+             fit == AnswerFit::kContinues || fit == AnswerFit::kWholeFile) {
+    ReceiveBody(answer, facts);
+  }
+  facts.received = InstallerFileKept();
+  facts.announced = identity.length;
+  facts.stalled = AttemptStalled();
+  // Closing the session closes its request too, unless the watchdog did.
+  if (answer != nullptr && attemptSession.load() == session) internet.close(answer);
+  CloseAttemptSession();
+  // Taken over by the watchdog, which puts up the failure texts itself.
+  if (!EndWatchedAttempt()) return AttemptOutcome::kLasting;
+  return ClassifyAttempt(facts);
+}
+
+// Attempts until one brings the whole file, held checked, or until the
+// schedule gives up.
+bool DownloadWithRetries(const DownloadRequest& request) {
+  RetryHistory history{};
+  std::uint32_t mostKept = 0;
   for (std::uint32_t attempt = 1;; ++attempt) {
-    AttemptOutcome outcome = RunAttempt(download, request, filePath, attempt);
+    AttemptOutcome outcome = RunAttempt(request, attempt);
     // A cancel ends the attempts, whatever this one came to.
     if (CurrentState() == Cancelled) return false;
+    const std::uint32_t kept = InstallerFileKept();
     if (outcome == AttemptOutcome::kComplete) {
-      if (request.pin == InstallerPin::kNone) return true;
-      checkedFile = OpenCheckedInstaller(filePath, request);
-      if (checkedFile != nullptr) return true;
+      if (HoldCheckedInstallerFile(request)) return true;
       outcome = AttemptOutcome::kPinMismatch;
     }
-    const std::uint32_t waitMs =
-        DecideRetry(outcome, static_cast<int>(attempt), earlier, MsSinceLastByte());
+    history.attemptsMade = static_cast<int>(attempt);
+    history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
+    if (kept > mostKept) mostKept = kept;
+    const std::uint32_t waitMs = DecideRetry(outcome, history, MsSinceLastByte());
     if (waitMs == kGiveUp) {
       SetState(Failed);
       return false;
     }
-    earlier |= OutcomeBit(outcome);
-    // The headline stays; the count starts again.
-    SetState(Downloading);
-    UpdateProgress(0, 0);
+    history.earlier |= OutcomeBit(outcome);
+    // Bytes that cannot be continued go now, so the splash shows what is
+    // there: the headline stays, and the count goes on from the kept bytes.
+    if (outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity))
+      ForgetKeptBytes();
+    UpdateProgress(InstallerFileKept(), identity.length);
     Sleep(waitMs);
   }
 }
@@ -153,20 +242,23 @@ bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   SetState(Downloading);
   DownloadRequest request;
   // A malformed pin admits no installer, so nothing is fetched for it.
-  const bool usable = PrepareDownload(url, request) && request.pin != InstallerPin::kMalformed;
-  DownloadToCacheFile download = usable ? LookUpDownloadFunction() : nullptr;
-  if (download == nullptr) {
+  const bool usable = PrepareDownload(url, request) && request.pin != InstallerPin::kMalformed &&
+                      LookUpInternet() && StartInstallerFileOver();
+  if (!usable) {
     SetState(Failed);
-    return false;
+  } else {
+    // Without the watchdog nothing bounds a stall, but the download still runs.
+    CloseHandle(CreateThread(nullptr, 0, WatchTransfer, nullptr, 0, nullptr));
+    const bool downloaded = DownloadWithRetries(request);
+    EndTransferWatch();
+    if (downloaded) {
+      SetState(Downloaded);
+      MarkInstallerRunning(true);
+      SetState(InstallerRun(InstallerFilePath(), launchArgument));
+      MarkInstallerRunning(false);
+    }
   }
-  // Without the watchdog nothing bounds a stall, but the download still runs.
-  CloseHandle(CreateThread(nullptr, 0, WatchTransfer, nullptr, 0, nullptr));
-  char16_t filePath[kSystemPathCapacity] = {};
-  HANDLE checkedFile = nullptr;
-  const bool downloaded = DownloadWithRetries(download, request, filePath, checkedFile);
-  EndTransferWatch();
-  if (!downloaded) return false;
-  SetState(InstallerRun(filePath, checkedFile, launchArgument));
+  DiscardInstallerFile();
   return CurrentState() == Finished;
 }
 

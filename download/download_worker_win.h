@@ -15,5 +15,6 @@ struct WorkerInputs {
 DWORD WINAPI DownloadWorker(LPVOID inputs);
 
 // Downloads url and runs the installer, which hands launchArgument on; true
-// only when `state` reached Finished.
+// only when `state` reached Finished. The installer file is gone when it
+// returns.
 bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument);

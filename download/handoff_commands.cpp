@@ -29,6 +29,12 @@ bool LocalAppDataFound(std::uint32_t environmentReadResult) {
   return environmentReadResult != 0 && environmentReadResult < kSystemPathCapacity;
 }
 
+bool ComposeInstallerLocation(const char16_t* base, InstallerLocation& location) {
+  return location.folder.Append(base) && location.folder.Append(u"\\ZorvaSetup") &&
+         location.file.Append(location.folder.Text()) &&
+         location.file.Append(u"\\ZorvaInstaller.exe");
+}
+
 bool ComposeInstallerCommandLine(const char16_t* filePath, ComposedText& commandLine) {
   return commandLine.Append(u"\"") && commandLine.Append(filePath) &&
          commandLine.Append(u"\" --silent");

@@ -41,6 +41,20 @@ bool ForEachSetupFolder(const char16_t* localAppData, CreateFolder create) {
   return true;
 }
 
+// The temporary folder, where the installer is written when the local
+// application-data folder is not found.
+inline constexpr char16_t kTempVariable[] = u"TEMP";
+
+// Where the worker writes the installer: a folder of the setup's own,
+// `base`\ZorvaSetup, beside the product folder rather than in it (that one is
+// the installer's, which may clean it while it runs), and the file in it.
+struct InstallerLocation {
+  ComposedText folder;
+  ComposedText file;
+};
+
+bool ComposeInstallerLocation(const char16_t* base, InstallerLocation& location);
+
 // The downloaded file's path in double quotes, so spaces keep it one token,
 // then " --silent".
 bool ComposeInstallerCommandLine(const char16_t* filePath, ComposedText& commandLine);

@@ -17,9 +17,7 @@ void CreateSetupFolders(const char16_t* localAppData) {
                      [](const char16_t* folder) { CreateDirectoryW(SystemText(folder), nullptr); });
 }
 
-// `checkedFile` (or null) is closed once the process exists: from then on the
-// running image keeps the file from being written.
-bool RunInstallerToEnd(const char16_t* filePath, HANDLE checkedFile) {
+bool RunInstallerToEnd(const char16_t* filePath) {
   ComposedText commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -28,7 +26,6 @@ bool RunInstallerToEnd(const char16_t* filePath, HANDLE checkedFile) {
       ComposeInstallerCommandLine(filePath, commandLine) &&
       CreateProcessW(nullptr, SystemText(commandLine.WritableText()), nullptr, nullptr, FALSE,
                      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
-  if (checkedFile != nullptr) CloseHandle(checkedFile);
   if (!started) return false;
   // The installer's exit code is not read: a failing installer still hands off.
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -46,14 +43,13 @@ void LaunchApplication(const char16_t* localAppData, const char16_t* launchArgum
 
 }  // namespace
 
-SetupState InstallerRun(const char16_t* filePath, HANDLE checkedFile,
-                        const char16_t* launchArgument) {
+SetupState InstallerRun(const char16_t* filePath, const char16_t* launchArgument) {
   char16_t localAppData[kSystemPathCapacity];
   DWORD read = GetEnvironmentVariableW(SystemText(kLocalAppDataVariable), SystemText(localAppData),
                                        kSystemPathCapacity);
   bool found = LocalAppDataFound(read);
   if (found) CreateSetupFolders(localAppData);
-  if (!RunInstallerToEnd(filePath, checkedFile)) return Failed;
+  if (!RunInstallerToEnd(filePath)) return Failed;
   LaunchApplication(found ? localAppData : nullptr, launchArgument);
   return Finished;
 }

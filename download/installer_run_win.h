@@ -9,10 +9,7 @@
 // Creates the three setup folders under LOCALAPPDATA, runs filePath with
 // " --silent" without a console and waits for it, then starts Update.exe with
 // the deep link that carries launchArgument, the tag's, or null for none (or
-// opens the deep link when LOCALAPPDATA is not found). checkedFile, the
-// pinned installer opened against writes, or null, is closed once
-// the installer's process exists: from then on the running image keeps the
-// file from being written. Finished when the installer process was created,
-// whatever it exits with; Failed when it could not be.
-SetupState InstallerRun(const char16_t* filePath, HANDLE checkedFile,
-                        const char16_t* launchArgument);
+// opens the deep link when LOCALAPPDATA is not found). Finished when the
+// installer process was created, whatever it exits with; Failed when it could
+// not be.
+SetupState InstallerRun(const char16_t* filePath, const char16_t* launchArgument);

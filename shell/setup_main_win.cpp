@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "base/system_library_win.h"
+#include "download/installer_file_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_globals.h"
@@ -67,5 +68,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
+  // After a cancel the worker has left the file it was writing.
+  DiscardInstallerFile();
   return 0;
 }

@@ -16,7 +16,7 @@ from exe_size_limits import EXE_SIZE_GOAL, EXE_SIZE_LIMIT  # noqa: E402
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 # In the KnownDLLs of every Windows from 7 to 11: the loader maps these from
-# the system folder whatever lies beside the exe. (gdiplus.dll and urlmon.dll
+# the system folder whatever lies beside the exe. (gdiplus.dll and wininet.dll
 # are not among them everywhere; the exe loads both itself, from System32.)
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll",
               "ole32.dll", "oleaut32.dll", "advapi32.dll", "msvcrt.dll", "comdlg32.dll",

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "download/binding_status.h"
 #include "download/download_attempt.h"
+#include "download/download_progress.h"
 #include "download/download_schedule.h"
 #include "download/percent_texts.h"
 #include "download/transfer_watch.h"
@@ -16,27 +16,26 @@ namespace {
 
 using Outcome = AttemptOutcome;
 
-constexpr std::int32_t Hresult(std::uint32_t value) { return static_cast<std::int32_t>(value); }
+constexpr std::uint32_t kConnectionReset = 12031;  // ERROR_INTERNET_CONNECTION_RESET
 
-constexpr std::int32_t kDownloadFailure = Hresult(0x800C0008);  // INET_E_DOWNLOAD_FAILURE
-
-// A call and an end that both succeeded, with a response of `status`.
+// A body that ended without an error, after an answer of `status`.
 AttemptFacts Ended(std::uint32_t status, std::uint32_t received = 100, std::uint32_t announced = 100) {
-  return {0, 0, status, received, announced, false};
+  return {0, status, received, announced, false, false};
 }
 
-// A call that failed with `result`, as its end did, with no response.
-AttemptFacts Failed(std::int32_t result) { return {result, result, 0, 0, 0, false}; }
+// A request or read that failed with `failure`.
+AttemptFacts FailedWith(std::uint32_t failure) { return {failure, 0, 0, 0, false, false}; }
 
-TEST(ClassifyAttempt, JudgesTheStatusThenTheFailureThenTheLength) {
+TEST(ClassifyAttempt, JudgesTheStallThenTheStatusThenTheFailureThenTheLength) {
   AttemptFacts stalled = Ended(200, 10, 100);
   stalled.stalled = true;
-  AttemptFacts failedEnd = Ended(200);
-  failedEnd.endResult = Hresult(0x80004005);  // E_FAIL
-  AttemptFacts windowsBusy = Ended(503);
-  windowsBusy.callResult = kDownloadFailure;
-  AttemptFacts windowsMissing = Ended(404);
-  windowsMissing.callResult = Hresult(0x800C0005);
+  stalled.failure = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED, as the abort leaves it
+  AttemptFacts refused = Ended(206, 0, 0);
+  refused.refused = true;
+  AttemptFacts refused416 = Ended(416, 0, 0);
+  refused416.refused = true;
+  AttemptFacts resetMidBody = Ended(206, 700, 1000);
+  resetMidBody.failure = kConnectionReset;
   struct Case {
     const char* name;
     AttemptFacts facts;
@@ -46,28 +45,33 @@ TEST(ClassifyAttempt, JudgesTheStatusThenTheFailureThenTheLength) {
       {"whole", Ended(200), Outcome::kComplete},
       {"whole, length unknown", Ended(200, 5000, 0), Outcome::kComplete},
       {"whole, no HTTP", Ended(0), Outcome::kComplete},
-      {"cut short, as Wine reports it", Ended(200, 51200, 204800), Outcome::kTransient},
+      {"the rest, whole", Ended(206), Outcome::kComplete},
+      {"cut short without an error", Ended(200, 51200, 204800), Outcome::kTransient},
+      {"longer than its length", Ended(206, 1001, 1000), Outcome::kTransient},
+      {"reset in the rest", resetMidBody, Outcome::kTransient},
       {"stalled", stalled, Outcome::kStalled},
-      {"503 page, as Wine reports it", Ended(503), Outcome::kTransient},
-      {"599", Ended(599), Outcome::kTransient},
-      {"408", Ended(408), Outcome::kTransient},
-      {"429", Ended(429), Outcome::kTransient},
-      {"503, as Windows reports it", windowsBusy, Outcome::kTransient},
-      {"404 page, as Wine reports it", Ended(404), Outcome::kLasting},
-      {"404, as Windows may report it", windowsMissing, Outcome::kLasting},
-      {"407", Ended(407), Outcome::kLasting},
-      {"600", Ended(600), Outcome::kLasting},
-      {"an unfollowed redirect", Ended(302), Outcome::kLasting},
-      {"refused or unresolved (Wine)", Failed(kDownloadFailure), Outcome::kTransient},
-      {"cannot connect", Failed(Hresult(0x800C0004)), Outcome::kTransient},
-      {"server or proxy not found", Failed(Hresult(0x800C0005)), Outcome::kTransient},
-      {"connection timeout", Failed(Hresult(0x800C000B)), Outcome::kTransient},
-      {"object not found", Failed(Hresult(0x800C0006)), Outcome::kLasting},
-      {"invalid URL", Failed(Hresult(0x800C0002)), Outcome::kLasting},
-      {"not a URL moniker code", Failed(Hresult(0x801C0008)), Outcome::kLasting},
-      {"aborted by a cancel", Failed(Hresult(0x80004004)), Outcome::kLasting},
-      {"a success code from the call", Failed(1), Outcome::kLasting},
-      {"a failed end after a successful call", failedEnd, Outcome::kLasting},
+      {"a 206 that does not continue", refused, Outcome::kTransient},
+      {"416 to a request for the rest", refused416, Outcome::kTransient},
+      {"416 to a request for all", Ended(416, 0, 0), Outcome::kLasting},
+      {"503", Ended(503, 0, 0), Outcome::kTransient},
+      {"599", Ended(599, 0, 0), Outcome::kTransient},
+      {"408", Ended(408, 0, 0), Outcome::kTransient},
+      {"429", Ended(429, 0, 0), Outcome::kTransient},
+      {"404", Ended(404, 0, 0), Outcome::kLasting},
+      {"407", Ended(407, 0, 0), Outcome::kLasting},
+      {"600", Ended(600, 0, 0), Outcome::kLasting},
+      {"an unfollowed redirect", Ended(302, 0, 0), Outcome::kLasting},
+      {"timeout", FailedWith(12002), Outcome::kTransient},
+      {"name not resolved", FailedWith(12007), Outcome::kTransient},
+      {"cannot connect (refused)", FailedWith(12029), Outcome::kTransient},
+      {"connection aborted", FailedWith(12030), Outcome::kTransient},
+      {"connection reset", FailedWith(kConnectionReset), Outcome::kTransient},
+      {"closed before an answer", FailedWith(12152), Outcome::kTransient},
+      {"invalid URL", FailedWith(12005), Outcome::kLasting},
+      {"certificate authority unknown", FailedWith(12045), Outcome::kLasting},
+      {"just below WinINet's codes", FailedWith(11999), Outcome::kLasting},
+      {"just past the transient bits", FailedWith(12032), Outcome::kLasting},
+      {"disk full", FailedWith(112), Outcome::kLasting},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -75,11 +79,11 @@ TEST(ClassifyAttempt, JudgesTheStatusThenTheFailureThenTheLength) {
   }
 }
 
-TEST(DecideRetry, RetriesTransientFaultsThriceAndAStallOrAMismatchOnceWithinTheBudget) {
+TEST(DecideRetry, GoesOnWhileAttemptsBringBytesAndRetriesAStallOrAMismatchOnce) {
   const DownloadSchedule& schedule = kDownloadSchedule;
   const std::uint32_t first = schedule.waitMs[0], second = schedule.waitMs[1];
-  // The longest since the last byte that still leaves room for a third
-  // attempt that stalls and will not be aborted.
+  // The longest since the last byte that still leaves room for an attempt
+  // that stalls and will not be aborted.
   const std::uint32_t roomy =
       schedule.budgetMs - second - schedule.stallMs - schedule.abortGraceMs;
   const OutcomeSet none = 0, stalled = OutcomeBit(Outcome::kStalled),
@@ -87,29 +91,67 @@ TEST(DecideRetry, RetriesTransientFaultsThriceAndAStallOrAMismatchOnceWithinTheB
                    transient = OutcomeBit(Outcome::kTransient);
   struct Case {
     Outcome outcome;
-    int attemptsMade;
-    OutcomeSet earlier;
+    RetryHistory history;  // attempts made, barren in a row, earlier outcomes
     std::uint32_t msSinceLastByte, wait;
   };
   const Case cases[] = {
-      {Outcome::kTransient, 1, none, 0, first},
-      {Outcome::kTransient, 2, transient, 0, second},
-      {Outcome::kTransient, 2, stalled, roomy, second},
-      {Outcome::kTransient, 2, stalled, roomy + 1, kGiveUp},
-      {Outcome::kTransient, 3, transient, 0, kGiveUp},
-      {Outcome::kStalled, 1, none, schedule.stallMs, first},
-      {Outcome::kStalled, 2, transient, roomy, second},
-      {Outcome::kStalled, 2, stalled, 0, kGiveUp},
-      {Outcome::kStalled, 3, transient, 0, kGiveUp},
-      {Outcome::kPinMismatch, 1, none, 0, first},
-      {Outcome::kPinMismatch, 2, stalled, 0, second},
-      {Outcome::kPinMismatch, 2, mismatched, 0, kGiveUp},
-      {Outcome::kLasting, 1, none, 0, kGiveUp},
+      // On a network that brings nothing: two waits, then the end.
+      {Outcome::kTransient, {1, 1, none}, 0, first},
+      {Outcome::kTransient, {2, 2, transient}, 0, second},
+      {Outcome::kTransient, {3, 3, transient}, 0, kGiveUp},
+      // An attempt that brought bytes starts the count of barren ones again.
+      {Outcome::kTransient, {3, 0, transient}, 0, first},
+      {Outcome::kTransient, {9, 0, transient}, 0, first},
+      {Outcome::kTransient, {9, 2, transient}, 0, second},
+      {Outcome::kTransient, {10, 0, transient}, 0, kGiveUp},
+      {Outcome::kTransient, {2, 2, stalled}, roomy, second},
+      {Outcome::kTransient, {2, 2, stalled}, roomy + 1, kGiveUp},
+      {Outcome::kStalled, {1, 1, none}, schedule.stallMs, first},
+      {Outcome::kStalled, {2, 0, transient}, roomy, first},
+      {Outcome::kStalled, {2, 0, stalled}, 0, kGiveUp},
+      {Outcome::kStalled, {3, 3, transient}, 0, kGiveUp},
+      {Outcome::kPinMismatch, {1, 0, none}, 0, first},
+      {Outcome::kPinMismatch, {2, 0, stalled}, 0, first},
+      {Outcome::kPinMismatch, {2, 0, mismatched}, 0, kGiveUp},
+      {Outcome::kLasting, {1, 0, none}, 0, kGiveUp},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << static_cast<int>(c.outcome) << " after " << c.attemptsMade
-                                    << ", " << c.msSinceLastByte << " ms");
-    EXPECT_EQ(DecideRetry(c.outcome, c.attemptsMade, c.earlier, c.msSinceLastByte), c.wait);
+    SCOPED_TRACE(testing::Message() << static_cast<int>(c.outcome) << " after "
+                                    << c.history.attemptsMade << ", " << c.history.barrenInARow
+                                    << " barren, " << c.msSinceLastByte << " ms");
+    EXPECT_EQ(DecideRetry(c.outcome, c.history, c.msSinceLastByte), c.wait);
+  }
+}
+
+TEST(DecideRetry, CountsAsNewOnlyBytesBeyondTheMostEverKept) {
+  EXPECT_TRUE(BroughtNewBytes(1, 0));
+  EXPECT_TRUE(BroughtNewBytes(900, 850));
+  EXPECT_FALSE(BroughtNewBytes(850, 850));  // a server that ignores Range and cuts at the same place
+  EXPECT_FALSE(BroughtNewBytes(0, 850));    // started over, then cut at once
+}
+
+// A server that ignores Range and cuts every transfer at the same byte ends
+// the download after three attempts that bring nothing new; one that lets
+// each attempt go further goes on to the tenth.
+TEST(DecideRetry, EndsRepeatsOfTheSameCutButLetsProgressGoOn) {
+  for (bool progressing : {false, true}) {
+    SCOPED_TRACE(progressing);
+    RetryHistory history{};
+    std::uint32_t mostKept = 0;
+    int attempts = 0;
+    for (int made = 1;; ++made) {
+      const std::uint32_t kept = progressing ? 1000u * static_cast<std::uint32_t>(made) : 850u;
+      history.attemptsMade = made;
+      history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
+      if (kept > mostKept) mostKept = kept;
+      const std::uint32_t wait = DecideRetry(Outcome::kTransient, history, 0);
+      history.earlier |= OutcomeBit(Outcome::kTransient);
+      if (wait == kGiveUp) {
+        attempts = made;
+        break;
+      }
+    }
+    EXPECT_EQ(attempts, progressing ? kMostAttempts : 1 + kMostBarrenInARow);
   }
 }
 
@@ -124,16 +166,18 @@ struct DeadAttempt {
 // repeated as needed); the attempts made in *attempts.
 std::uint32_t MsToFailureTexts(const std::vector<DeadAttempt>& endings, int* attempts) {
   std::uint32_t elapsed = 0;
-  OutcomeSet earlier = 0;
+  RetryHistory history{};
   for (int made = 1;; ++made) {
     const DeadAttempt& ending = endings[std::min<std::size_t>(made - 1, endings.size() - 1)];
     elapsed += ending.ms;
-    const std::uint32_t wait = DecideRetry(ending.outcome, made, earlier, elapsed);
+    history.attemptsMade = made;
+    history.barrenInARow = made;
+    const std::uint32_t wait = DecideRetry(ending.outcome, history, elapsed);
     if (wait == kGiveUp) {
       *attempts = made;
       return elapsed;
     }
-    earlier |= OutcomeBit(ending.outcome);
+    history.earlier |= OutcomeBit(ending.outcome);
     elapsed += wait;
   }
 }
@@ -206,48 +250,42 @@ TEST_F(TransferWatchTest, BytesAndNewAttemptsStartTheClockAgain) {
   EXPECT_EQ(StepTransferWatch(), WatchAction::kEnd);
 }
 
-class AttemptReportTest : public testing::Test {
+class KeptBytesTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetSetupGlobals();
     ResetRepaintRequests();
     setupGlobals.state.store(Downloading);
-    attemptReport = {};
     StartFirstAttempt();
   }
   void TearDown() override { EndTransferWatch(); }
 };
 
-TEST_F(AttemptReportTest, RecordsTheTransferAndCountsAnErrorPageForNothing) {
-  attemptReport.httpStatus = 503;
-  EXPECT_EQ(AnswerProgress(110, 110), binding_result::kOk);
-  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
-  EXPECT_EQ(RepaintRequests(), 0);
-  const AttemptFacts& report = attemptReport;
-  EXPECT_EQ(report.httpStatus, 503u);
-  EXPECT_EQ(report.received, 110u);
-  EXPECT_EQ(report.announced, 110u);
-  AnswerStopBinding(binding_result::kAbort);
-  EXPECT_EQ(report.endResult, binding_result::kAbort);
+TEST_F(KeptBytesTest, ShowTheShareOfTheWholeFileAndKeepTheAttemptAlive) {
+  const std::uint32_t steps = kDownloadSchedule.stallMs / kWatchStepMs;
+  for (std::uint32_t step = 0; step + 1 < steps; ++step) StepTransferWatch();
+  // A resumed attempt's first bytes: 850 of 1000 are there.
+  EXPECT_TRUE(ReportKeptBytes(850, 1000));
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[85]);
+  EXPECT_EQ(RepaintRequests(), 1);
+  for (std::uint32_t step = 0; step + 1 < steps; ++step) StepTransferWatch();
+  EXPECT_FALSE(AttemptStalled());
+  EXPECT_EQ(MsSinceLastByte(), kDownloadSchedule.stallMs - kWatchStepMs);
+  StepTransferWatch();
+  EXPECT_TRUE(AttemptStalled());
 }
 
-TEST_F(AttemptReportTest, OnlyACountThatGrewKeepsTheAttemptAlive) {
-  const std::uint32_t steps = kDownloadSchedule.stallMs / kWatchStepMs;
-  // Notifications of a connection being sought, each without a byte.
-  for (std::uint32_t step = 0; step < steps; ++step) {
-    AnswerProgress(0, 0);
-    StepTransferWatch();
+TEST_F(KeptBytesTest, InAnyOtherStateStopTheTransferAndChangeNothing) {
+  ReportKeptBytes(40, 100);
+  for (SetupState state : {Idle, Cancelled, Failed, Downloaded, Finished}) {
+    SCOPED_TRACE(state);
+    ResetRepaintRequests();
+    setupGlobals.state.store(state);
+    EXPECT_FALSE(ReportKeptBytes(90, 100));
+    EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[40]);
+    EXPECT_EQ(setupGlobals.state.load(), state);
+    EXPECT_EQ(RepaintRequests(), 0);
   }
-  EXPECT_TRUE(AttemptStalled());
-  EXPECT_EQ(MsSinceLastByte(), kDownloadSchedule.stallMs);
-  BeginWatchedAttempt(2);
-  attemptReport = {};
-  for (std::uint32_t step = 0; step < steps; ++step) {
-    AnswerProgress(step + 1, 2 * steps);
-    StepTransferWatch();
-  }
-  EXPECT_FALSE(AttemptStalled());
-  EXPECT_EQ(MsSinceLastByte(), kWatchStepMs);
 }
 
 }  // namespace

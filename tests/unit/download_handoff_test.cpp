@@ -89,8 +89,8 @@ TEST(Handoff, InstallerCommandLineQuotesThePathAndAddsSilent) {
   };
   const Case cases[] = {
       {u"C:\\dl\\setup.exe", u"\"C:\\dl\\setup.exe\" --silent"},
-      {u"C:\\Users\\Ann Lee\\AppData\\Local\\INetCache\\Zorva Setup[1].exe",
-       u"\"C:\\Users\\Ann Lee\\AppData\\Local\\INetCache\\Zorva Setup[1].exe\" --silent"},
+      {u"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup\\ZorvaInstaller.exe",
+       u"\"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup\\ZorvaInstaller.exe\" --silent"},
       {u"", u"\"\" --silent"},
   };
   for (const Case& c : cases) {
@@ -102,6 +102,19 @@ TEST(Handoff, InstallerCommandLineQuotesThePathAndAddsSilent) {
   ComposedText commandLine;
   EXPECT_TRUE(ComposeInstallerCommandLine(longest.c_str(), commandLine));
   EXPECT_EQ(View(commandLine), u"\"" + longest + u"\" --silent");
+}
+
+TEST(Handoff, TheInstallerIsWrittenInAFolderOfTheSetupsOwnBesideTheProducts) {
+  InstallerLocation location;
+  ASSERT_TRUE(ComposeInstallerLocation(u"C:\\Users\\Ann Lee\\AppData\\Local", location));
+  EXPECT_EQ(View(location.folder), u"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup");
+  EXPECT_EQ(View(location.file),
+            u"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup\\ZorvaInstaller.exe");
+  // The longest value the environment read accepts still fits.
+  const std::u16string longest = u"C:\\" + Repeat(u'l', 256);
+  InstallerLocation deep;
+  EXPECT_TRUE(ComposeInstallerLocation(longest.c_str(), deep));
+  EXPECT_EQ(View(deep.file), longest + u"\\ZorvaSetup\\ZorvaInstaller.exe");
 }
 
 TEST(Handoff, LaunchesUpdateExeOrOpensTheBareDeepLinkWithTheArgumentVerbatim) {

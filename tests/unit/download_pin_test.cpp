@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -117,6 +119,16 @@ TEST(DownloadPin, AFileMatchesOnlyItsOwnDigestAndOnlyWhenReadWhole) {
   for (const Case& test : cases) {
     EXPECT_EQ(ContentMatchesPin(test.reads, buffer, sizeof buffer, test.pin), test.matches) << test.name;
   }
+}
+
+TEST(DownloadUrl, NullSelectsTheBuiltInUrlAndAnyTagUrlIsKeptEvenEmpty) {
+  EXPECT_EQ(ChooseDownloadUrl(nullptr), kDefaultDownloadUrl);
+  EXPECT_EQ(std::u16string_view(kDefaultDownloadUrl).substr(0, 8), u"https://");
+  EXPECT_TRUE(std::u16string_view(kDefaultDownloadUrl).ends_with(u"/client/download"));
+  const char16_t tagUrl[] = u"http://127.0.0.1:8/x.exe";
+  EXPECT_EQ(ChooseDownloadUrl(tagUrl), tagUrl);
+  const char16_t empty[] = u"";
+  EXPECT_EQ(ChooseDownloadUrl(empty), empty);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@ Screenshots are compared with tolerances, never glyph by glyph: text is found
 as the bounding box of light grey pixels in a band, the logo as colourful
 pixels, the background as pixels of exactly its colour."""
 import contextlib
+import hashlib
 import os
 import re
 import shutil
@@ -264,6 +265,7 @@ class SetupRun:
     def __init__(self, prefix, exe, screen_reader=None, **extra_env):
         self.prefix = prefix
         self.record = os.path.join(prefix.root, "record.txt")
+        self.ran_copy = os.path.join(prefix.root, "ran-installer.exe")
         product = os.path.join(prefix.local_appdata, "Zorva")
         os.makedirs(product, exist_ok=True)
         shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
@@ -275,6 +277,7 @@ class SetupRun:
 
     def _start(self, exe, **extra_env):
         return self.prefix.start([exe], ZORVA_RECORD_FILE=self.prefix.windows_path(self.record),
+                                 ZORVA_RECORD_COPY=self.prefix.windows_path(self.ran_copy),
                                  **extra_env)
 
     def start_again(self, exe, **extra_env):
@@ -340,6 +343,14 @@ class SetupRun:
     def recorded(self):
         """[(program path, command line)] of every recorder start so far."""
         return winetest.read_records(self.record)
+
+    def ran_sha256(self):
+        """The SHA-256 of the installer that ran, as its copy of itself
+        shows; None when none ran."""
+        if not os.path.exists(self.ran_copy):
+            return None
+        with open(self.ran_copy, "rb") as f:
+            return hashlib.sha256(f.read()).hexdigest()
 
     def kill(self):
         processes = [self.process] + self.later_starts + (

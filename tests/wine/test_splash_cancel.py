@@ -1,6 +1,7 @@
 """Cancel during a slow download: a close asks "Are you sure you want to
 cancel the setup?" with Yes, No and Cancel; No keeps the download going; a
-second close answered Yes ends the process with 0 and no installer starts.
+second close answered Yes ends the process with 0, no installer starts and
+the partial file is gone.
 A Yes while the worker waits to try again ends it as at once: no further
 request, no installer. That copy is Russian: its question and title, read
 back with the wide-character functions, are its own Cyrillic texts."""
@@ -45,6 +46,8 @@ class CancelDuringDownload(unittest.TestCase):
             self.assertEqual(run.wait_for_exit(15), 0)
             time.sleep(1)
             self.assertEqual(run.recorded(), [], "the installer started after a cancel")
+            self.assertFalse(os.path.exists(os.path.join(s.prefix.local_appdata, "ZorvaSetup")),
+                             "the partial installer file was left")
 
     def test_yes_during_the_wait_before_another_attempt_ends_at_once(self):
         # Two busy answers, each taking a second to send; after the second

@@ -23,7 +23,7 @@ from splash_run import is_logo  # noqa: E402
 # program.
 LOADED_AFTER_START = ("rpcrt4.dll", "combase.dll", "ole32.dll", "oleaut32.dll", "gdiplus.dll",
                       "winex11.drv", "uxtheme.dll", "propsys.dll", "windowscodecs.dll",
-                      "mpr.dll", "ws2_32.dll", "wininet.dll", "urlmon.dll", "oleacc.dll")
+                      "mpr.dll", "ws2_32.dll", "wininet.dll", "oleacc.dll")
 # Where Windows cannot restrict the search (7 without its update), it still
 # maps KnownDLLs from the system folder, and winex11.drv is Wine's own display
 # driver: the build that stands for that Windows is tried with the others.

@@ -47,13 +47,13 @@ def wait_for_failure_texts(run, shot_path, timeout):
 class DownloadFailure(unittest.TestCase):
     def test_failure_texts_then_a_silent_close(self):
         shots = splash_run.artifacts_dir("splash_failure")
-        # The response's status says 404 whatever urlmon makes of the page; a
+        # The response's status says 404, so its page is no installer; a
         # missing installer is not asked for again.
         failure_timeout = splash_run.seconds(15)
-        # Served over about 2 s, the 404 page comes after the screen reader,
-        # there from the start, has asked for the splash's object: a failure
-        # within a tenth of a second of the window would come before it.
-        not_found = winetest.Route(b"not found\n" * 200, status=404, chunk=200, delay=0.2)
+        # Answered after 2 s, the 404 comes after the screen reader, there
+        # from the start, has asked for the splash's object: a failure within
+        # a tenth of a second of the window would come before it.
+        not_found = winetest.Route(b"not found\n" * 200, status=404, head_delay=2)
         with splash_run.session({"/missing.exe": not_found}) as s, \
                 s.running(s.tagged_copy("/missing.exe"), screen_reader=failure_timeout) as run:
             run.wait_for_window()

@@ -1,12 +1,19 @@
 """The splash on the networks people have, with the test build whose stall
 bound and waits are seconds (tests/wine/seams/short_download_schedule_win.cpp):
 a server that stops sending, a transfer cut once, a server busy once, a
-missing installer and a refused connection. Each run either installs and
-hands off, or shows the failure texts within the schedule's bound, after as
-many requests as the schedule allows. One stall meets the shipping
+missing installer and a refused connection; and a transfer cut at 85 % whose
+rest is fetched with a checked Range (pinned too), by a server that ignores
+Range, after the file changed, and by a server whose 206 starts elsewhere.
+Each run either installs and hands off, the installer that ran being the
+bytes served (by their hash), or shows the failure texts within the
+schedule's bound, after as many requests as the schedule allows. One stall meets the shipping
 schedule's 30-second bound, and shows the failure texts within 75 seconds.
+Wine's WinINet goes on waiting in a read whose session was closed, so here a
+stall ends by the watchdog's take-over, the stall bound and its grace after
+the last byte, without the retry Windows makes.
 Each case prints how long it took, from the first request (the exe's start,
 when nothing answers) to what it ends in."""
+import hashlib
 import os
 import sys
 import time
@@ -18,10 +25,11 @@ import winetest  # noqa: E402
 from splash_run import failure_shown  # noqa: E402
 
 SHORT_SCHEDULE_EXE = splash_run.BUILD.program("ZorvaSetupShortDownloadSchedule")
-# The test build's schedule: a 5 s stall bound, waits of 0.5 s and 1 s.
-SHORT_STALL, SHORT_WAITS = 5, (0.5, 1)
+# The test build's schedule: a 5 s stall bound and 2 s of grace, waits of
+# 0.5 s and 1 s.
+SHORT_STALL, SHORT_GRACE, SHORT_WAITS = 5, 2, (0.5, 1)
 # The shipping schedule's.
-STALL, WAITS = 30, (2, 5)
+STALL, GRACE, WAITS = 30, 10, (2, 5)
 # The screenshots, the emulated exe's pace and a loaded machine, beyond what
 # the schedule itself takes.
 SLACK = splash_run.seconds(3)
@@ -43,10 +51,35 @@ def served_route():
     return winetest.Route(splash_run.padded_installer())
 
 
+# Two versions of the installer, told apart by their validators and bytes.
+V1 = {"ETag": '"v1"', "Last-Modified": "Wed, 09 Dec 2026 20:00:00 GMT"}
+V2 = {"ETag": '"v2"', "Last-Modified": "Wed, 09 Dec 2026 21:00:00 GMT"}
+
+
+def second_version():
+    body = splash_run.padded_installer()
+    return body[:-4096] + b"v2" * 2048
+
+
+def cut_at_85(body=None, validators=V1):
+    body = body or splash_run.padded_installer()
+    return winetest.Route(body, cut_after=len(body) * 85 // 100, validators=validators)
+
+
+def resumed_route():
+    """Cut at 85 %, then the rest for a request that names the same version."""
+    return winetest.Answers(cut_at_85(), winetest.Route(splash_run.padded_installer(),
+                                                        validators=V1, ranges="honour"))
+
+
+ASKED_REST = ("bytes=1782579-", '"v1"')  # 85 % of the 2 MB installer
+ASKED_ALL = (None, None)
+
+
 # name, route (None: nothing listens), whether it installs, requests, and
 # the schedule's time to the failure texts
 CASES = [
-    ("stall", stalling_route, False, 2, SHORT_STALL + SHORT_WAITS[0] + SHORT_STALL),
+    ("stall", stalling_route, False, 1, SHORT_STALL + SHORT_GRACE),
     ("cut then served", lambda: winetest.Answers(cut_route(), served_route()), True, 2, None),
     ("503 then served", lambda: winetest.Answers(winetest.Route(b"busy", status=503),
                                                   served_route()), True, 2, None),
@@ -54,21 +87,56 @@ CASES = [
     ("refused", None, False, 0, sum(SHORT_WAITS)),
 ]
 
+# Cut at 85 %, then: name, route, the requests' (Range, If-Range), the bytes
+# that must run, and the most bytes sent, in files.
+RESUMED_CASES = [
+    ("resumed", resumed_route, [ASKED_ALL, ASKED_REST], splash_run.padded_installer, 1.2),
+    ("Range ignored", lambda: winetest.Answers(
+        cut_at_85(), winetest.Route(splash_run.padded_installer(), validators=V1)),
+     [ASKED_ALL, ASKED_REST], splash_run.padded_installer, 1.9),
+    ("changed in between", lambda: winetest.Answers(
+        cut_at_85(), winetest.Route(second_version(), validators=V2, ranges="honour")),
+     [ASKED_ALL, ASKED_REST], second_version, 1.9),
+    # Nothing of the 206 is spliced: the next attempt asks for the whole file.
+    ("206 from elsewhere", lambda: winetest.Answers(
+        cut_at_85(), winetest.Route(splash_run.padded_installer(), validators=V1,
+                                    ranges="start at 0"),
+        winetest.Route(splash_run.padded_installer(), validators=V1)),
+     [ASKED_ALL, ASKED_REST, ASKED_ALL], splash_run.padded_installer, 2.9),
+]
+
 
 class BadNetwork(unittest.TestCase):
-    def run_case(self, name, make_route, exe, installs, requests, failure_after):
+    def run_case(self, name, make_route, exe, installs, requests, failure_after, runs=None,
+                 pin="", listen=False):
+        """runs: the bytes the installer that runs must be (the served
+        installer by default); pin: a fragment for the download URL; listen:
+        a screen reader must hear the percentage only grow, no "0%" after
+        the cut."""
         shots = splash_run.artifacts_dir("splash_network")
         route = make_route() if make_route else None
         with splash_run.session({"/installer.exe": route} if route else None) as s:
             url = ("/installer.exe" if route else
                    f"http://127.0.0.1:{winetest.unused_port()}/installer.exe")
-            copy = s.tagged_copy(url, exe=exe)
+            copy = s.tagged_copy(s.server.url(url) + pin if route else url, exe=exe)
             started = time.monotonic()
-            with s.running(copy) as run:
+            with s.running(copy, screen_reader=splash_run.seconds(60) if listen else None) as run:
                 if installs:
                     # At full speed the window may close before it is seen.
                     self.assertEqual(run.wait_for_exit(30), 0)
                     splash_run.check_commands(self, run.recorded(), "")
+                    expected = (runs or splash_run.padded_installer)()
+                    self.assertEqual(run.ran_sha256(), hashlib.sha256(expected).hexdigest(),
+                                     "the installer that ran is not the one served")
+                    self.assertFalse(os.path.exists(os.path.join(s.prefix.local_appdata,
+                                                                 "ZorvaSetup")),
+                                     "the installer file was left")
+                    if listen:
+                        reading = run.screen_reader.reading(30)
+                        heard = [splash_run.percent_of(text)
+                                 for text in reading.heard_texts("value")]
+                        self.assertEqual(heard, sorted(heard), reading.output)
+                        self.assertGreaterEqual(max(heard, default=0), 85, reading.output)
                 else:
                     run.wait_for_window()
                     shot = os.path.join(shots, name.replace(" ", "-") + ".png")
@@ -78,10 +146,12 @@ class BadNetwork(unittest.TestCase):
                     self.assertIsNone(run.process.poll(), "the window did not stay open")
                     self.assertEqual(run.recorded(), [], "something was started")
                 start = route.request_times[0] if route else started
-                print(f"{splash_run.BUILD.name} {name}: {time.monotonic() - start:.1f} s",
+                sent = f", {route.bytes_sent} bytes sent" if route else ""
+                print(f"{splash_run.BUILD.name} {name}: {time.monotonic() - start:.1f} s{sent}",
                       file=sys.stderr)
         if route:
             self.assertEqual(route.requests, requests)
+        return route
 
     def test_short_schedule_meets_each_network(self):
         for name, make_route, installs, requests, failure_after in CASES:
@@ -89,10 +159,26 @@ class BadNetwork(unittest.TestCase):
                 self.run_case(name, make_route, SHORT_SCHEDULE_EXE, installs, requests,
                               failure_after)
 
+    def test_a_cut_transfer_goes_on_from_where_it_stopped_and_only_whole_files_run(self):
+        size = len(splash_run.padded_installer())
+        self.assertEqual(ASKED_REST[0], f"bytes={size * 85 // 100}-")
+        for name, make_route, asked, runs, most_files in RESUMED_CASES:
+            with self.subTest(name):
+                route = self.run_case(name, make_route, SHORT_SCHEDULE_EXE, True, len(asked), None,
+                                      runs)
+                self.assertEqual(route.range_headers, asked)
+                self.assertLessEqual(route.bytes_sent, most_files * size)
+        with self.subTest("resumed, pinned"):
+            pin = "#sha256=" + hashlib.sha256(splash_run.padded_installer()).hexdigest()
+            route = self.run_case("resumed, pinned", resumed_route, splash_run.BUILD.exe, True, 2,
+                                  None, pin=pin, listen=True)
+            self.assertEqual(route.range_headers, [ASKED_ALL, ASKED_REST])
+            self.assertLessEqual(route.bytes_sent, 1.2 * size)
+
     def test_shipping_schedule_gives_up_a_stall_within_75_seconds(self):
         self.assertLessEqual(STALL + WAITS[0] + STALL, 75)
-        self.run_case("stall, shipping schedule", stalling_route, splash_run.BUILD.exe, False, 2,
-                      STALL + WAITS[0] + STALL)
+        self.run_case("stall, shipping schedule", stalling_route, splash_run.BUILD.exe, False, 1,
+                      STALL + GRACE)
 
 
 if __name__ == "__main__":

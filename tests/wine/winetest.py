@@ -236,24 +236,56 @@ class WinePrefix:
 
 # HTTP ---------------------------------------------------------------------
 class Route:
-    """A scripted answer: a status, a body sent in chunks with a pause after
-    each, and optionally a cut after some bytes (the connection just closes)."""
+    """A scripted answer: a status, after a pause when head_delay says so, a
+    body sent in chunks with a pause after each, and optionally a cut after
+    some bytes (the connection just closes).
+
+    validators: headers that name the body's version ({"ETag": ..., 
+    "Last-Modified": ...}), sent with every answer. ranges: how a request
+    with "Range: bytes=N-" is answered: None ignores it (a 200 of the whole
+    body); "honour" sends a 206 of the rest when If-Range names one of the
+    validators, else a 200; "start at 0" claims a 206 for every byte,
+    "bytes 0-END/LENGTH", and sends them all."""
 
     def __init__(self, body=b"", status=200, chunk=65536, delay=0.0, cut_after=None,
-                 hold_open=False, content_length=None):
+                 hold_open=False, content_length=None, validators=None, ranges=None,
+                 head_delay=0.0):
         self.body = body
+        self.head_delay = head_delay  # seconds before the status line
         self.status = status
         self.chunk = chunk
         self.delay = delay
         self.cut_after = cut_after
         self.hold_open = hold_open
         self.content_length = len(body) if content_length is None else content_length
+        self.validators = dict(validators or {})
+        self.ranges = ranges
         self.requests = 0
         self.request_times = []  # time.monotonic() of each request's arrival
+        # (Range, If-Range) of each request, None where absent, and the body
+        # bytes sent in all.
+        self.range_headers = []
+        self.bytes_sent = 0
 
     def answer(self, index):
         """The route that answers request number index (from 0)."""
         return self
+
+    def part(self, range_header, if_range):
+        """(status, extra headers, body) of the answer to a request with these headers."""
+        start = None
+        if self.ranges and range_header and range_header.startswith("bytes=") and \
+                range_header.endswith("-"):
+            start = int(range_header[len("bytes="):-1])
+        if start is None or start >= len(self.body) or \
+                (self.ranges == "honour" and if_range not in self.validators.values()):
+            return self.status, {}, self.body
+        if self.ranges == "start at 0":
+            start_claimed, rest = 0, self.body
+        else:
+            start_claimed, rest = start, self.body[start:]
+        end = start_claimed + len(rest) - 1
+        return 206, {"Content-Range": f"bytes {start_claimed}-{end}/{len(self.body)}"}, rest
 
 
 class Answers(Route):
@@ -290,22 +322,36 @@ class HttpServer:
                     entry = Route(b"not found", status=404)
                 entry.requests += 1
                 entry.request_times.append(time.monotonic())
+                requested = (self.headers.get("Range"), self.headers.get("If-Range"))
+                entry.range_headers.append(requested)
                 route = entry.answer(entry.requests - 1)
-                self.send_response(route.status)
+                if route.head_delay and server.closing.wait(route.head_delay):
+                    return
+                status, extra, body = route.part(*requested)
+                self.send_response(status)
                 self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(route.content_length))
+                length = route.content_length if body is route.body else len(body)
+                self.send_header("Content-Length", str(length))
                 self.send_header("Cache-Control", "no-store")
+                for name, value in list(route.validators.items()) + list(extra.items()):
+                    self.send_header(name, value)
+                if route.ranges:
+                    self.send_header("Accept-Ranges", "bytes")
                 self.end_headers()
                 sent = 0
                 try:
-                    while sent < len(route.body):
+                    while sent < len(body):
                         if route.cut_after is not None and sent >= route.cut_after:
                             self.close_connection = True
                             return
-                        piece = route.body[sent:sent + route.chunk]
+                        end = sent + route.chunk
+                        if route.cut_after is not None:
+                            end = min(end, route.cut_after)
+                        piece = body[sent:end]
                         self.wfile.write(piece)
                         self.wfile.flush()
                         sent += len(piece)
+                        entry.bytes_sent += len(piece)
                         if route.delay and server.closing.wait(route.delay):
                             return
                     while route.hold_open and not server.closing.wait(0.2):

@@ -1,7 +1,9 @@
 // Stands in for the downloaded installer, for Update.exe and for the zorva:
 // URL handler: appends "<own path>\t<command line>\n" (UTF-8) to the file
 // named by ZORVA_RECORD_FILE and exits with ZORVA_RECORDER_EXIT_CODE (0 when
-// unset). Exits with 90 when there is nowhere to record.
+// unset). Exits with 90 when there is nowhere to record. With
+// ZORVA_RECORD_COPY set, the first recorder to run copies its own file there,
+// so that a test can tell which bytes ran after the setup deleted them.
 #include <windows.h>
 
 #include <cwchar>
@@ -26,6 +28,9 @@ int wmain() {
   if (file == INVALID_HANDLE_VALUE) return 90;
   wchar_t ownPath[MAX_PATH];
   GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
+  wchar_t copy[MAX_PATH];
+  if (GetEnvironmentVariableW(L"ZORVA_RECORD_COPY", copy, MAX_PATH) != 0)
+    CopyFileW(ownPath, copy, TRUE);
   AppendUtf8(file, ownPath);
   AppendUtf8(file, L"\t");
   AppendUtf8(file, GetCommandLineW());

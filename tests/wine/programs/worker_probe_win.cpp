@@ -4,9 +4,9 @@
 //                             setup window does (ends the thread, then itself)
 //   worker_probe cancel URL   DownloadInstaller on a thread; a cancel once the
 //                             percentage has moved, then the download's end
-//   worker_probe callback     every slot of DownloadStatusCallback, called
-//                             through the object's table as the system does,
-//                             then what becomes of the binding it kept
+//   worker_probe hold URL     DownloadInstaller on a thread; once the
+//                             percentage has moved, tries to write, rename
+//                             and delete the file it writes, then a cancel
 // Lines "name=value" on stdout, texts in UTF-8.
 #include <windows.h>
 
@@ -14,11 +14,10 @@
 #include <cwchar>
 
 #include "download/download_progress.h"
-#include "download/download_status_callback_win.h"
+#include "download/installer_file_win.h"
 #include "download/download_worker_win.h"
 #include "shell/setup_globals.h"
 #include "tag/setup_tag.h"
-#include "tests/wine/programs/inert_binding_win.h"
 #include "tests/wine/programs/probe_output_win.h"
 
 namespace {
@@ -28,10 +27,6 @@ bool closeReceived = false;
 void Print(const char* name, const char16_t* text) { PrintText(name, text); }
 
 void Print(const char* name, long value) { std::printf("%s=%ld\n", name, value); }
-
-void PrintHex(const char* name, HRESULT value) {
-  std::printf("%s=0x%08lX\n", name, static_cast<unsigned long>(value));
-}
 
 void PrintSharedState() {
   Print("state", setupGlobals.state.load());
@@ -112,73 +107,26 @@ int CancelDownload(const wchar_t* url) {
   return 0;
 }
 
-// The operations in the order of IBindStatusCallback's table, called by slot.
-using This = IBindStatusCallback*;
-using QueryInterfaceSlot = HRESULT(STDMETHODCALLTYPE*)(This, REFIID, void**);
-using CountSlot = ULONG(STDMETHODCALLTYPE*)(This);
-using StartBindingSlot = HRESULT(STDMETHODCALLTYPE*)(This, DWORD, IBinding*);
-using PrioritySlot = HRESULT(STDMETHODCALLTYPE*)(This, LONG*);
-using LowResourceSlot = HRESULT(STDMETHODCALLTYPE*)(This, DWORD);
-using ProgressSlot = HRESULT(STDMETHODCALLTYPE*)(This, ULONG, ULONG, ULONG, LPCWSTR);
-using StopBindingSlot = HRESULT(STDMETHODCALLTYPE*)(This, HRESULT, LPCWSTR);
-using BindInfoSlot = HRESULT(STDMETHODCALLTYPE*)(This, DWORD*, BINDINFO*);
-using DataSlot = HRESULT(STDMETHODCALLTYPE*)(This, DWORD, DWORD, FORMATETC*, STGMEDIUM*);
-using ObjectSlot = HRESULT(STDMETHODCALLTYPE*)(This, REFIID, IUnknown*);
-
-// A binding that counts what is done to it.
-class CountingBinding final : public InertBinding {
- public:
-  int addRefs = 0, releases = 0, aborts = 0;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++addRefs; }
-  ULONG STDMETHODCALLTYPE Release() override { return ++releases; }
-  HRESULT STDMETHODCALLTYPE Abort() override {
-    ++aborts;
-    return S_OK;
+// While the worker writes the installer file, no one else may write it,
+// rename it or delete it: each try prints 1 when it was refused.
+int TryTheHeldFile(const wchar_t* url) {
+  HANDLE thread = CreateThread(nullptr, 0, DownloadOnly, const_cast<wchar_t*>(url), 0, nullptr);
+  while (setupGlobals.percent.load() == 0 && WaitForSingleObject(thread, 10) == WAIT_TIMEOUT) {
   }
-};
-
-template <typename Slot>
-Slot SlotOf(This object, int index) {
-  void* const* table = *reinterpret_cast<void* const* const*>(object);
-  return reinterpret_cast<Slot>(table[index]);
-}
-
-int CallEverySlot() {
-  DownloadStatusCallback callback;
-  This object = &callback;
-  void* out = &callback;
-  PrintHex("slot0", SlotOf<QueryInterfaceSlot>(object, 0)(object, IID_IUnknown, &out));
-  Print("slot0_out_null", out == nullptr ? 1 : 0);
-  PrintHex("slot0_negotiate",
-           SlotOf<QueryInterfaceSlot>(object, 0)(object, IID_IHttpNegotiate, &out));
-  Print("slot0_negotiate_out_null", out == nullptr ? 1 : 0);
-  Print("slot1", static_cast<long>(SlotOf<CountSlot>(object, 1)(object)));
-  Print("slot2", static_cast<long>(SlotOf<CountSlot>(object, 2)(object)));
-  CountingBinding binding;
-  PrintHex("slot3", SlotOf<StartBindingSlot>(object, 3)(object, 0, &binding));
-  Print("slot3_binding_references", binding.addRefs - binding.releases);
-  LONG priority = 0;
-  PrintHex("slot4", SlotOf<PrioritySlot>(object, 4)(object, &priority));
-  PrintHex("slot5", SlotOf<LowResourceSlot>(object, 5)(object, 0));
-  setupGlobals.state.store(Downloading);
-  PrintHex("slot6_downloading", SlotOf<ProgressSlot>(object, 6)(object, 58, 100, 4, nullptr));
-  Print("slot6_progress", setupGlobals.progressText.load());
-  setupGlobals.state.store(Cancelled);
-  PrintHex("slot6_cancelled", SlotOf<ProgressSlot>(object, 6)(object, 99, 100, 4, nullptr));
-  PrintHex("slot7_ok", SlotOf<StopBindingSlot>(object, 7)(object, S_OK, nullptr));
-  Print("slot7_ok_state", setupGlobals.state.load());
-  PrintHex("slot7_failed", SlotOf<StopBindingSlot>(object, 7)(object, E_ABORT, nullptr));
-  Print("slot7_failed_state", setupGlobals.state.load());
-  DWORD flags = BINDF_PULLDATA;
-  PrintHex("slot8", SlotOf<BindInfoSlot>(object, 8)(object, &flags, nullptr));
-  PrintHex("slot8_flags", static_cast<HRESULT>(flags));
-  PrintHex("slot9", SlotOf<DataSlot>(object, 9)(object, 0, 0, nullptr, nullptr));
-  PrintHex("slot10", SlotOf<ObjectSlot>(object, 10)(object, IID_IUnknown, nullptr));
-  // As the watchdog lets go of a stalled attempt's binding, then the worker.
-  DropKeptBinding(true);
-  DropKeptBinding(false);
-  Print("kept_binding_aborts", binding.aborts);
-  Print("kept_binding_references", binding.addRefs - binding.releases);
+  const wchar_t* path = reinterpret_cast<const wchar_t*>(InstallerFilePath());
+  PrintText("file", InstallerFilePath());
+  HANDLE writer = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                              FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  Print("write_refused", writer == INVALID_HANDLE_VALUE ? 1 : 0);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  wchar_t moved[MAX_PATH];
+  std::swprintf(moved, MAX_PATH, L"%ls.moved", path);
+  Print("rename_refused", MoveFileW(path, moved) ? 0 : 1);
+  Print("delete_refused", DeleteFileW(path) ? 0 : 1);
+  CancelSetup();
+  WaitForSingleObject(thread, INFINITE);
+  DiscardInstallerFile();
+  Print("left", GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? 0 : 1);
   return 0;
 }
 
@@ -187,7 +135,7 @@ int CallEverySlot() {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"run") == 0) return RunWorker(argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"cancel") == 0) return CancelDownload(argv[2]);
-  if (argc == 2 && std::wcscmp(argv[1], L"callback") == 0) return CallEverySlot();
-  std::fputs("usage: worker_probe run URL | cancel URL | callback\n", stderr);
+  if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0) return TryTheHeldFile(argv[2]);
+  std::fputs("usage: worker_probe run URL | cancel URL | hold URL\n", stderr);
   return 2;
 }
