@@ -4,17 +4,6 @@
 
 namespace {
 
-bool AppendCount(ComposedText& text, std::uint32_t count) {
-  char16_t digits[11];
-  char16_t* first = digits + 10;
-  *first = 0;
-  do {
-    *--first = static_cast<char16_t>(u'0' + count % 10);
-    count /= 10;
-  } while (count != 0);
-  return text.Append(first);
-}
-
 bool SameText(const char16_t* a, const char16_t* b) {
   while (*a != 0 && *a == *b) ++a, ++b;
   return *a == *b;

@@ -29,10 +29,22 @@ bool LocalAppDataFound(std::uint32_t environmentReadResult) {
   return environmentReadResult != 0 && environmentReadResult < kSystemPathCapacity;
 }
 
-bool ComposeInstallerLocation(const char16_t* base, InstallerLocation& location) {
+bool AppendCount(ComposedText& text, std::uint32_t count) {
+  char16_t digits[11];
+  char16_t* first = digits + 10;
+  *first = 0;
+  do {
+    *--first = static_cast<char16_t>(u'0' + count % 10);
+    count /= 10;
+  } while (count != 0);
+  return text.Append(first);
+}
+
+bool ComposeInstallerLocation(const char16_t* base, std::uint32_t run, InstallerLocation& location) {
   return location.folder.Append(base) && location.folder.Append(u"\\ZorvaSetup") &&
          location.file.Append(location.folder.Text()) &&
-         location.file.Append(u"\\ZorvaInstaller.exe");
+         location.file.Append(u"\\ZorvaInstaller-") && AppendCount(location.file, run) &&
+         location.file.Append(u".exe");
 }
 
 bool ComposeInstallerCommandLine(const char16_t* filePath, ComposedText& commandLine) {

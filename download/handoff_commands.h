@@ -45,15 +45,21 @@ bool ForEachSetupFolder(const char16_t* localAppData, CreateFolder create) {
 // application-data folder is not found.
 inline constexpr char16_t kTempVariable[] = u"TEMP";
 
+// Appends `count` in decimal digits.
+bool AppendCount(ComposedText& text, std::uint32_t count);
+
 // Where the worker writes the installer: a folder of the setup's own,
 // `base`\ZorvaSetup, beside the product folder rather than in it (that one is
-// the installer's, which may clean it while it runs), and the file in it.
+// the installer's, which may clean it while it runs), and the file in it,
+// named after the `run` (the process): an installer that a cancelled run left
+// running keeps its file, which the next run can neither write nor take for
+// its own.
 struct InstallerLocation {
   ComposedText folder;
   ComposedText file;
 };
 
-bool ComposeInstallerLocation(const char16_t* base, InstallerLocation& location);
+bool ComposeInstallerLocation(const char16_t* base, std::uint32_t run, InstallerLocation& location);
 
 // The downloaded file's path in double quotes, so spaces keep it one token,
 // then " --silent".

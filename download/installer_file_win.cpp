@@ -24,13 +24,34 @@ struct HeldFile {
 
 constinit ZERO_FILLED HeldFile held;
 
+// Looked up, not imported, so the exe's import table stays as it was;
+// kernel32 is in every process, so nothing is loaded for them.
+struct FileFunctions {
+  decltype(&WriteFile) write;
+  decltype(&DeleteFileW) deleteFile;
+  decltype(&RemoveDirectoryW) removeFolder;
+  decltype(&GetCurrentProcessId) processId;
+};
+
+constinit ZERO_FILLED FileFunctions files;
+
+bool LookUpFileFunctions() {
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  files.write = LookUpFunction<decltype(&WriteFile)>(kernel32, "WriteFile");
+  files.deleteFile = LookUpFunction<decltype(&DeleteFileW)>(kernel32, "DeleteFileW");
+  files.removeFolder = LookUpFunction<decltype(&RemoveDirectoryW)>(kernel32, "RemoveDirectoryW");
+  files.processId = LookUpFunction<decltype(&GetCurrentProcessId)>(kernel32, "GetCurrentProcessId");
+  return files.write && files.deleteFile && files.removeFolder && files.processId;
+}
+
 // The local application-data folder, or the temporary one without it.
 bool ChooseLocation() {
+  if (!LookUpFileFunctions()) return false;
   char16_t base[kSystemPathCapacity];
   for (const char16_t* variable : {kLocalAppDataVariable, kTempVariable}) {
     const DWORD read =
         GetEnvironmentVariableW(SystemText(variable), SystemText(base), kSystemPathCapacity);
-    if (LocalAppDataFound(read)) return ComposeInstallerLocation(base, held.location);
+    if (LocalAppDataFound(read)) return ComposeInstallerLocation(base, files.processId(), held.location);
   }
   return false;
 }
@@ -65,7 +86,7 @@ bool StartInstallerFileOver() {
 bool AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count) {
   // On a file opened for synchronous writes, a write that succeeds wrote all.
   DWORD written = 0;
-  if (count > 0xFFFFFFFFu - held.kept || !WriteFile(held.handle, bytes, count, &written, nullptr))
+  if (count > 0xFFFFFFFFu - held.kept || !files.write(held.handle, bytes, count, &written, nullptr))
     return false;
   held.kept += count;
   held.written.Update(bytes, count);
@@ -102,7 +123,7 @@ void MarkInstallerRunning(bool running) { held.running.store(running, std::memor
 void DiscardInstallerFile() {
   if (held.running.load(std::memory_order_acquire) || held.location.file.Length() == 0) return;
   CloseHeldHandle();
-  DeleteFileW(SystemText(held.location.file.Text()));
+  files.deleteFile(SystemText(held.location.file.Text()));
   // Only when empty: a file a process still holds keeps its folder.
-  RemoveDirectoryW(SystemText(held.location.folder.Text()));
+  files.removeFolder(SystemText(held.location.folder.Text()));
 }

@@ -106,15 +106,15 @@ TEST(Handoff, InstallerCommandLineQuotesThePathAndAddsSilent) {
 
 TEST(Handoff, TheInstallerIsWrittenInAFolderOfTheSetupsOwnBesideTheProducts) {
   InstallerLocation location;
-  ASSERT_TRUE(ComposeInstallerLocation(u"C:\\Users\\Ann Lee\\AppData\\Local", location));
+  ASSERT_TRUE(ComposeInstallerLocation(u"C:\\Users\\Ann Lee\\AppData\\Local", 4294967295u, location));
   EXPECT_EQ(View(location.folder), u"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup");
   EXPECT_EQ(View(location.file),
-            u"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup\\ZorvaInstaller.exe");
+            u"C:\\Users\\Ann Lee\\AppData\\Local\\ZorvaSetup\\ZorvaInstaller-4294967295.exe");
   // The longest value the environment read accepts still fits.
   const std::u16string longest = u"C:\\" + Repeat(u'l', 256);
   InstallerLocation deep;
-  EXPECT_TRUE(ComposeInstallerLocation(longest.c_str(), deep));
-  EXPECT_EQ(View(deep.file), longest + u"\\ZorvaSetup\\ZorvaInstaller.exe");
+  EXPECT_TRUE(ComposeInstallerLocation(longest.c_str(), 0, deep));
+  EXPECT_EQ(View(deep.file), longest + u"\\ZorvaSetup\\ZorvaInstaller-0.exe");
 }
 
 TEST(Handoff, LaunchesUpdateExeOrOpensTheBareDeepLinkWithTheArgumentVerbatim) {

@@ -35,7 +35,7 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
     def assert_installer_then_launcher(self, records, update_exe, parameters):
         self.assertEqual(len(records), 2, records)
         installer, installer_command = records[0]
-        self.assertTrue(installer.endswith(r"\ZorvaSetup\ZorvaInstaller.exe"), installer)
+        self.assertRegex(installer, r"\\ZorvaSetup\\ZorvaInstaller-\d+\.exe$")
         self.assertEqual(installer_command, f'"{installer}" --silent')
         self.assertEqual(records[1], (update_exe, f'"{update_exe}" {parameters}'))
 
@@ -48,8 +48,7 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
         url = self.serve("/held/installer.exe",
                          winetest.Route(bytes(600 * 1024), chunk=8192, delay=0.04))
         values = worker_run.WorkerRun(self.prefix, "held").run("hold", url)
-        self.assertTrue(values["file"].endswith(r"\AppData\Local\ZorvaSetup\ZorvaInstaller.exe"),
-                        values["file"])
+        self.assertRegex(values["file"], r"\\AppData\\Local\\ZorvaSetup\\ZorvaInstaller-\d+\.exe$")
         self.assertEqual({name: values[name] for name in
                           ("write_refused", "rename_refused", "delete_refused", "left")},
                          {"write_refused": "1", "rename_refused": "1", "delete_refused": "1",
