@@ -1,44 +1,41 @@
-// The floor of the download: URLDownloadToCacheFileW with a status callback
-// that does nothing, then the downloaded installer is started the same way
-// the setup starts it. Usage: download_floor URL
+// The floor of the download: the same WinINet calls the setup makes, the body
+// written to a file as it arrives, with no progress, no resume and no check,
+// then the installer started the same way the setup starts it.
+// Usage: download_floor URL
 #include <windows.h>
-#include <urlmon.h>
+#include <wininet.h>
 
 namespace {
 
-class SilentCallback : public IBindStatusCallback {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
-};
-
-using DownloadFunction = HRESULT(WINAPI*)(LPUNKNOWN, LPCWSTR, LPWSTR, DWORD, DWORD, LPBINDSTATUSCALLBACK);
+template <typename Function>
+Function Find(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) return 2;
-  HMODULE urlmon = LoadLibraryExW(L"urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  auto download = reinterpret_cast<DownloadFunction>(
-      reinterpret_cast<void*>(GetProcAddress(urlmon, "URLDownloadToCacheFileW")));
-  if (!download) return 1;
-  SilentCallback callback;
+  HMODULE wininet = LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  auto open = Find<decltype(&InternetOpenW)>(wininet, "InternetOpenW");
+  auto openUrl = Find<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW");
+  auto read = Find<decltype(&InternetReadFile)>(wininet, "InternetReadFile");
+  if (!open || !openUrl || !read) return 1;
+  HINTERNET session = open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  HINTERNET answer = session ? openUrl(session, argv[1], nullptr, 0,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                           INTERNET_FLAG_NO_UI, 0)
+                             : nullptr;
+  if (!answer) return 1;
   wchar_t path[MAX_PATH];
-  if (download(nullptr, argv[1], path, MAX_PATH, 0, &callback) != S_OK) return 1;
+  GetTempPathW(MAX_PATH, path);
+  lstrcatW(path, L"download_floor.exe");
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  static BYTE buffer[64 * 1024];
+  DWORD count = 0, written = 0;
+  while (read(answer, buffer, sizeof buffer, &count) && count > 0) WriteFile(file, buffer, count, &written, nullptr);
+  CloseHandle(file);
   wchar_t commandLine[MAX_PATH + 16] = L"\"";
   lstrcatW(commandLine, path);
   lstrcatW(commandLine, L"\" --silent");
@@ -51,5 +48,6 @@ int wmain(int argc, wchar_t** argv) {
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  DeleteFileW(path);
   return 0;
 }

@@ -91,8 +91,10 @@ class SecondStart(unittest.TestCase):
     def test_a_start_after_a_failure_closes_it_and_installs(self):
         body = splash_run.padded_installer()
         cut = winetest.Route(body, cut_after=len(body) // 4)
-        # Three attempts, 2 s and 5 s apart, all cut; then the server answers.
-        route = winetest.Answers(cut, cut, cut, winetest.Route(body))
+        # Four attempts, all cut: the first brings bytes, the three after it
+        # bring none beyond them, which ends the download; then the server
+        # answers.
+        route = winetest.Answers(cut, cut, cut, cut, winetest.Route(body))
         shot = os.path.join(splash_run.artifacts_dir("second_start"), "failed.png")
         with splash_run.session({"/installer.exe": route}) as s:
             copy = s.tagged_copy("/installer.exe")
@@ -100,7 +102,7 @@ class SecondStart(unittest.TestCase):
                 run.wait_for_window()
                 self.assertTrue(winetest.wait_until(lambda: failure_shown(run.shot(shot)),
                                                     seconds(20), interval=0.5), "no failure texts")
-                self.assertEqual(route.requests, 3)
+                self.assertEqual(route.requests, 4)
                 second = run.start_again(copy)
                 # A question would keep it open.
                 self.assertEqual(run.wait_for_exit(10), 0, "the failed window stayed")
@@ -108,7 +110,7 @@ class SecondStart(unittest.TestCase):
                 self.assertEqual(second.returncode, 0)
                 splash_run.check_commands(self, run.recorded(), "")
                 self.assertEqual(setup_windows(run)[0], 0, "a setup window is left")
-            self.assertEqual(route.requests, 4)
+            self.assertEqual(route.requests, 5)
 
 
 if __name__ == "__main__":
