@@ -58,13 +58,17 @@ bool LookUpStartFunctions(StartFunctions& functions) {
 bool SettleEarlierSetup() {
   StartFunctions functions;
   if (!LookUpStartFunctions(functions)) return true;
-  // The user's default security: no other user but an administrator can
-  // open the object.
-  HANDLE object = functions.createMutex(nullptr, FALSE, kInProgressObject);
-  const bool taken = object != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
-  // Kept whoever made it; ended with the run's work or its process.
-  setupGlobals.inProgressObject.store(object, std::memory_order_release);
+  HANDLE object = nullptr;
   for (int look = 1;; ++look) {
+    // Made anew at every look: the handle this start holds keeps the object
+    // alive, so a run that ended meanwhile shows only to a fresh create. The
+    // user's default security: no other user but an administrator can open
+    // the object.
+    if (object != nullptr) CloseHandle(object);
+    object = functions.createMutex(nullptr, FALSE, kInProgressObject);
+    const bool taken = object != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+    // Kept whoever made it; ended with the run's work or its process.
+    setupGlobals.inProgressObject.store(object, std::memory_order_release);
     HWND earlier = functions.findWindow(kWindowClass, nullptr);
     switch (DecideStartStep(taken, earlier != nullptr, look < kLooks)) {
       case StartStep::kRun:
