@@ -107,9 +107,8 @@ NOTES = """
   in hardware-assisted GDI+ on Windows.
 - Download: from the moment the request reaches the server until the
   installer process starts; start-up is left out, as it has its own row.
-  Wine's urlmon reports progress in few, large steps, so a loopback download
-  repaints only a few times; the percent rule repaints only when the whole
-  percentage changes, so never more than 101 times.
+  The percent rule repaints only when the whole percentage changes, so never
+  more than 101 times, however many reads the body takes.
 - Tag signing: the token signer gives each signing thread a session of its
   own, so two threads sign in parallel where the token can (SoftHSM2 can);
   a machine whose cores are busy elsewhere shows less of it.

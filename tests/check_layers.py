@@ -16,7 +16,7 @@ import sys
 
 SOURCE_SUFFIXES = (".h", ".cpp", ".rc")
 SKIPPED_FOLDERS = {"build"}  # generated sources
-WINDOWS_HEADERS = {"windows.h", "urlmon.h", "shellapi.h", "objidl.h", "shlwapi.h", "shlobj.h",
+WINDOWS_HEADERS = {"windows.h", "shellapi.h", "objidl.h", "shlwapi.h", "shlobj.h",
                    "unknwn.h", "objbase.h", "ole2.h", "wininet.h", "commctrl.h", "gdiplus.h",
                    "oleacc.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

@@ -108,7 +108,7 @@ def bench_download(prefix, server, scratch):
     marker = os.path.join(scratch, "installer-started")
     setup_times, floor_times, curl_times = [], [], []
     for run in range(DOWNLOAD_RUNS):
-        # A fresh path each run: urlmon must not answer from its cache.
+        # A fresh path each run, so no run can be answered from a cache.
         routes = {kind: Route(body, chunk=256 * 1024) for kind in ("setup", "floor", "curl")}
         for kind, route in routes.items():
             server.routes[f"/{kind}-{run}.exe"] = route
