@@ -77,7 +77,7 @@ class DownloadFailure(unittest.TestCase):
 
     def test_a_german_copy_fails_in_german(self):
         shot = os.path.join(splash_run.artifacts_dir("splash_failure"), "german.png")
-        not_found = winetest.Route(b"nicht gefunden\n" * 200, status=404, chunk=200, delay=0.2)
+        not_found = winetest.Route(b"nicht gefunden\n" * 200, status=404, head_delay=2)
         texts = {"failure_text": GERMAN_FAILURE, "hint": GERMAN_HINT}
         failure_timeout = splash_run.seconds(15)
         with splash_run.session({"/fehlt.exe": not_found}) as s, \
