@@ -1,6 +1,6 @@
 // The setup tag trailer: the last 1024 bytes of the program's file. Byte 0 is
 // skipped, bytes 1..256 sign bytes 257..1023, the payload of typed UTF-16
-// string records and ASCII ones. Portable: the Win32 edge only fetches the bytes.
+// and ASCII string records. Portable: the Win32 edge only fetches the bytes.
 #pragma once
 
 #include <cstddef>
