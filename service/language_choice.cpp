@@ -4,7 +4,6 @@
 
 namespace {
 
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string_view Trimmed(std::string_view text) {
@@ -67,18 +66,6 @@ std::optional<std::string> KnownLookup(const IsKnownLanguage& isKnown, std::stri
 }
 
 }  // namespace
-
-bool IsWellFormedLanguageTag(std::string_view tag) {
-  if (tag.empty() || tag.size() > kLanguageTagLimit || tag.back() == '-') return false;
-  bool first = true;
-  for (std::string_view rest = tag; !rest.empty(); first = false) {
-    const std::string_view subtag = NextPiece(rest, '-');
-    const auto allowed = [&](char c) { return IsLetter(c) || (!first && IsDigit(c)); };
-    if (subtag.size() < (first ? 2u : 1u) || subtag.size() > 8 || !std::all_of(subtag.begin(), subtag.end(), allowed))
-      return false;
-  }
-  return true;
-}
 
 std::string LowerCase(std::string_view text) {
   std::string lower(text);

@@ -10,18 +10,12 @@
 #include <string_view>
 #include <vector>
 
-// The length BCP 47 asks every implementation to take; longer tags exist
-// only in theory.
-inline constexpr std::size_t kLanguageTagLimit = 35;
+#include "tools/language_tag.h"
+
 // Browsers send a few dozen bytes; a longer header is ignored, and only its
 // first entries are read.
 inline constexpr std::size_t kAcceptLanguageLimit = 1024;
 inline constexpr std::size_t kAcceptLanguageEntryLimit = 32;
-
-// A well-formed language tag as BCP 47 writes it, in either case: a first
-// subtag of 2 to 8 letters, then subtags of 1 to 8 letters or digits, each
-// after a hyphen; 35 characters at most. It need not be registered.
-bool IsWellFormedLanguageTag(std::string_view tag);
 
 std::string LowerCase(std::string_view text);
 

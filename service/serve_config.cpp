@@ -11,6 +11,7 @@
 #include "service/language_choice.h"
 #include "tools/installer_pin.h"
 #include "tools/tag_files.h"
+#include "tools/tag_urls.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -34,6 +35,18 @@ class TableReader {
     if (node == nullptr) return std::nullopt;
     if (!node->is_string()) Refuse(Name(key) + " must be a string");
     return node->as_string()->get();
+  }
+
+  std::vector<std::string> Texts(const std::string& key) {
+    std::vector<std::string> texts;
+    const toml::node* node = Find(key);
+    if (node == nullptr) return texts;
+    if (!node->is_array()) Refuse(Name(key) + " must be an array of strings");
+    for (const toml::node& element : *node->as_array()) {
+      if (!element.is_string()) Refuse(Name(key) + " must be an array of strings");
+      texts.push_back(element.as_string()->get());
+    }
+    return texts;
   }
 
   std::optional<std::int64_t> Count(const std::string& key, std::int64_t minimum, std::int64_t maximum) {
@@ -157,6 +170,38 @@ std::optional<std::string> PinnedUrl(const std::optional<std::string>& url, cons
   }
 }
 
+// A request must never choose where the setup downloads from, what it
+// offers after a failure or where it reports.
+void RequireNoPlaceholder(const std::optional<std::string>& url, const std::string& key) {
+  if (url && url->find_first_of("{}") != std::string::npos) Refuse(key + " holds a placeholder; its URL is fixed");
+}
+
+// The campaign's ping URL names the campaign, never the download: the same
+// for every copy of it. A campaign name is letters, digits, _ and -, which a
+// query carries as they are.
+std::optional<std::string> PingUrlOfCampaign(const std::optional<std::string>& url, const std::string& name,
+                                             const std::string& key) {
+  if (!url) return url;
+  const std::size_t query = url->find('?');
+  if (query != std::string::npos) {
+    std::string parameters = url->substr(query);
+    parameters[0] = '&';
+    if (parameters.find("&campaign=") != std::string::npos) {
+      Refuse(key + " has a campaign parameter already; the service adds campaign=" + name);
+    }
+  }
+  return *url + (query == std::string::npos ? "?" : "&") + "campaign=" + name;
+}
+
+// The URL rules `sign` keeps, named by the config's place.
+void RequireSoundUrls(const TagTexts& templates, const std::string& where) {
+  try {
+    RequireSoundTagUrls(templates);
+  } catch (const ToolError& error) {
+    Refuse(where + ": " + error.what());
+  }
+}
+
 // The fields that hold no placeholder, which the fallback carries.
 TagTexts FixedFields(const TagTexts& templates) {
   TagTexts fixed = templates;
@@ -210,6 +255,7 @@ TagTexts TableTemplates(const toml::table& table, const std::string& where, cons
   templates.hint = reader.Text("hint");
   templates.cancelQuestion = reader.Text("cancel_question");
   templates.cancelTitle = reader.Text("cancel_title");
+  templates.fallbackText = reader.Text("fallback");
   reader.RefuseUnknownKeys();
   return templates;
 }
@@ -225,8 +271,10 @@ void ReadTextTables(const toml::table* tables, const std::optional<std::string>&
     const std::string where = reader.Name("texts." + tag);
     if (!IsWellFormedLanguageTag(tag)) Refuse(where + ": not a well-formed language tag such as de or pt-BR");
     if (!node.is_table()) Refuse(where + " must be a table");
-    const TagTexts templates = TableTemplates(*node.as_table(), where, campaign.templates);
+    TagTexts templates = TableTemplates(*node.as_table(), where, campaign.templates);
+    templates.textsLanguage = tag;
     RequireKnownPlaceholders(templates.headline, where + ".headline", campaign.parameters);
+    RequireSoundUrls(templates, where);
     const LanguageTexts texts{templates, CheckedFallback(templates, where)};
     if (!campaign.languages.emplace(LowerCase(tag), texts).second) {
       Refuse(where + ": a second table for " + LowerCase(tag) + " (tags ignore case)");
@@ -249,6 +297,9 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   campaign.templates.headline = reader.Text("headline");
   campaign.templates.launchArgument = reader.Text("launch_argument");
   campaign.templates.downloadUrl = reader.Text("download_url");
+  campaign.templates.mirrorUrls = reader.Texts("mirrors");
+  campaign.templates.fallbackPage = reader.Text("fallback_page");
+  const auto pingUrl = reader.Text("ping_url");
   const auto installer = reader.Text("installer");
   const std::string onInvalid = reader.Text("on_invalid").value_or("fallback");
   if (onInvalid != "fallback" && onInvalid != "reject")
@@ -265,11 +316,17 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
   const toml::table* texts = reader.Table("texts");
   reader.RefuseUnknownKeys();
 
-  // A request must never choose where the setup downloads from.
-  if (campaign.templates.downloadUrl && campaign.templates.downloadUrl->find_first_of("{}") != std::string::npos) {
-    Refuse(reader.Name("download_url") + " holds a placeholder; the download URL is fixed");
+  RequireNoPlaceholder(campaign.templates.downloadUrl, reader.Name("download_url"));
+  for (const std::string& mirror : campaign.templates.mirrorUrls) RequireNoPlaceholder(mirror, reader.Name("mirrors"));
+  if (campaign.templates.mirrorUrls.size() > kTagMirrorLimit) {
+    Refuse(reader.Name("mirrors") + " holds " + std::to_string(campaign.templates.mirrorUrls.size()) +
+           " URLs; a copy takes at most " + std::to_string(kTagMirrorLimit));
   }
+  RequireNoPlaceholder(campaign.templates.fallbackPage, reader.Name("fallback_page"));
+  RequireNoPlaceholder(pingUrl, reader.Name("ping_url"));
+  campaign.templates.pingUrl = PingUrlOfCampaign(pingUrl, name, reader.Name("ping_url"));
   campaign.templates.downloadUrl = PinnedUrl(campaign.templates.downloadUrl, installer, reader, folder);
+  RequireSoundUrls(campaign.templates, "campaigns." + name);
   RequireKnownPlaceholders(campaign.templates.headline, reader.Name("headline"), campaign.parameters);
   RequireKnownPlaceholders(campaign.templates.launchArgument, reader.Name("launch_argument"), campaign.parameters);
   campaign.fallbackPayload = CheckedFallback(campaign.templates, "campaigns." + name);

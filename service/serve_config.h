@@ -28,7 +28,8 @@ struct LanguageTexts {
   TagPayload fallbackPayload{};
 };
 
-// Field templates may name parameters as {name}; the download URL never does.
+// Field templates may name parameters as {name}; no URL ever does. The ping
+// URL in `templates` names the campaign.
 struct Campaign {
   std::string name;
   std::vector<std::uint8_t> exe;
@@ -63,9 +64,10 @@ struct ServeConfig {
 };
 
 // Throws ToolError: usage for a config that cannot be obeyed (a placeholder
-// in a download URL, an unknown key, a bad pattern, fixed fields the tag
-// cannot hold, a text table that cannot fit beside them, a language tag that
-// is not well formed), operational for a file that cannot be read.
+// in a URL, URLs that break the rules `sign` keeps, an unknown key, a bad
+// pattern, fixed fields the tag cannot hold, a text table that cannot fit
+// beside them, a language tag that is not well formed), operational for a
+// file that cannot be read.
 ServeConfig LoadServeConfig(const std::string& path);
 
 // The names of a template's {placeholders}, in order. Throws ToolError

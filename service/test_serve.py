@@ -59,6 +59,21 @@ who = "(.|\\n){{1,600}}"
 exe = "base.exe"
 download_url = "{url}"
 installer = "base.exe"
+ping_url = "https://ping.example.com/ping"
+
+[campaigns.mirrored]
+exe = "base.exe"
+download_url = "{url}"
+installer = "base.exe"
+mirrors = ["http://mirror1.example.com/ZorvaInstaller.exe", "https://mirror2.example.com/ZorvaInstaller.exe"]
+fallback_page = "https://example.com/full"
+ping_url = "https://ping.example.com/ping?source=setup"
+default_language = "de"
+
+[campaigns.mirrored.texts.en]
+
+[campaigns.mirrored.texts.de]
+fallback = "VOLLSTÄNDIGES INSTALLATIONSPROGRAMM"
 
 [campaigns.signed]
 exe = "base.exe"
@@ -253,6 +268,27 @@ class TaggingTest(ServeTest):
         self.assertEqual(response.status, 200)
         self.assertEqual(self.fields(body)[2], f'"{URL}#sha256={hashlib.sha256(BASE_EXE).hexdigest()}"')
 
+    def test_a_copy_carries_its_mirrors_fallback_page_and_ping_url_with_its_campaign(self):
+        mirrors = ['mirror: "http://mirror1.example.com/ZorvaInstaller.exe"',
+                   'mirror: "https://mirror2.example.com/ZorvaInstaller.exe"']
+        cases = [
+            ("/pinned", [], "absent", '"https://ping.example.com/ping?campaign=pinned"', "absent", "absent"),
+            ("/mirrored?lang=de", mirrors, '"https://example.com/full"',
+             '"https://ping.example.com/ping?source=setup&campaign=mirrored"', '"VOLLSTÄNDIGES INSTALLATIONSPROGRAMM"',
+             '"de"'),
+            ("/mirrored?lang=en", mirrors, '"https://example.com/full"',
+             '"https://ping.example.com/ping?source=setup&campaign=mirrored"', "absent", '"en"'),
+        ]
+        for path, mirror_lines, page, ping, fallback_text, language in cases:
+            with self.subTest(path=path):
+                response, body = self.service.request(path)
+                self.assertEqual(response.status, 200, body[:200])
+                lines = self.shown(body)
+                self.assertEqual([line for line in tool.show_lines(os.path.join(self.folder.name, "served.exe"))
+                                  if line.startswith("mirror: ")], mirror_lines)
+                self.assertEqual((lines["fallback page"], lines["ping URL"], lines["fallback text"],
+                                  lines["texts language"]), (page, ping, fallback_text, language))
+
     def test_invalid_values_are_never_signed(self):
         fallback = ('"YOU ARE INVITED"', "absent")
         cases = [
@@ -341,7 +377,7 @@ class TaggingTest(ServeTest):
         (en_etag, en_body), = etags["en"]
         (gb_etag, gb_body), = etags["en-GB"]
         self.assertNotEqual(de_body, en_body)
-        self.assertEqual(gb_body, en_body, "the en-GB table holds what the en one does")
+        self.assertNotEqual(gb_body, en_body, "each copy's tag names the language of its table")
         self.assertEqual([de_etag[-4:], en_etag[-4:], gb_etag[-7:]], ['-de"', '-en"', '-en-gb"'])
         header = {"Accept-Language": "de"}
         again, _ = self.service.request("/world?code=Cache123", headers=dict(header, **{"If-None-Match": de_etag}))
@@ -422,7 +458,7 @@ class StartUpTest(unittest.TestCase):
             (good.replace('hint = ""', 'hint = "' + "x" * 400 + '"'), 2,
              "campaigns.world.texts.fr: its fixed fields: the strings do not fit the 767-byte payload"),
             (good.replace('"WILLKOMMEN, {code}"', '"' + "W" * 250 + '{code}"'), 2,
-             "campaigns.world.texts.de: the fields need 868 bytes even with every {parameter} empty, 101 more"),
+             "campaigns.world.texts.de: the fields need 872 bytes even with every {parameter} empty, 105 more"),
             (good.replace('"WILLKOMMEN, {code}"', '"WILLKOMMEN,\\u0000 {code}"'), 2,
              "campaigns.world.texts.de: its fields: --headline: embedded NUL at byte 11"),
             (good.replace("cancel_question =", "cancel_questoin ="), 2,
@@ -434,6 +470,25 @@ class StartUpTest(unittest.TestCase):
             (good.replace("{code}\"\nfailure", "{nobody}\"\nfailure"), 2, "texts.de.headline names {nobody}"),
             (good.replace('hint = ""', 'hint = "1\\n2\\n3"'), 2, "--hint: line break at byte 3 begins a line too many"),
             (good.replace('ref = "[a-z]{1,8}"', 'lang = "[a-z]{1,8}"'), 2, "not sig or lang"),
+            (good.replace('mirrors = ["', 'mirrors = ["https://m0.example.com/i.exe", "'), 2,
+             "campaigns.mirrored.mirrors holds 3 URLs; a copy takes at most 2"),
+            (good.replace('installer = "base.exe"\nmirrors', 'mirrors'), 2,
+             "campaigns.mirrored: --mirror: a plain http:// mirror needs a pinned copy"),
+            (good.replace('mirror2.example.com/ZorvaInstaller.exe"', 'mirror2.example.com/ZorvaInstaller.exe#sha256=' +
+                          "1" * 64 + '"'), 2, "campaigns.mirrored: --mirror: its pin differs from the download URL's"),
+            (good.replace('"https://example.com/full"', '"ftp://example.com/full"'), 2,
+             "campaigns.mirrored: --fallback-page: not an http:// or https:// URL"),
+            (good.replace('"https://example.com/full"', '"https://example.com/{code}"'), 2,
+             "campaigns.mirrored.fallback_page holds a placeholder"),
+            (good.replace("mirror1.example.com", "{code}.example.com"), 2, "campaigns.mirrored.mirrors holds a placeholder"),
+            (good.replace("mirrors = [", "mirrors = [1, "), 2, "campaigns.mirrored.mirrors must be an array of strings"),
+            (good.replace("?source=setup", "?campaign=other"), 2,
+             "campaigns.mirrored.ping_url has a campaign parameter already"),
+            (good.replace('fallback_page = "https://example.com/full"\n', ""), 2,
+             "campaigns.mirrored.texts.de: --fallback-text: given without --fallback-page"),
+            (good.replace('"VOLLSTÄNDIGES INSTALLATIONSPROGRAMM"', '"' + "V" * 250 + '"'), 2,
+             "campaigns.mirrored.texts.de: its fixed fields: the strings do not fit the 767-byte payload: they need "
+             "938 bytes, 171 too many"),
         ]
         for text, exit_code, message in cases:
             with self.subTest(message=message):

@@ -21,6 +21,28 @@ const char16_t** FieldOfRecord(TagFields& fields, std::uint8_t type) {
       return &fields.cancelQuestion;
     case kTagCancelTitleRecord:
       return &fields.cancelTitle;
+    case kTagFallbackTextRecord:
+      return &fields.fallbackText;
+    default:
+      return nullptr;
+  }
+}
+
+// The field an ASCII record sets: a mirror the first free slot, a third
+// mirror a sink, so that its record is still read and the walk goes on.
+const char** FieldOfAsciiRecord(TagFields& fields, std::uint8_t type, const char*& ignored) {
+  switch (type) {
+    case kTagMirrorUrlRecord:
+      for (const char*& mirror : fields.mirrorUrls) {
+        if (mirror == nullptr) return &mirror;
+      }
+      return &ignored;
+    case kTagFallbackPageRecord:
+      return &fields.fallbackPage;
+    case kTagPingUrlRecord:
+      return &fields.pingUrl;
+    case kTagTextsLanguageRecord:
+      return &fields.textsLanguage;
     default:
       return nullptr;
   }
@@ -41,14 +63,35 @@ const char16_t* NextTagString(TagCursor& cursor) {
   return nullptr;
 }
 
+const char* NextTagAscii(TagCursor& cursor) {
+  const std::uint8_t* const start = cursor.position;
+  for (const std::uint8_t* byte = start; byte < cursor.end; ++byte) {
+    if (*byte == 0) {
+      cursor.position = byte + 1;
+      return reinterpret_cast<const char*>(start);
+    }
+    if (*byte < 0x21 || *byte > 0x7E) break;
+  }
+  cursor.position = cursor.end;
+  return nullptr;
+}
+
 TagFields WalkTagPayload(const std::uint8_t* payload) {
   TagFields fields{};
+  const char* ignored;
   TagCursor cursor{payload, payload + kTrailerPayloadSize};
   while (cursor.position < cursor.end) {
     const std::uint8_t type = *cursor.position++;
     if (type == kTagEndRecord) {
-      if (cursor.position == cursor.end || *cursor.position != kTagMoreRecords) break;
+      if (cursor.position == cursor.end ||
+          (*cursor.position != kTagMoreRecords && *cursor.position != kTagLaterRecords)) {
+        break;
+      }
       ++cursor.position;
+      continue;
+    }
+    if (const char** field = FieldOfAsciiRecord(fields, type, ignored)) {
+      if (const char* text = NextTagAscii(cursor)) *field = text;
       continue;
     }
     // Any other type carries nothing: its next byte is read as a type byte.

@@ -64,10 +64,17 @@ std::optional<std::string> PinnedDownloadUrl(const std::optional<std::string>& u
   return *url + "#sha256=" + digest;
 }
 
-void RequireNoMalformedPin(const std::optional<std::string>& url) {
-  if (url && RequestOf(*url, "--download-url").pin == InstallerPin::kMalformed) {
-    RefusePin("--download-url: its #sha256= pin is not 64 hex digits; the program would run no installer");
+std::optional<std::string> InstallerPinOf(const std::string& url, const std::string& field) {
+  const DownloadRequest request = RequestOf(url, field);
+  if (request.pin == InstallerPin::kMalformed) {
+    RefusePin(field + ": its #sha256= pin is not 64 hex digits; the program would run no installer");
   }
+  if (request.pin == InstallerPin::kNone) return std::nullopt;
+  return HexOf(request.digest, kSha256DigestSize);
+}
+
+void RequireNoMalformedPin(const std::optional<std::string>& url) {
+  if (url) InstallerPinOf(*url, "--download-url");
 }
 
 std::string InstallerPinLine(const char16_t* url) {

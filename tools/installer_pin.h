@@ -20,8 +20,13 @@ struct InstallerPinSource {
 std::optional<std::string> PinnedDownloadUrl(const std::optional<std::string>& url,
                                              const InstallerPinSource& source);
 
-// Throws ToolError (usage) for a URL whose fragment starts "sha256=" without
-// exactly 64 hex digits after it: the program would run no installer at all.
+// The SHA-256 that `url` pins, as 64 lower-case hex digits, read as the
+// program reads it; nullopt for a URL without a pin. Throws ToolError (usage)
+// naming `field` for a fragment that starts "sha256=" without exactly 64 hex
+// digits after it: the program would run no installer at all.
+std::optional<std::string> InstallerPinOf(const std::string& url, const std::string& field);
+
+// Throws as InstallerPinOf does for a malformed pin of a download URL.
 void RequireNoMalformedPin(const std::optional<std::string>& url);
 
 // "installer SHA-256: ..." for a URL with a pin or a malformed one; empty for

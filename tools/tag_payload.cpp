@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/utf16_string.h"
+#include "tools/language_tag.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -49,10 +50,13 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& index, const std::string
 
 // The present fields of one list, as records in the order they are written.
 using RecordList = std::vector<std::pair<TagRecordType, std::u16string>>;
+using AsciiRecordList = std::vector<std::pair<TagRecordType, std::string>>;
 
 struct RecordLists {
-  RecordList first;  // records 1 to 3, which every reader reads
-  RecordList more;   // records 17 to 20, behind the more-records byte
+  RecordList first;      // records 1 to 3, which every reader reads
+  RecordList more;       // records 17 to 20, behind the more-records byte
+  AsciiRecordList ascii;  // records 33 to 36, after them
+  RecordList later;      // record 21, behind the later-records byte
 };
 
 void AppendRecords(std::vector<std::uint8_t>& bytes, const RecordList& list) {
@@ -67,16 +71,35 @@ void AppendRecords(std::vector<std::uint8_t>& bytes, const RecordList& list) {
   }
 }
 
+void AppendAsciiRecords(std::vector<std::uint8_t>& bytes, const AsciiRecordList& list) {
+  for (const auto& [type, text] : list) {
+    bytes.push_back(type);
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.push_back(0);
+  }
+}
+
 std::size_t ListSize(const RecordList& list) {
   std::size_t size = 0;
   for (const auto& record : list) size += 1 + 2 * (record.second.size() + 1);
   return size;
 }
 
-// The end byte after the first list; the more-records byte and a second end
-// byte around the other, when it holds any record.
+std::size_t ListSize(const AsciiRecordList& list) {
+  std::size_t size = 0;
+  for (const auto& record : list) size += 1 + record.second.size() + 1;
+  return size;
+}
+
+bool HasMoreRecords(const RecordLists& lists) { return !lists.more.empty() || !lists.ascii.empty(); }
+
+// The end byte after the first list; the more-records byte and an end byte
+// around the next, and the later-records byte and an end byte around the
+// last, each when it holds any record.
 std::size_t BytesNeeded(const RecordLists& lists) {
-  return ListSize(lists.first) + 1 + (lists.more.empty() ? 0 : 1 + ListSize(lists.more) + 1);
+  return ListSize(lists.first) + 1 +
+         (HasMoreRecords(lists) ? 1 + ListSize(lists.more) + ListSize(lists.ascii) + 1 : 0) +
+         (lists.later.empty() ? 0 : 1 + ListSize(lists.later) + 1);
 }
 
 // U+0000 to U+001F and U+007F, which only ever come as single bytes in UTF-8;
@@ -133,6 +156,58 @@ constexpr FieldRule kMoreFields[] = {
     {kTagCancelQuestionRecord, &TagTexts::cancelQuestion, "--cancel-question", 0},
     {kTagCancelTitleRecord, &TagTexts::cancelTitle, "--cancel-title", 0},
 };
+constexpr FieldRule kLaterFields[] = {
+    {kTagFallbackTextRecord, &TagTexts::fallbackText, "--fallback-text", 0},
+};
+
+struct AsciiFieldRule {
+  TagRecordType type;
+  std::optional<std::string> TagTexts::*text;
+  const char* name;
+};
+
+constexpr AsciiFieldRule kAsciiFields[] = {
+    {kTagFallbackPageRecord, &TagTexts::fallbackPage, "--fallback-page"},
+    {kTagPingUrlRecord, &TagTexts::pingUrl, "--ping-url"},
+    {kTagTextsLanguageRecord, &TagTexts::textsLanguage, "--texts-language"},
+};
+
+// An ASCII record can hold neither a 0 nor, for readers that know only
+// records 17 to 20, a byte that could read as one of their types: only the
+// printable characters but the space. A URL writes others percent-encoded.
+void RequirePrintableAscii(const std::string& text, const std::string& field) {
+  if (text.empty()) RejectText(field, "empty");
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x21 || byte > 0x7E) {
+      RejectText(field, "byte " + std::to_string(at) +
+                            " is not a printable ASCII character other than the space (0x21 to 0x7E); "
+                            "percent-encode it");
+    }
+  }
+}
+
+AsciiRecordList EncodeAsciiList(const TagTexts& texts, bool checkCharacters) {
+  if (texts.mirrorUrls.size() > kTagMirrorLimit) {
+    RejectText("--mirror", "at most " + std::to_string(kTagMirrorLimit) + " mirrors, not " +
+                               std::to_string(texts.mirrorUrls.size()));
+  }
+  AsciiRecordList list;
+  for (const std::string& mirror : texts.mirrorUrls) {
+    if (checkCharacters) RequirePrintableAscii(mirror, "--mirror");
+    list.emplace_back(kTagMirrorUrlRecord, mirror);
+  }
+  for (const AsciiFieldRule& rule : kAsciiFields) {
+    const std::optional<std::string>& text = texts.*rule.text;
+    if (!text) continue;
+    if (checkCharacters) RequirePrintableAscii(*text, rule.name);
+    list.emplace_back(rule.type, *text);
+  }
+  if (checkCharacters && texts.textsLanguage && !IsWellFormedLanguageTag(*texts.textsLanguage)) {
+    RejectText("--texts-language", "not a well-formed language tag such as de or pt-BR");
+  }
+  return list;
+}
 
 template <std::size_t count>
 RecordList EncodeList(const TagTexts& texts, const FieldRule (&rules)[count], bool checkCharacters) {
@@ -147,7 +222,8 @@ RecordList EncodeList(const TagTexts& texts, const FieldRule (&rules)[count], bo
 }
 
 RecordLists EncodeRecords(const TagTexts& texts, bool checkCharacters) {
-  return {EncodeList(texts, kFirstFields, checkCharacters), EncodeList(texts, kMoreFields, checkCharacters)};
+  return {EncodeList(texts, kFirstFields, checkCharacters), EncodeList(texts, kMoreFields, checkCharacters),
+          EncodeAsciiList(texts, checkCharacters), EncodeList(texts, kLaterFields, checkCharacters)};
 }
 
 }  // namespace
@@ -213,10 +289,16 @@ TagPayload BuildTagPayload(const TagTexts& texts) {
   }
   std::vector<std::uint8_t> records;
   AppendRecords(records, lists.first);
-  if (!lists.more.empty()) {
+  if (HasMoreRecords(lists)) {
     records.push_back(kTagEndRecord);
     records.push_back(kTagMoreRecords);
     AppendRecords(records, lists.more);
+    AppendAsciiRecords(records, lists.ascii);
+  }
+  if (!lists.later.empty()) {
+    records.push_back(kTagEndRecord);
+    records.push_back(kTagLaterRecords);
+    AppendRecords(records, lists.later);
   }
   // The end byte and the fill are the zeros after the records.
   TagPayload payload{};

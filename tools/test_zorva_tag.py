@@ -217,6 +217,7 @@ class RoundTripTest(ToolTest):
             'hint: "Подождите\\nC:\\\\Zorva"',
             'cancel question: "セットアップを中止しますか?"',
             "cancel title: empty",
+            "fallback page: absent", "fallback text: absent", "ping URL: absent", "texts language: absent",
         ])
         with open(self.input, "rb") as original, open(output, "rb") as tagged:
             data = tagged.read()
@@ -226,6 +227,48 @@ class RoundTripTest(ToolTest):
             url_end = data.index(record(3, "https://dl.example.com/Zorva-Setup.exe")) + 2 * 38 + 3
             self.assertEqual(data[url_end:url_end + 3], b"\x00\xfe\x11")
             self.assertIn(record(18, "Подождите\nC:\\Zorva"), data[-767:])
+
+    def test_mirrors_fallback_page_and_ping_url_round_trip(self):
+        digest = "ab" * 32
+        output = self.path("out.exe")
+        result = self.assert_signed(
+            self.input, output, "--headline", "H", "--download-url", "http://dl.example.com/s.exe",
+            "--installer-sha256", digest, "--mirror", "http://m1.example.com/s.exe",
+            "--mirror", "https://m2.example.com/s.exe#SHA256=" + digest.upper(), "--hint", "warten",
+            "--fallback-page", "https://example.com/full?from=setup", "--fallback-text", "VOLLSTÄNDIGES 七",
+            "--ping-url", "https://ping.example.com/ping?campaign=x", "--texts-language", "de-CH")
+        # The pin holds for the whole copy: a plain http:// URL is no risk then.
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(show_lines(output)[5:], [
+            f'download URL: "http://dl.example.com/s.exe#sha256={digest}"',
+            f"installer SHA-256: {digest}",
+            'mirror: "http://m1.example.com/s.exe"',
+            f'mirror: "https://m2.example.com/s.exe#SHA256={digest.upper()}"',
+            "failure text: absent", 'hint: "warten"', "cancel question: absent", "cancel title: absent",
+            'fallback page: "https://example.com/full?from=setup"',
+            'fallback text: "VOLLSTÄNDIGES 七"',
+            'ping URL: "https://ping.example.com/ping?campaign=x"',
+            'texts language: "de-CH"',
+        ])
+        with open(output, "rb") as tagged:
+            payload = tagged.read()[-767:]
+        # ASCII after records 17 to 20; the fallback text last, behind 00 FD.
+        self.assertIn(record(18, "warten") + b"\x21http://m1.example.com/s.exe\0", payload)
+        self.assertIn(b"\x24de-CH\0\0\xfd" + record(21, "VOLLSTÄNDIGES 七") + b"\0", payload)
+
+    def test_plain_http_is_warned_of_once_a_line(self):
+        cases = [
+            (("--download-url", "http://dl.example.com/s.exe"), ["the download URL is plain http:// without a pin"]),
+            (("--download-url", "HTTP://dl.example.com/s.exe", "--ping-url", "http://ping.example.com/p"),
+             ["the download URL is plain http:// without a pin", "the ping URL is plain http://"]),
+            (("--download-url", "https://dl.example.com/s.exe", "--ping-url", "https://ping.example.com/p"), []),
+        ]
+        for fields, warnings in cases:
+            with self.subTest(fields=fields):
+                lines = self.assert_signed(self.input, self.path("out.exe"), *fields).stderr.decode().splitlines()
+                self.assertEqual(len(lines), len(warnings), lines)
+                for line, warning in zip(lines, warnings):
+                    self.assertTrue(line.startswith("zorva-tag: warning: " + warning), line)
 
     def test_a_tag_without_the_splash_texts_is_as_before(self):
         output = self.path("out.exe")
@@ -255,7 +298,8 @@ class RoundTripTest(ToolTest):
         self.assert_signed(self.input, output, "--launch-argument", "")
         self.assertEqual(show_lines(output)[3:], [
             "headline: absent", "launch argument: empty", "download URL: absent", "failure text: absent",
-            "hint: absent", "cancel question: absent", "cancel title: absent"])
+            "hint: absent", "cancel question: absent", "cancel title: absent", "fallback page: absent",
+            "fallback text: absent", "ping URL: absent", "texts language: absent"])
 
     def test_retagging_replaces_the_trailer(self):
         first = self.path("first.exe")
@@ -414,6 +458,30 @@ class BadInputTest(ToolTest):
             (("--download-url", "https://a/", "--installer-sha256", "g" * 64), "--installer-sha256: not 64 hex"),
             # Such a copy could never run an installer.
             (("--download-url", "https://a/#sha256=" + "0" * 65), "--download-url: its #sha256= pin is not"),
+            (("--mirror", "https://m1/", "--mirror", "https://m2/", "--mirror", "https://m3/"),
+             "--mirror: at most 2 mirrors"),
+            (("--download-url", "https://a/", "--mirror", "http://m/"),
+             "--mirror: a plain http:// mirror needs a pinned copy"),
+            (("--download-url", "https://a/", "--installer-sha256", "0" * 64, "--mirror", "https://m/#sha256=" + "1" * 64),
+             "--mirror: its pin differs from the download URL's"),
+            (("--download-url", "https://a/", "--mirror", "https://m/#sha256=" + "1" * 64),
+             "--mirror: it pins an installer, but the download URL pins none"),
+            (("--mirror", "https://m/#sha256=12"), "--mirror: its #sha256= pin is not 64 hex digits"),
+            (("--mirror", "ftp://m/i.exe"), "--mirror: not an http:// or https:// URL"),
+            (("--mirror", "https://m/a b"), "--mirror: byte 11 is not a printable ASCII character"),
+            (("--mirror", "https://m/\u00e4"), "--mirror: byte 10 is not a printable ASCII character"),
+            (("--mirror", "https://m/" + "a" * 374), "--mirror: 384 characters, more than the 383"),
+            (("--fallback-page", "file:///C:/setup.exe"), "--fallback-page: not an http:// or https:// URL"),
+            (("--fallback-page", ""), "--fallback-page: empty"),
+            (("--fallback-text", "VOLL"), "--fallback-text: given without --fallback-page"),
+            (("--fallback-page", "https://p/", "--fallback-text", ""), "--fallback-text: empty"),
+            (("--fallback-page", "https://p/", "--fallback-text", "a\tb"), "--fallback-text: control character U+0009"),
+            (("--ping-url", "javascript:alert(1)"), "--ping-url: not an http:// or https:// URL"),
+            (("--ping-url", "https://p/ping#x"), "--ping-url: holds a fragment"),
+            (("--texts-language", "de_DE"), "--texts-language: not a well-formed language tag"),
+            # Every record, and the more-records byte with its end byte, counts.
+            (("--headline", "x" * 300, "--mirror", "https://m/" + "a" * 90, "--mirror", "https://m/" + "b" * 90),
+             "they need 810 bytes, 43 too many"),
         ]
         for fields, text in cases:
             with self.subTest(fields=fields):

@@ -17,6 +17,7 @@
 #include "tools/tag_payload.h"
 #include "tools/tag_placement.h"
 #include "tools/tag_signer.h"
+#include "tools/tag_urls.h"
 #include "tools/tool_error.h"
 #include "zorva_tag/serve_command.h"
 
@@ -27,7 +28,8 @@ constexpr char kUsage[] =
     "                      [--public-key PUBLIC.pem] [--headline TEXT] [--launch-argument TEXT]\n"
     "                      [--download-url URL] [--installer FILE | --installer-sha256 HEX]\n"
     "                      [--failure-text TEXT] [--hint TEXT] [--cancel-question TEXT]\n"
-    "                      [--cancel-title TEXT]\n"
+    "                      [--cancel-title TEXT] [--mirror URL]... [--fallback-page URL]\n"
+    "                      [--fallback-text TEXT] [--ping-url URL] [--texts-language TAG]\n"
     "                      INPUT OUTPUT\n"
     "       zorva-tag show [--public-key PUBLIC.pem] FILE\n"
     "       zorva-tag make-key --key PKCS11-URI --key-pin-env NAME --public-out PUBLIC.pem\n"
@@ -62,13 +64,27 @@ constexpr char kUsage[] =
     "      installer: #sha256=<64 hex digits> is appended to --download-url, which\n"
     "      must be given and have no fragment. The program then runs only an\n"
     "      installer with that SHA-256 and shows its download failure otherwise.\n"
+    "      The pin holds for the whole copy: its mirrors too.\n"
+    "      --mirror URL (at most twice) adds a URL of the same installer, tried\n"
+    "      after the download URL in the order given. A mirror is http:// or\n"
+    "      https://, may repeat the download URL's pin but carry no other, and is\n"
+    "      plain http:// only in a pinned copy. --fallback-page URL (http:// or\n"
+    "      https://) is offered as a link after a failure; --fallback-text TEXT\n"
+    "      is its text (absent, the built-in \"DOWNLOAD THE FULL INSTALLER\").\n"
+    "      --ping-url URL (http:// or https://, no fragment) receives one ping at\n"
+    "      the end of each run (see README.md); without it nothing is sent.\n"
+    "      --texts-language TAG names the language of the texts (BCP 47, as de\n"
+    "      or pt-BR). URLs other than the download URL are ASCII without spaces\n"
+    "      (percent-encode the rest). An unpinned http:// download URL and an\n"
+    "      http:// ping URL are warned of.\n"
     "show  prints whether the last 1024 bytes of FILE verify (with PUBLIC.pem, or\n"
     "      the key built into this tool, which is the one the program accepts),\n"
     "      the SHA-256 of that key's DER SubjectPublicKeyInfo, where those bytes\n"
     "      lie (appended, after the signature blob, inside the signature), and\n"
     "      each field as absent, empty or its text on one line: control\n"
     "      characters are shown escaped (\\n, \\t, \\x1b, ...) and a backslash as\n"
-    "      \\\\. A pinned download URL adds the line \"installer SHA-256: <hex>\".\n"
+    "      \\\\. A pinned download URL adds the line \"installer SHA-256: <hex>\",\n"
+    "      and each mirror a line \"mirror: ...\".\n"
     "      It warns when FILE is an exe that accepts the development key.\n"
     "make-key  generates an RSA-2048 key pair (exponent 65537) inside the token,\n"
     "      labelled by the URI's object (and id, if given); the private half is\n"
@@ -152,6 +168,19 @@ int Sign(int argc, char** argv) {
       texts.cancelQuestion = OptionValue(argc, argv, i);
     } else if (argument == "--cancel-title") {
       texts.cancelTitle = OptionValue(argc, argv, i);
+    } else if (argument == "--mirror") {
+      if (texts.mirrorUrls.size() == kTagMirrorLimit) {
+        UsageError("--mirror: at most " + std::to_string(kTagMirrorLimit) + " mirrors");
+      }
+      texts.mirrorUrls.push_back(OptionValue(argc, argv, i));
+    } else if (argument == "--fallback-page") {
+      texts.fallbackPage = OptionValue(argc, argv, i);
+    } else if (argument == "--fallback-text") {
+      texts.fallbackText = OptionValue(argc, argv, i);
+    } else if (argument == "--ping-url") {
+      texts.pingUrl = OptionValue(argc, argv, i);
+    } else if (argument == "--texts-language") {
+      texts.textsLanguage = OptionValue(argc, argv, i);
     } else if (argument == "--installer") {
       pinSource.installerPath = OptionValue(argc, argv, i);
     } else if (argument == "--installer-sha256") {
@@ -168,6 +197,7 @@ int Sign(int argc, char** argv) {
   RequireNoMalformedPin(texts.downloadUrl);
   texts.downloadUrl = PinnedDownloadUrl(texts.downloadUrl, pinSource);
   const TagPayload payload = BuildTagPayload(texts);
+  RequireSoundTagUrls(texts);
   const std::unique_ptr<TagSigner> signer = OpenTagSigner(keySource);
   const TagKey& tagKey = signer->PublicKey();
   const InputFile input(files[0]);
@@ -177,6 +207,7 @@ int Sign(int argc, char** argv) {
     placement = WriteTaggedCopy(input, tagKey, trailer, output);
     RequireWrittenTagVerifies(output, tagKey, files[1]);
   });
+  for (const std::string& warning : TagUrlWarnings(texts)) std::cerr << "zorva-tag: warning: " << warning << "\n";
   if (placement == TrailerPlacement::kInSignature) {
     std::cerr << "zorva-tag: notice: " << files[0]
               << " is Authenticode-signed; the tag is the last unsigned attribute of its signature, which "
@@ -211,6 +242,17 @@ std::string EscapedForTerminal(std::string_view text) {
     }
   }
   return shown;
+}
+
+void PrintAsciiField(const char* name, const char* text) {
+  std::cout << name << ": ";
+  if (text == nullptr) {
+    std::cout << "absent\n";
+  } else if (*text == 0) {
+    std::cout << "empty\n";
+  } else {
+    std::cout << '"' << EscapedForTerminal(text) << "\"\n";
+  }
 }
 
 void PrintField(const char* name, const char16_t* text) {
@@ -293,10 +335,17 @@ int Show(int argc, char** argv) {
   PrintField("download URL", fields.downloadUrl);
   const std::string pinLine = InstallerPinLine(fields.downloadUrl);
   if (!pinLine.empty()) std::cout << pinLine << "\n";
+  for (const char* mirror : fields.mirrorUrls) {
+    if (mirror != nullptr) PrintAsciiField("mirror", mirror);
+  }
   PrintField("failure text", fields.failureText);
   PrintField("hint", fields.hint);
   PrintField("cancel question", fields.cancelQuestion);
   PrintField("cancel title", fields.cancelTitle);
+  PrintAsciiField("fallback page", fields.fallbackPage);
+  PrintField("fallback text", fields.fallbackText);
+  PrintAsciiField("ping URL", fields.pingUrl);
+  PrintAsciiField("texts language", fields.textsLanguage);
   if (AcceptsDevelopmentKey(file)) {
     std::cerr << "zorva-tag: warning: " << files[0]
               << " accepts tags signed with the development key, whose private half is published: "

@@ -22,6 +22,29 @@ void CheckField(const char16_t* field, const std::uint8_t* payload) {
   if (bytes > static_cast<std::size_t>(payload + kTrailerPayloadSize - start)) std::abort();
 }
 
+// Likewise for an ASCII field, whose bytes before its 0 are all 0x21 to 0x7E.
+void CheckAsciiField(const char* field, const std::uint8_t* payload) {
+  if (field == nullptr) return;
+  const auto* start = reinterpret_cast<const std::uint8_t*>(field);
+  if (start <= payload || start >= payload + kTrailerPayloadSize) std::abort();
+  for (const std::uint8_t* byte = start;; ++byte) {
+    if (byte == payload + kTrailerPayloadSize) std::abort();
+    if (*byte == 0) break;
+    if (*byte < 0x21 || *byte > 0x7E) std::abort();
+  }
+}
+
+void CheckFields(const TagFields& fields, const std::uint8_t* payload) {
+  for (const char16_t* field : {fields.headline, fields.launchArgument, fields.downloadUrl, fields.failureText,
+                                fields.hint, fields.cancelQuestion, fields.cancelTitle, fields.fallbackText}) {
+    CheckField(field, payload);
+  }
+  for (const char* field : {fields.mirrorUrls[0], fields.mirrorUrls[1], fields.fallbackPage, fields.pingUrl,
+                            fields.textsLanguage}) {
+    CheckAsciiField(field, payload);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,18 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto payload = std::make_unique<std::uint8_t[]>(kTrailerPayloadSize);
   std::memcpy(payload.get(), trailer.get() + kTrailerPayloadOffset, kTrailerPayloadSize);
 
-  const TagFields walked = WalkTagPayload(payload.get());
-  CheckField(walked.headline, payload.get());
-  CheckField(walked.launchArgument, payload.get());
-  CheckField(walked.downloadUrl, payload.get());
+  CheckFields(WalkTagPayload(payload.get()), payload.get());
 
   // The check must leave the trailer as it was, whatever its result.
   auto before = std::make_unique<std::uint8_t[]>(kTrailerSize);
   std::memcpy(before.get(), trailer.get(), kTrailerSize);
   const TagFields parsed = ParseSetupTag(trailer.get(), compiledTagKey);
   if (std::memcmp(before.get(), trailer.get(), kTrailerSize) != 0) std::abort();
-  CheckField(parsed.headline, trailer.get() + kTrailerPayloadOffset);
-  CheckField(parsed.launchArgument, trailer.get() + kTrailerPayloadOffset);
-  CheckField(parsed.downloadUrl, trailer.get() + kTrailerPayloadOffset);
+  CheckFields(parsed, trailer.get() + kTrailerPayloadOffset);
   return 0;
 }

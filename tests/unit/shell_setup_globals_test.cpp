@@ -39,7 +39,13 @@ TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEnt
 
 TagFields Texts(const char16_t* headline, const char16_t* failure, const char16_t* hint,
                 const char16_t* question, const char16_t* title) {
-  return TagFields{headline, nullptr, nullptr, failure, hint, question, title};
+  TagFields fields{};
+  fields.headline = headline;
+  fields.failureText = failure;
+  fields.hint = hint;
+  fields.cancelQuestion = question;
+  fields.cancelTitle = title;
+  return fields;
 }
 
 // Absent, a text stays the built-in English; present, even empty, the tag's

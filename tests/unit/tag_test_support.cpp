@@ -43,6 +43,13 @@ PayloadBuilder& PayloadBuilder::Record(std::uint8_t type, std::u16string_view te
   return Bytes({type}).Units(text).Bytes({0, 0});
 }
 
+PayloadBuilder& PayloadBuilder::Ascii(std::uint8_t type, std::string_view text) {
+  bytes_.push_back(type);
+  bytes_.insert(bytes_.end(), text.begin(), text.end());
+  bytes_.push_back(0);
+  return *this;
+}
+
 PayloadBuilder& PayloadBuilder::At(std::size_t offset, std::uint8_t fill) {
   if (offset < bytes_.size()) throw std::logic_error("PayloadBuilder::At moves backwards");
   bytes_.resize(offset, fill);

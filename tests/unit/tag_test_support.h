@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tag/tag_trailer.h"
@@ -27,6 +28,8 @@ class PayloadBuilder {
   PayloadBuilder& Units(std::u16string_view text);
   // A record: type byte, UTF-16LE text, zero unit.
   PayloadBuilder& Record(std::uint8_t type, std::u16string_view text);
+  // An ASCII record: type byte, the bytes of `text`, a 0 byte.
+  PayloadBuilder& Ascii(std::uint8_t type, std::string_view text);
   // Moves to `offset`, which must not lie behind what is already written,
   // filling the gap with `fill` (0x09 is a type byte that carries nothing).
   PayloadBuilder& At(std::size_t offset, std::uint8_t fill = 0);

@@ -74,6 +74,72 @@ TEST(TagToolPayload, SplashTextsBehindTheMoreRecordsByte) {
   EXPECT_EQ(BuildTagPayload(titleOnly), PayloadBuilder().Bytes({0, kTagMoreRecords}).Record(20, u"").Build());
 }
 
+// The ASCII records follow records 17 to 20 behind the more-records byte,
+// and the fallback text comes last, behind the later-records byte.
+TEST(TagToolPayload, AsciiRecordsThenTheFallbackText) {
+  TagTexts texts{"H", std::nullopt, "u"};
+  texts.hint = "h";
+  texts.mirrorUrls = {"https://m1/", "http://m2/"};
+  texts.fallbackPage = "https://p/";
+  texts.pingUrl = "https://ping/?campaign=c";
+  texts.textsLanguage = "pt-BR";
+  texts.fallbackText = "VOLL";
+  const TagPayload expected = PayloadBuilder()
+                                  .Record(1, u"H")
+                                  .Record(3, u"u")
+                                  .Bytes({0, kTagMoreRecords})
+                                  .Record(18, u"h")
+                                  .Ascii(33, "https://m1/")
+                                  .Ascii(33, "http://m2/")
+                                  .Ascii(34, "https://p/")
+                                  .Ascii(35, "https://ping/?campaign=c")
+                                  .Ascii(36, "pt-BR")
+                                  .Bytes({0, kTagLaterRecords})
+                                  .Record(21, u"VOLL")
+                                  .Build();
+  EXPECT_EQ(BuildTagPayload(texts), expected);
+  // 5 + 5 + 1, then 1 + 5 + 13 + 12 + 12 + 26 + 7 + 1, then 1 + 11 + 1.
+  EXPECT_EQ(TagPayloadBytesNeeded(texts), 101u);
+  TagTexts mirrorOnly;
+  mirrorOnly.mirrorUrls = {"https://m/"};
+  EXPECT_EQ(BuildTagPayload(mirrorOnly), PayloadBuilder().Bytes({0, kTagMoreRecords}).Ascii(33, "https://m/").Build());
+  TagTexts fallbackOnly;
+  fallbackOnly.fallbackText = "F";
+  EXPECT_EQ(BuildTagPayload(fallbackOnly), PayloadBuilder().Bytes({0, kTagLaterRecords}).Record(21, u"F").Build());
+}
+
+// An invite with two mirrors and a fallback page leaves 299 bytes: the four
+// splash texts may take 143 UTF-16 units together, and with the fallback
+// text (its record and the later-records byte and end byte) five may take 141.
+TEST(TagToolPayload, AnInviteWithMirrorsLeavesRoomForTexts) {
+  const std::string url60 = "https://mirror.example.com/" + std::string(33, 'm');
+  TagTexts texts{"YOU ARE INVITED", "invite?code=Abcd1234", "https://downloads.example.com/" + std::string(70, 'u')};
+  texts.mirrorUrls = {url60, url60};
+  texts.fallbackPage = url60;
+  ASSERT_EQ(texts.downloadUrl->size(), 100u);
+  ASSERT_EQ(url60.size(), 60u);
+  EXPECT_EQ(kTrailerPayloadSize - TagPayloadBytesNeeded(texts), 299u);
+  const auto fits = [](TagTexts withTexts) {
+    try {
+      BuildTagPayload(withTexts);
+      return true;
+    } catch (const ToolError&) {
+      return false;
+    }
+  };
+  const auto withSplashTexts = [&](std::size_t units, bool fallback) {
+    TagTexts filled = texts;
+    filled.failureText = std::string(units - 3 * (fallback ? 4 : 3), 'f');
+    filled.hint = filled.cancelQuestion = filled.cancelTitle = std::string(3, 't');
+    if (fallback) filled.fallbackText = std::string(3, 'l');
+    return filled;
+  };
+  EXPECT_TRUE(fits(withSplashTexts(143, false)));
+  EXPECT_FALSE(fits(withSplashTexts(144, false)));
+  EXPECT_TRUE(fits(withSplashTexts(141, true)));
+  EXPECT_FALSE(fits(withSplashTexts(142, true)));
+}
+
 TEST(TagToolPayload, ExactFitAndOneByteOver) {
   // One record of n units takes 2n + 3 bytes; the end byte one more.
   EXPECT_NO_THROW(BuildTagPayload({std::string(381, 'x'), std::nullopt, std::nullopt}));

@@ -87,7 +87,7 @@ TEST(TagTrailer, RecordsAfterTheMoreRecordsByte) {
        PayloadBuilder().Record(1, u"h").Bytes({0, 0}).Record(17, u"never").Build(), u"h", kAbsent, kAbsent, kAbsent,
        kAbsent},
       {"another byte after the end byte ends the list as before",
-       PayloadBuilder().Record(1, u"h").Bytes({0, 0xFD}).Record(17, u"never").Build(), u"h", kAbsent, kAbsent,
+       PayloadBuilder().Record(1, u"h").Bytes({0, 0xFC}).Record(17, u"never").Build(), u"h", kAbsent, kAbsent,
        kAbsent, kAbsent},
       {"the end byte as the payload's last byte",
        PayloadBuilder().Record(1, u"h").At(766, 0x09).Bytes({0}).Build(), u"h", kAbsent, kAbsent, kAbsent,
@@ -100,6 +100,57 @@ TEST(TagTrailer, RecordsAfterTheMoreRecordsByte) {
     EXPECT_EQ(TextOf(fields.hint), test.hint) << test.name;
     EXPECT_EQ(TextOf(fields.cancelQuestion), test.cancelQuestion) << test.name;
     EXPECT_EQ(TextOf(fields.cancelTitle), test.cancelTitle) << test.name;
+  }
+}
+
+std::string AsciiOf(const char* text) { return text == nullptr ? "<absent>" : text; }
+
+// The ASCII records follow records 17 to 20; the fallback text stands behind
+// an end byte and the later-records byte.
+TEST(TagTrailer, AsciiRecordsAndTheFallbackText) {
+  struct Case {
+    const char* name;
+    TagPayload payload;
+    std::u16string failureText, fallbackText;
+    std::string mirror1, mirror2, fallbackPage, pingUrl, textsLanguage;
+  };
+  const Case cases[] = {
+      {"every record in its place",
+       PayloadBuilder().Record(3, u"https://u/").Bytes({0, kTagMoreRecords}).Record(17, u"Fehler")
+           .Ascii(33, "https://m1/").Ascii(33, "http://m2/#sha256=ab").Ascii(34, "https://p/?a=%20").Ascii(35, "https://ping/")
+           .Ascii(36, "de").Bytes({0, kTagLaterRecords}).Record(21, u"七 VOLL").Bytes({0}).Build(),
+       u"Fehler", u"七 VOLL", "https://m1/", "http://m2/#sha256=ab", "https://p/?a=%20", "https://ping/", "de"},
+      {"a third mirror is ignored and the walk goes on",
+       PayloadBuilder().Bytes({0, kTagMoreRecords}).Ascii(33, "a").Ascii(33, "b").Ascii(33, "c").Ascii(36, "fr").Build(),
+       kAbsent, kAbsent, "a", "b", "<absent>", "<absent>", "fr"},
+      {"a later record replaces the earlier; an empty one is present",
+       PayloadBuilder().Bytes({0, kTagMoreRecords}).Ascii(34, "one").Ascii(34, "two").Ascii(35, "").Build(), kAbsent,
+       kAbsent, "<absent>", "<absent>", "two", "", "<absent>"},
+      {"the later-records byte right after records 1 to 3",
+       PayloadBuilder().Record(1, u"h").Bytes({0, kTagLaterRecords}).Record(21, u"Full").Build(), kAbsent, u"Full",
+       "<absent>", "<absent>", "<absent>", "<absent>", "<absent>"},
+      {"a space drops the record and ends the walk; fields before it stay",
+       PayloadBuilder().Bytes({0, kTagMoreRecords}).Ascii(33, "kept").Ascii(34, "a b").Ascii(35, "never").Build(),
+       kAbsent, kAbsent, "kept", "<absent>", "<absent>", "<absent>", "<absent>"},
+      {"a byte beyond ASCII drops the record",
+       PayloadBuilder().Bytes({0, kTagMoreRecords, 34, 'a', 0xC3, 0xA4, 0}).Build(), kAbsent, kAbsent, "<absent>",
+       "<absent>", "<absent>", "<absent>", "<absent>"},
+      {"a record whose 0 is the payload's last byte",
+       PayloadBuilder().Bytes({0, kTagMoreRecords}).At(762, 0x09).Ascii(36, "de").Build(), kAbsent, kAbsent,
+       "<absent>", "<absent>", "<absent>", "<absent>", "de"},
+      {"a record cut off by the payload's end",
+       PayloadBuilder().Bytes({0, kTagMoreRecords}).Ascii(33, "kept").At(763, 0x09).Bytes({35, 'x', 'y', 'z'}).Build(),
+       kAbsent, kAbsent, "kept", "<absent>", "<absent>", "<absent>", "<absent>"},
+  };
+  for (const auto& test : cases) {
+    const TagFields fields = WalkTagPayload(test.payload.data());
+    EXPECT_EQ(TextOf(fields.failureText), test.failureText) << test.name;
+    EXPECT_EQ(TextOf(fields.fallbackText), test.fallbackText) << test.name;
+    EXPECT_EQ(AsciiOf(fields.mirrorUrls[0]), test.mirror1) << test.name;
+    EXPECT_EQ(AsciiOf(fields.mirrorUrls[1]), test.mirror2) << test.name;
+    EXPECT_EQ(AsciiOf(fields.fallbackPage), test.fallbackPage) << test.name;
+    EXPECT_EQ(AsciiOf(fields.pingUrl), test.pingUrl) << test.name;
+    EXPECT_EQ(AsciiOf(fields.textsLanguage), test.textsLanguage) << test.name;
   }
 }
 
@@ -128,17 +179,30 @@ const NextStringCase kNextStringCases[] = {
     {"one byte left", 766, PayloadBuilder().FillToEnd(0).Build(), false, 1},
 };
 
-TEST(TagTrailer, NextTagStringTable) {
-  for (const auto& test : kNextStringCases) {
-    const std::uint8_t* start = test.payload.data() + test.start;
-    TagCursor cursor{start, test.payload.data() + kTrailerPayloadSize};
-    const char16_t* text = NextTagString(cursor);
-    EXPECT_EQ(text != nullptr, test.found) << test.name;
-    if (text != nullptr) {
-      EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(text), start) << test.name;
+const NextStringCase kNextAsciiCases[] = {
+    {"empty string", 0, PayloadBuilder().Bytes({0, 'x'}).Build(), true, 1},
+    {"the printable ends", 3, PayloadBuilder().At(3).Bytes({'!', '~', 0}).Build(), true, 3},
+    {"a control character", 0, PayloadBuilder().Bytes({'a', 0x09, 0}).Build(), false, 767},
+    {"DEL", 0, PayloadBuilder().Bytes({'a', 0x7F, 0}).Build(), false, 767},
+    {"cut off", 700, PayloadBuilder().At(700).FillToEnd('q').Build(), false, 67},
+};
+
+// Both readers of a record's string: where it starts, how far the cursor moves.
+TEST(TagTrailer, NextStringTables) {
+  const auto check = [](const auto& cases, auto next) {
+    for (const auto& test : cases) {
+      const std::uint8_t* start = test.payload.data() + test.start;
+      TagCursor cursor{start, test.payload.data() + kTrailerPayloadSize};
+      const auto* text = next(cursor);
+      EXPECT_EQ(text != nullptr, test.found) << test.name;
+      if (text != nullptr) {
+        EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(text), start) << test.name;
+      }
+      EXPECT_EQ(static_cast<std::size_t>(cursor.position - start), test.advance) << test.name;
     }
-    EXPECT_EQ(static_cast<std::size_t>(cursor.position - start), test.advance) << test.name;
-  }
+  };
+  check(kNextStringCases, NextTagString);
+  check(kNextAsciiCases, NextTagAscii);
 }
 
 class TagSignedTrailerTest : public ::testing::Test {

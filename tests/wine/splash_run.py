@@ -176,16 +176,19 @@ SKIPPED = 77
 # The last commit whose tag reader knows records 1 to 3 alone: its exe shows
 # what a copy built before the splash's texts came does with a newer tag.
 OLDER_COMMIT = "12d5021"
+# The last commit whose reader knows records 1 to 3 and the splash's texts
+# (17 to 20) but none of the records after them.
+TEXTS_ONLY_COMMIT = "075f259"
 
 
-def older_exe():
-    """The exe under test as commit OLDER_COMMIT builds it, built once into
-    the native build folder from that commit's files."""
-    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", OLDER_COMMIT)
+def older_exe(commit=OLDER_COMMIT):
+    """The exe under test as `commit` builds it, built once into the native
+    build folder from that commit's files."""
+    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", commit)
     exe = os.path.join(folder, "build", BUILD.name, "ZorvaSetup.exe")
     if not os.path.exists(exe):
         os.makedirs(folder, exist_ok=True)
-        archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", OLDER_COMMIT],
+        archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", commit],
                                  check=True, stdout=subprocess.PIPE).stdout
         subprocess.run(["tar", "-x", "-C", folder], input=archive, check=True)
         for step in (["cmake", "--preset", BUILD.name],
@@ -231,12 +234,14 @@ class Session:
         """A copy of the exe under test (or of exe) in the folder whose tag,
         signed by key, points at the server's path (or at path, a whole URL);
         fields may add headline and launch_argument, texts the splash's
-        other texts (failure_text, hint, cancel_question, cancel_title)."""
+        other texts (failure_text, hint, cancel_question, cancel_title) and
+        any other option of sign; a list gives the option once per value."""
         out = os.path.join(self.folder, "ZorvaSetup.exe")
         url = path if "://" in path else self.server.url(path)
         args = [winetest.ZORVA_TAG, "sign", "--key", key, "--download-url", url]
         for field, value in dict(fields, **(texts or {})).items():
-            args += ["--" + field.replace("_", "-"), value]
+            for each in value if isinstance(value, list) else [value]:
+                args += ["--" + field.replace("_", "-"), each]
         subprocess.run(args + [exe or BUILD.exe, out], check=True, stdout=subprocess.DEVNULL)
         return out
 

@@ -4,7 +4,8 @@ behaves as untagged (built-in headline and HTTPS URL, which fails here).
 
 A copy built before the splash's texts came takes a newer tag's headline,
 launch argument and URL as it always did, and draws what it shares with
-today's exe pixel for pixel as today's does. A Japanese copy draws its
+today's exe pixel for pixel as today's does; so does one that knows the
+splash's texts but not the mirrors, fallback page and ping URL that follow. A Japanese copy draws its
 headline and hint with the system's CJK font (no missing-glyph boxes)."""
 import difflib
 import os
@@ -25,9 +26,15 @@ BUILT_IN_MIN_WIDTH = 200
 
 
 # Texts an older copy must pass over; the failure and the cancel do not come,
-# so the splash is the same for both exes.
+# so the splash is the same for every exe. Nothing answers the mirrors and the
+# page, which a copy that installs from its main URL never asks. The fallback
+# text's first unit, U+4E03, is the bytes 03 4E: a reader of records 17 to 20
+# that walked into it would take a download URL "N" from there.
 NEWER_TEXTS = {"failure_text": "DOWNLOAD FEHLGESCHLAGEN", "cancel_question": "Abbrechen?",
-               "cancel_title": "Zorva-Einrichtung"}
+               "cancel_title": "Zorva-Einrichtung",
+               "mirror": ["https://127.0.0.1:9/mirror-1.exe", "https://127.0.0.1:9/mirror-2.exe"],
+               "fallback_page": "https://127.0.0.1:9/full", "fallback_text": "\u4e03 VOLLSTÄNDIG",
+               "texts_language": "de"}
 LAUNCH_ARGUMENT = "invite?code=7"
 # The headline and the hint's second line: the first hint line of the older
 # exe ends in a box, the line break it drew as a glyph.
@@ -56,13 +63,16 @@ class TaggedCopies(unittest.TestCase):
 
     def test_an_older_copy_passes_over_the_newer_texts(self):
         shots = splash_run.artifacts_dir("splash_tag")
-        older = splash_run.older_exe()
+        exes = [("older", splash_run.older_exe()), ("texts only", splash_run.older_exe(splash_run.TEXTS_ONLY_COMMIT)),
+                ("today", splash_run.BUILD.exe)]
         regions = {}
-        for name, exe in [("older", older), ("today", splash_run.BUILD.exe)]:
+        for name, exe in exes:
             route = splash_run.slow_route(4)
-            with self.subTest(exe=name), splash_run.session({"/tagged.exe": route}) as s, \
+            ping = winetest.Route(status=204)
+            with self.subTest(exe=name), splash_run.session({"/tagged.exe": route, "/ping": ping}) as s, \
                     s.running(s.tagged_copy("/tagged.exe", exe=exe, headline=TAG_HEADLINE,
-                                            launch_argument=LAUNCH_ARGUMENT, texts=NEWER_TEXTS)) as run:
+                                            launch_argument=LAUNCH_ARGUMENT, ping_url=s.server.url("/ping"),
+                                            texts=NEWER_TEXTS)) as run:
                 run.wait_for_window()
                 shot = run.shot(os.path.join(shots, f"newer_texts_{name}.png"))
                 width = headline_width(shot)
@@ -71,7 +81,10 @@ class TaggedCopies(unittest.TestCase):
                 self.assertEqual(run.wait_for_exit(60), 0)
                 self.assertEqual(route.requests, 1)
                 splash_run.check_commands(self, run.recorded(), LAUNCH_ARGUMENT)
-        self.assertEqual(regions["older"], regions["today"], "the shared texts draw differently")
+                if name != "today":
+                    self.assertEqual(ping.requests, 0)
+        for name in ("older", "texts only"):
+            self.assertEqual(regions.get(name), regions.get("today"), f"the shared texts of the {name} exe draw differently")
 
     def test_a_japanese_copy_draws_with_the_systems_font(self):
         shot = os.path.join(splash_run.artifacts_dir("splash_tag"), "japanese.png")
