@@ -49,6 +49,9 @@ void LogRequest(const RequestLogEntry& entry) {
   if (!response.tagSha256.empty()) line["tag_sha256"] = response.tagSha256;
   if (!response.parameterSha256.empty()) line["parameter_sha256"] = response.parameterSha256;
   if (!response.refusal.empty()) line["refusal"] = response.refusal;
+  if (response.run) {
+    line["run"] = {{"outcome", response.run->outcome}, {"reason", response.run->reason}, {"detail", response.run->detail}};
+  }
   WriteLine(line);
 }
 
