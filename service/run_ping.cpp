@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kOutcomes{"installed", "download_failed", "pin_mismatch",
-                                                    "installer_failed", "cancelled", "stalled"};
-constexpr std::array<std::string_view, 11> kReasons{"none", "http",  "refused",    "reset", "tls",  "dns",
-                                                   "stall", "cut",  "proxy_auth", "disk",  "other"};
+constexpr std::array<std::string_view, 6> kOutcomes{"installed",        "download_failed", "pin_mismatch",
+                                                    "installer_failed", "cancelled",       "stalled"};
+constexpr std::array<std::string_view, 11> kReasons{"none",  "http", "refused",    "reset", "tls",  "dns",
+                                                    "stall", "cut",  "proxy_auth", "disk",  "other"};
 constexpr std::array<std::string_view, 3> kArchitectures{"x86", "x64", "arm64"};
 // Windows 7, 8, 8.1, and 10 and 11 (both 10.0): the ones the program runs on.
 constexpr std::array<std::string_view, 4> kKnownWindows{"6.1", "6.2", "6.3", "10.0"};
@@ -62,8 +62,8 @@ std::optional<std::string_view> MajorMinorOf(std::string_view os) {
 
 std::optional<std::uint64_t> Id(std::string_view text) {
   const bool hex = text.size() == 16 && std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-  });
+                     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                   });
   std::uint64_t id = 0;
   if (!hex || std::from_chars(text.data(), text.data() + 16, id, 16).ec != std::errc()) return std::nullopt;
   return id;
@@ -120,7 +120,8 @@ PingCheck CheckRunPing(const std::vector<std::pair<std::string, std::string>>& q
   RunPing ping;
   std::bitset<kFieldCount> given;
   for (const auto& [name, value] : query) {
-    const auto field = std::find_if(std::begin(kFields), std::end(kFields), [&](const Field& f) { return f.name == name; });
+    const auto field =
+        std::find_if(std::begin(kFields), std::end(kFields), [&](const Field& f) { return f.name == name; });
     if (field == std::end(kFields)) return Refused("an unknown parameter");
     const std::size_t index = static_cast<std::size_t>(field - std::begin(kFields));
     if (given[index]) return Refused(name + " is given twice");

@@ -50,7 +50,8 @@ void LogRequest(const RequestLogEntry& entry) {
   if (!response.parameterSha256.empty()) line["parameter_sha256"] = response.parameterSha256;
   if (!response.refusal.empty()) line["refusal"] = response.refusal;
   if (response.run) {
-    line["run"] = {{"outcome", response.run->outcome}, {"reason", response.run->reason}, {"detail", response.run->detail}};
+    const RunSummary& run = *response.run;
+    line["run"] = {{"outcome", run.outcome}, {"reason", run.reason}, {"detail", run.detail}};
   }
   WriteLine(line);
 }

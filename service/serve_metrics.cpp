@@ -9,9 +9,10 @@ constexpr std::array<double, 10> kSigningBuckets{0.0005, 0.001, 0.002, 0.005, 0.
 // From a fast line's seconds to the hour a slow one takes for a large installer.
 constexpr std::array<double, 12> kDownloadSecondsBuckets{1, 2, 5, 10, 20, 30, 60, 120, 300, 600, 1200, 3600};
 // 1 MiB to 4 GiB, a power of two apart.
-constexpr std::array<double, 13> kDownloadBytesBuckets{
-    1 << 20, 1 << 21, 1 << 22, 1 << 23, 1 << 24, 1 << 25, 1 << 26, 1 << 27, 1 << 28, 1 << 29, 1 << 30,
-    double(1ull << 31), double(1ull << 32)};
+constexpr std::array<double, 13> kDownloadBytesBuckets{1 << 20,           1 << 21, 1 << 22, 1 << 23,
+                                                       1 << 24,           1 << 25, 1 << 26, 1 << 27,
+                                                       1 << 28,           1 << 29, 1 << 30, double(1ull << 31),
+                                                       double(1ull << 32)};
 
 // Without an exponent, to the digits the value needs: 0.0005, 1048576.
 std::string Number(double value) {
@@ -85,9 +86,11 @@ void ServeMetrics::SetInstallRatioAlerts(std::map<std::string, double> threshold
 }
 
 void ServeMetrics::WriteRunMetrics(std::ostringstream& text) const {
-  WriteHeader(text, "zorva_setup_runs_total", "counter", "Runs of the setup program that pinged, by outcome and reason.");
+  WriteHeader(text, "zorva_setup_runs_total", "counter",
+              "Runs of the setup program that pinged, by outcome and reason.");
   WriteCounters(text, "zorva_setup_runs_total", {"campaign", "outcome", "reason"}, runs_);
-  WriteHeader(text, "zorva_setup_runs_by_os_total", "counter", "Runs that pinged, by Windows version and architecture.");
+  WriteHeader(text, "zorva_setup_runs_by_os_total", "counter",
+              "Runs that pinged, by Windows version and architecture.");
   WriteCounters(text, "zorva_setup_runs_by_os_total", {"campaign", "os_major_minor", "arch"}, runsByOs_);
   WriteHeader(text, "zorva_setup_download_seconds", "histogram", "Time of each download that got every byte.");
   for (const auto& [campaign, histogram] : downloadSeconds_) {

@@ -57,8 +57,8 @@ class ServeMetrics {
   std::atomic<std::uint64_t> cacheMisses_{0};
   std::atomic<std::uint64_t> reloadsDone_{0};
   std::atomic<std::uint64_t> reloadsRefused_{0};
-  std::map<Labels3, std::uint64_t> runs_;       // campaign, outcome, reason
-  std::map<Labels3, std::uint64_t> runsByOs_;   // campaign, os_major_minor, arch
+  std::map<Labels3, std::uint64_t> runs_;             // campaign, outcome, reason
+  std::map<Labels3, std::uint64_t> runsByOs_;         // campaign, os_major_minor, arch
   std::map<std::string, Histogram> downloadSeconds_;  // by campaign
   std::map<std::string, Histogram> downloadBytes_;
   std::map<std::string, double> installRatioAlerts_;
