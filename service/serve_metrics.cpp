@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <sstream>
 
 namespace {
 
@@ -27,12 +28,12 @@ std::string WithLe(const std::string& labels, const std::string& le) {
 
 std::string Braced(const std::string& labels) { return labels.empty() ? "" : "{" + labels + "}"; }
 
-void WriteHeader(std::ostringstream& text, const char* name, const char* type, const char* help) {
+void WriteHeader(std::ostream& text, const char* name, const char* type, const char* help) {
   text << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
 }
 
 // name{a="x",b="y",c="z"} count, for each entry.
-void WriteCounters(std::ostringstream& text, const char* name, const std::array<const char*, 3>& labelNames,
+void WriteCounters(std::ostream& text, const char* name, const std::array<const char*, 3>& labelNames,
                    const std::map<std::tuple<std::string, std::string, std::string>, std::uint64_t>& counts) {
   for (const auto& [labels, count] : counts) {
     text << name << "{" << labelNames[0] << "=\"" << std::get<0>(labels) << "\"," << labelNames[1] << "=\""
@@ -50,7 +51,7 @@ void Histogram::Observe(double value) {
   sum_ += value;
 }
 
-void Histogram::Write(std::ostringstream& text, const std::string& name, const std::string& labels) const {
+void Histogram::Write(std::ostream& text, const std::string& name, const std::string& labels) const {
   for (std::size_t k = 0; k < bounds_.size(); ++k) {
     text << name << "_bucket" << WithLe(labels, Number(bounds_[k])) << " " << buckets_[k] << "\n";
   }
@@ -85,7 +86,7 @@ void ServeMetrics::SetInstallRatioAlerts(std::map<std::string, double> threshold
   installRatioAlerts_ = std::move(thresholds);
 }
 
-void ServeMetrics::WriteRunMetrics(std::ostringstream& text) const {
+void ServeMetrics::WriteRunMetrics(std::ostream& text) const {
   WriteHeader(text, "zorva_setup_runs_total", "counter",
               "Runs of the setup program that pinged, by outcome and reason.");
   WriteCounters(text, "zorva_setup_runs_total", {"campaign", "outcome", "reason"}, runs_);

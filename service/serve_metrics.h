@@ -1,7 +1,8 @@
 // The service's counters, served at /metrics in the Prometheus text format.
 // Label values come from the config (campaign names) and fixed sets
 // (outcomes, reasons, Windows versions, architectures), never from a
-// request, so the series stay few and no value can break the format.
+// request's own text, so the series stay few and no value can break the
+// format.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,7 @@
 #include <map>
 #include <mutex>
 #include <span>
-#include <sstream>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -22,7 +23,7 @@ class Histogram {
   explicit Histogram(std::span<const double> bounds) : bounds_(bounds), buckets_(bounds.size()) {}
   void Observe(double value);
   // The series of `name`, each with `labels` (`campaign="x"` or empty).
-  void Write(std::ostringstream& text, const std::string& name, const std::string& labels) const;
+  void Write(std::ostream& text, const std::string& name, const std::string& labels) const;
 
  private:
   std::span<const double> bounds_;
@@ -48,7 +49,7 @@ class ServeMetrics {
 
  private:
   using Labels3 = std::tuple<std::string, std::string, std::string>;
-  void WriteRunMetrics(std::ostringstream& text) const;
+  void WriteRunMetrics(std::ostream& text) const;
 
   std::mutex mutex_;
   std::map<std::pair<std::string, std::string>, std::uint64_t> requests_;
