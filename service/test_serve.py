@@ -590,7 +590,10 @@ class PingTest(ServeTest):
         for fields in [dict(os="5.1.2600", arch="arm64"), dict(os="6.1.7601", outcome="cancelled"),
                        dict(outcome="stalled", reason="stall", tag_lang="pt-BR")]:
             self.assertEqual(self.service.request(ping_path("nobody", **fields))[0].status, 204)
-        series = self.service.run_series()
+        text = self.service.request("/metrics")[1]
+        lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, timeout=30)
+        self.assertEqual((lint.returncode, lint.stdout + lint.stderr), (0, b""))
+        series = run_series(text.decode())
         self.assertTrue(series)
         for name, labels in series:
             for label, value in re.findall(r'(\w+)="([^"]*)"', labels):
