@@ -43,6 +43,9 @@ struct Campaign {
   // names none of them gets; both empty when the campaign has no tables.
   std::map<std::string, LanguageTexts> languages;
   std::string defaultLanguage;
+  // The share of runs that install under which the campaign's alert fires;
+  // none: no alert.
+  std::optional<double> installRatioAlert;
 };
 
 struct ClientLimits {
@@ -69,6 +72,9 @@ struct ServeConfig {
 // beside them, a language tag that is not well formed), operational for a
 // file that cannot be read.
 ServeConfig LoadServeConfig(const std::string& path);
+
+// A campaign's or a parameter's name: 1 to 64 letters, digits, _ or -.
+bool IsName(const std::string& text);
 
 // The names of a template's {placeholders}, in order. Throws ToolError
 // (usage) naming `field` for a brace that does not form one.

@@ -49,6 +49,10 @@ void LogRequest(const RequestLogEntry& entry) {
   if (!response.tagSha256.empty()) line["tag_sha256"] = response.tagSha256;
   if (!response.parameterSha256.empty()) line["parameter_sha256"] = response.parameterSha256;
   if (!response.refusal.empty()) line["refusal"] = response.refusal;
+  if (response.run) {
+    const RunSummary& run = *response.run;
+    line["run"] = {{"outcome", run.outcome}, {"reason", run.reason}, {"detail", run.detail}};
+  }
   WriteLine(line);
 }
 

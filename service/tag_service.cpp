@@ -17,6 +17,11 @@
 namespace {
 
 constexpr char kExeType[] = "application/vnd.microsoft.portable-executable";
+// A ping's id counts once within a minute. Far more pings than a minute of
+// a busy campaign brings; past them a repeat older than the newest this many
+// may count again.
+constexpr std::size_t kRecentPingIds = 1 << 16;
+constexpr auto kPingRepeatWindow = std::chrono::minutes(1);
 
 void RequireKeyVerifiesItsOwnTag(const TagSigner& signer) {
   const TagPayload payload = BuildTagPayload({"zorva-tag serve start-up test", std::nullopt, std::nullopt});
@@ -146,6 +151,14 @@ LanguageChoice LanguageFor(const Campaign& campaign, const ServeRequest& request
                         campaign.defaultLanguage, lang, request.acceptLanguage);
 }
 
+std::map<std::string, double> InstallRatioAlerts(const ServeConfig& config) {
+  std::map<std::string, double> thresholds;
+  for (const auto& [name, campaign] : config.campaigns) {
+    if (campaign.installRatioAlert) thresholds[name] = *campaign.installRatioAlert;
+  }
+  return thresholds;
+}
+
 std::map<std::string, std::string> HashedValues(const RequestArguments& arguments) {
   std::map<std::string, std::string> hashed;
   for (const auto& [name, values] : arguments) {
@@ -188,6 +201,11 @@ std::shared_ptr<const ServeState> MakeServeState(ServeConfig config, std::unique
   return state;
 }
 
+TagService::TagService(std::string configPath, std::shared_ptr<const ServeState> state)
+    : configPath_(std::move(configPath)), state_(std::move(state)), recentPingIds_(kRecentPingIds, kPingRepeatWindow) {
+  metrics_.SetInstallRatioAlerts(InstallRatioAlerts(state_->config));
+}
+
 std::shared_ptr<const ServeState> TagService::State() {
   const std::lock_guard lock(stateMutex_);
   return state_;
@@ -201,6 +219,7 @@ std::optional<std::string> TagService::Reload() {
         fresh->config.listenPort != current->config.listenPort) {
       throw ToolError(kExitUsageError, "listen cannot change without a restart");
     }
+    metrics_.SetInstallRatioAlerts(InstallRatioAlerts(fresh->config));
     const std::lock_guard lock(stateMutex_);
     state_ = std::move(fresh);
   } catch (const ToolError& error) {
@@ -222,6 +241,7 @@ ServeResponse TagService::Answer(const ServeRequest& request) {
     response.headers[0].second = "text/plain; version=0.0.4; charset=utf-8";
     return response;
   }
+  if (request.path == "/ping") return AnswerPing(request);
   const std::shared_ptr<const ServeState> state = State();
   const auto route = Route(state->config, request.path);
   ServeResponse response;
@@ -244,6 +264,31 @@ ServeResponse TagService::Answer(const ServeRequest& request) {
     response.campaign = route->first->name;
   }
   metrics_.CountRequest(response.campaign, response.outcome);
+  return response;
+}
+
+// A refused ping, a repeat and a wrong method count nowhere.
+ServeResponse TagService::AnswerPing(const ServeRequest& request) {
+  if (request.method != "GET") {
+    ServeResponse response = Text(405, "method_not_allowed", "only GET\n");
+    response.headers.emplace_back("Allow", "GET");
+    return response;
+  }
+  const PingCheck check = CheckRunPing(request.query);
+  if (!check.ping) {
+    ServeResponse response = Text(400, "ping_refused", "invalid ping: " + check.refusal + "\n");
+    response.refusal = check.refusal;
+    return response;
+  }
+  const RunPing& ping = *check.ping;
+  ServeResponse response;
+  response.status = 204;
+  response.headers = {{"Cache-Control", "no-store"}};
+  response.campaign = State()->config.campaigns.contains(ping.campaign) ? ping.campaign : "unknown";
+  response.run = RunSummary{ping.outcome, ping.reason, ping.detail};
+  const bool first = recentPingIds_.FirstSeen(ping.id, std::chrono::steady_clock::now());
+  if (first) metrics_.CountRun(response.campaign, ping);
+  response.outcome = first ? "ping_counted" : "ping_repeat";
   return response;
 }
 
