@@ -32,8 +32,8 @@ struct LaidOutText {
 struct PainterCache {
   int width;
   int height;
-  // -1 once the theme changes or the pixels could not be had: no DPI
-  // matches, and the next frame renews the static layer.
+  // -1 once the theme changes: no DPI matches, and the next frame renews
+  // the static layer.
   int dpi;
   SplashPalette palette;
   SplashLayout layout;
