@@ -82,6 +82,12 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     case WM_DPICHANGED:
       HandleDpiChange(hwnd, wParam, lParam);
       return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      // A high-contrast theme turned on or off, or other system colours.
+      ForgetSplashTheme();
+      RequestRepaint();
+      return 0;
     case WM_GETOBJECT:
       if (const LRESULT answer = AnswerAccessibleObjectRequest(hwnd, wParam, lParam)) return answer;
       break;

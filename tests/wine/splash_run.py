@@ -182,19 +182,30 @@ TEXTS_ONLY_COMMIT = "075f259"
 
 
 def older_exe(commit=OLDER_COMMIT):
-    """The exe under test as `commit` builds it, built once into the native
-    build folder from that commit's files."""
-    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", commit)
-    exe = os.path.join(folder, "build", BUILD.name, "ZorvaSetup.exe")
-    if not os.path.exists(exe):
-        os.makedirs(folder, exist_ok=True)
-        archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", commit],
-                                 check=True, stdout=subprocess.PIPE).stdout
-        subprocess.run(["tar", "-x", "-C", folder], input=archive, check=True)
+    """The exe under test as `commit` builds it."""
+    folder = commit_build(commit, commit, "ZorvaSetup")
+    return os.path.join(folder, "build", BUILD.name, "ZorvaSetup.exe")
+
+
+def commit_build(commit, name, target, prepare=None):
+    """The source folder of commit's files with `target` of the build under
+    test built in it, once, inside the native build folder under `name`;
+    prepare(folder), when given, changes the files first."""
+    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", name)
+    stamp = os.path.join(folder, f"built-{BUILD.name}-{target}")
+    if not os.path.exists(stamp):
+        if not os.path.isdir(folder):
+            os.makedirs(folder)
+            archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", commit],
+                                     check=True, stdout=subprocess.PIPE).stdout
+            subprocess.run(["tar", "-x", "-C", folder], input=archive, check=True)
+            if prepare:
+                prepare(folder)
         for step in (["cmake", "--preset", BUILD.name],
-                     ["cmake", "--build", "--preset", BUILD.name, "--target", "ZorvaSetup"]):
+                     ["cmake", "--build", "--preset", BUILD.name, "-j2", "--target", target]):
             subprocess.run(step, cwd=folder, check=True, stdout=subprocess.DEVNULL)
-    return exe
+        open(stamp, "w").close()
+    return folder
 
 
 def seconds(n):
