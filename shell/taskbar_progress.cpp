@@ -8,7 +8,7 @@ TaskbarProgress TaskbarProgressFor(SetupState state, std::int32_t percent, bool 
   // While the installer runs the download is whole, whether or not its
   // length was told.
   TaskbarProgress shown = state == Downloaded ? TaskbarProgress{TaskbarMark::kNormal, 100}
-                          : shareKnown        ? TaskbarProgress{TaskbarMark::kNormal, percent}
+                          : shareKnown        ? TaskbarProgress{TaskbarMark::kNormal, static_cast<std::uint8_t>(percent)}
                                               : TaskbarProgress{TaskbarMark::kIndeterminate, 0};
   if (questionUp) shown.mark = TaskbarMark::kPaused;
   return shown;

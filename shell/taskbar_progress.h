@@ -19,7 +19,7 @@ enum class TaskbarMark : std::uint8_t {
 struct TaskbarProgress {
   TaskbarMark mark;
   // Of 100; shown with kNormal, kPaused and kError only.
-  std::int32_t percent;
+  std::uint8_t percent;
   friend bool operator==(const TaskbarProgress&, const TaskbarProgress&) = default;
 };
 
