@@ -16,18 +16,23 @@ int WholePercent(std::uint32_t progress, std::uint32_t total) {
   return ClampedPercent(static_cast<double>(progress) / static_cast<double>(total) * 100.0);
 }
 
-void UpdateProgress(std::uint32_t progress, std::uint32_t total) {
+bool UpdateProgress(std::uint32_t progress, std::uint32_t total) {
   int percent = WholePercent(progress, total);
-  if (percent == setupGlobals.percent.load(std::memory_order_acquire)) return;
+  if (percent == setupGlobals.percent.load(std::memory_order_acquire)) return false;
   setupGlobals.percent.store(percent, std::memory_order_release);
   setupGlobals.progressText.store(PercentTexts[percent], std::memory_order_release);
   RequestRepaint();
+  return true;
 }
 
 bool ReportKeptBytes(std::uint32_t kept, std::uint32_t length) {
   if (setupGlobals.state.load(std::memory_order_acquire) != Downloading) return false;
   NoteBytesArrived();
-  UpdateProgress(kept, length);
+  // The first measured byte changes what the taskbar button shows, even
+  // where the percentage stays.
+  const bool firstShare =
+      length != 0 && setupGlobals.shareKnown.exchange(1, std::memory_order_acq_rel) == 0;
+  if (!UpdateProgress(kept, length) && firstShare) RequestRepaint();
   return true;
 }
 

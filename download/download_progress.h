@@ -19,14 +19,17 @@ int ClampedPercent(double percent);
 int WholePercent(std::uint32_t progress, std::uint32_t total);
 
 // Moves `percent` and `progressText` to the new whole percentage and asks for
-// a repaint, only when the percentage changed (so at most 101 repaints).
-void UpdateProgress(std::uint32_t progress, std::uint32_t total);
+// a repaint, only when the percentage changed (so at most 101 repaints);
+// true when it did.
+bool UpdateProgress(std::uint32_t progress, std::uint32_t total);
 
 // Body bytes arrived: `kept` bytes of the whole file's `length` (0 when
 // unknown) are there. False, changing nothing, once `state` is no longer
 // Downloading (that is how a cancel stops the transfer); otherwise the stall
 // bound hears that bytes arrived and the splash shows the share of the whole
-// file that is there, a resumed attempt's kept bytes included.
+// file that is there, a resumed attempt's kept bytes included. The first byte
+// of a file of known length sets `shareKnown`, with a repaint of its own
+// when the percentage stays.
 bool ReportKeptBytes(std::uint32_t kept, std::uint32_t length);
 
 // The failure headline ("FAILED TO DOWNLOAD" or the tag's) and ":(",

@@ -34,6 +34,7 @@ SetupGlobals setupGlobals{
     .cancelQuestion{kDefaultCancelQuestion},
     .cancelTitle{kDefaultCancelTitle},
     .inProgressObject{nullptr},
+    .shareKnown{0},
 };
 
 void ResetSetupGlobals() {
@@ -48,6 +49,7 @@ void ResetSetupGlobals() {
   setupGlobals.tileImage.store(nullptr, std::memory_order_release);
   setupGlobals.logoImage.store(nullptr, std::memory_order_release);
   setupGlobals.inProgressObject.store(nullptr, std::memory_order_release);
+  setupGlobals.shareKnown.store(0, std::memory_order_release);
   setupGlobals.failureHeadline.store(kFailureHeadline, std::memory_order_release);
   setupGlobals.hint.store(kDefaultHint, std::memory_order_release);
   setupGlobals.cancelQuestion.store(kDefaultCancelQuestion, std::memory_order_release);

@@ -55,6 +55,9 @@ struct SetupGlobals {
   std::atomic<const char16_t*> cancelTitle;
   // The session's in-progress object while this run holds it, else null.
   std::atomic<ObjectHandle> inProgressObject;
+  // Set to 1 by the worker at the first byte of a file whose length is
+  // known: from then on the percentage measures the download.
+  std::atomic<std::uint8_t> shareKnown;
 };
 
 // No lock guards the record: every field must be a single lock-free word.

@@ -7,6 +7,7 @@
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/taskbar_button_win.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
 #include "tag/setup_tag.h"
@@ -37,6 +38,7 @@ void StartGdiplus() {
 void RepaintSetupWindow() {
   if (setupGlobals.workerFinished.load(std::memory_order_acquire) != 0) EndSetupInProgress();
   InvalidateSetupWindow();
+  TellTaskbarButtonOfChange();
 }
 
 void RunMessageLoop() {
@@ -71,6 +73,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
+  ListenForTaskbarButton(window);
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();

@@ -3,6 +3,7 @@
 #include "base/system_text_win.h"
 #include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/taskbar_button_win.h"
 #include "splash/accessible_splash_win.h"
 #include "splash/splash_painter_win.h"
 
@@ -13,10 +14,15 @@ namespace {
 constexpr DWORD kWorkerEndWaitMs = 5000;
 
 // Asked with the wide-character function, so a question in any script shows.
+// The taskbar button pauses while it waits, and goes on only with the setup.
 bool UserConfirmsCancel(HWND hwnd) {
-  return MessageBoxW(hwnd, SystemText(setupGlobals.cancelQuestion.load(std::memory_order_acquire)),
-                     SystemText(setupGlobals.cancelTitle.load(std::memory_order_acquire)),
-                     MB_YESNOCANCEL | MB_ICONWARNING) == IDYES;
+  ShowCancelQuestionOnTaskbar(hwnd, true);
+  const bool yes =
+      MessageBoxW(hwnd, SystemText(setupGlobals.cancelQuestion.load(std::memory_order_acquire)),
+                  SystemText(setupGlobals.cancelTitle.load(std::memory_order_acquire)),
+                  MB_YESNOCANCEL | MB_ICONWARNING) == IDYES;
+  if (!yes) ShowCancelQuestionOnTaskbar(hwnd, false);
+  return yes;
 }
 
 // Once the worker has finished (done or failed) closing asks nothing. Before,
@@ -62,6 +68,7 @@ LRESULT HitTest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
+      ClearTaskbarButton(hwnd);
       PostQuitMessage(0);
       return 0;
     case WM_PAINT:
@@ -91,6 +98,8 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     case WM_GETOBJECT:
       if (const LRESULT answer = AnswerAccessibleObjectRequest(hwnd, wParam, lParam)) return answer;
       break;
+    default:
+      if (AnswerTaskbarMessage(hwnd, message)) return 0;
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }

@@ -267,12 +267,27 @@ TEST_F(KeptBytesTest, ShowTheShareOfTheWholeFileAndKeepTheAttemptAlive) {
   // A resumed attempt's first bytes: 850 of 1000 are there.
   EXPECT_TRUE(ReportKeptBytes(850, 1000));
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[85]);
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 1);
   EXPECT_EQ(RepaintRequests(), 1);
   for (std::uint32_t step = 0; step + 1 < steps; ++step) StepTransferWatch();
   EXPECT_FALSE(AttemptStalled());
   EXPECT_EQ(MsSinceLastByte(), kDownloadSchedule.stallMs - kWatchStepMs);
   StepTransferWatch();
   EXPECT_TRUE(AttemptStalled());
+}
+
+// The taskbar button stops moving at the first byte that a length measures:
+// one repaint tells it, also while the splash stays at "0%".
+TEST_F(KeptBytesTest, TheFirstMeasuredByteMakesTheShareKnownWithOneRepaint) {
+  EXPECT_TRUE(ReportKeptBytes(500, 0));
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 0);
+  EXPECT_EQ(RepaintRequests(), 0);
+  EXPECT_TRUE(ReportKeptBytes(1, 1000));
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 1);
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
+  EXPECT_EQ(RepaintRequests(), 1);
+  EXPECT_TRUE(ReportKeptBytes(2, 1000));
+  EXPECT_EQ(RepaintRequests(), 1);
 }
 
 TEST_F(KeptBytesTest, InAnyOtherStateStopTheTransferAndChangeNothing) {

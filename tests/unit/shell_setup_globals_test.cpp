@@ -35,6 +35,7 @@ TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEnt
   EXPECT_EQ(setupGlobals.tileImage.load(), nullptr);
   EXPECT_EQ(setupGlobals.logoImage.load(), nullptr);
   EXPECT_EQ(setupGlobals.inProgressObject.load(), nullptr);
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 0);
 }
 
 TagFields Texts(const char16_t* headline, const char16_t* failure, const char16_t* hint,

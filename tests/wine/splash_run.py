@@ -377,6 +377,82 @@ class SetupRun:
             process.communicate()
 
 
+# The taskbar button --------------------------------------------------------
+TASKBAR_LIST_CLASS = "{56FDF344-FD6D-11D0-958A-006097C9A090}"
+# The shell's TBPF_* values, as the stand-in records them.
+NO_PROGRESS, MOVING, NORMAL, ERROR, PAUSED = 0, 1, 2, 4, 8
+# Wine then prints each library a process asks to load, under the name it
+# asked for: 'load_dll looking for L"C:\\windows\\system32\\ole32.dll"'.
+LIBRARY_REQUESTS = {"WINEDEBUG": "+module"}
+
+
+def stand_in_taskbar_list(prefix):
+    """Registers the tests' taskbar list (programs/taskbar_list_dll_win.cpp)
+    for the exe under test in place of Wine's, which tells only of its first
+    call; returns the environment under which a run's calls on it are
+    recorded, to read with TaskbarCalls(prefix)."""
+    classes = winetest.MACHINE_CLASSES + (r"\Wow6432Node" if BUILD is WIN32 else "")
+    key = rf"{classes}\CLSID\{TASKBAR_LIST_CLASS}\InprocServer32"
+    prefix.reg_add(key, None, prefix.windows_path(os.path.join(BUILD.programs_dir, "taskbar_list.dll")))
+    prefix.reg_add(key, "ThreadingModel", "Apartment")
+    return {"ZORVA_TASKBAR_RECORD": prefix.windows_path(os.path.join(prefix.root, "taskbar.txt"))}
+
+
+class TaskbarCalls:
+    """The calls the stand-in taskbar list recorded so far: every line, and
+    the values of SetProgressState and of SetProgressValue (of 100) in order."""
+
+    def __init__(self, prefix):
+        path = os.path.join(prefix.root, "taskbar.txt")
+        with open(path) if os.path.exists(path) else contextlib.nullcontext([]) as f:
+            self.lines = [line.strip() for line in f]
+        self.states = [int(line.split()[1]) for line in self.lines
+                       if line.startswith("SetProgressState ")]
+        self.values = [int(line.split()[1]) for line in self.lines
+                       if line.startswith("SetProgressValue ")]
+
+
+def check_taskbar_calls(test, calls, states):
+    """The list was initialised first, then told `states` in this order, and
+    values of 100 that only grow, each on the window's thread; nothing else."""
+    test.assertEqual(calls.lines[:1], ["HrInit"], calls.lines)
+    test.assertEqual(calls.states, states, calls.lines)
+    test.assertEqual(calls.values, sorted(calls.values), "the value went back")
+    for line in calls.lines[1:]:
+        test.assertRegex(line, r"^SetProgress(State \d+|Value \d+ 100)$", calls.lines)
+
+
+def asked_for_by_path(process, library):
+    """Whether a run started with LIBRARY_REQUESTS loaded `library` by a
+    full path, as the program loads system DLLs (their own dependencies come
+    by bare name)."""
+    with open(process.output_path, errors="replace") as f:
+        return any("load_dll looking for" in line and f'\\{library}"' in line.lower() for line in f)
+
+
+class AttentionRequests:
+    """What the splash asks of the window manager, as an X client on the root
+    window sees it: Wine's FlashWindowEx sends a _NET_WM_STATE message that
+    asks for attention (no window manager runs, so nothing else does)."""
+
+    def __init__(self, prefix):
+        self.path = os.path.join(prefix.root, "xev.txt")
+        with open(self.path, "w") as out:
+            self.process = subprocess.Popen(["xev", "-display", prefix.display, "-root", "-event",
+                                             "substructure"], stdout=out, stderr=subprocess.STDOUT)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
+
+    def count(self):
+        with open(self.path, errors="replace") as f:
+            return f.read().count("(_NET_WM_STATE)")
+
+
 FAILURE_HEADLINE = "FAILED TO DOWNLOAD"
 # The hint as the screen reader prints it, CR and LF escaped.
 HINT = r"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED"

@@ -1,7 +1,10 @@
 """Cancel during a slow download: a close asks "Are you sure you want to
 cancel the setup?" with Yes, No and Cancel; No keeps the download going; a
 second close answered Yes ends the process with 0, no installer starts and
-the partial file is gone.
+the partial file is gone. Once the shell has said it made the taskbar
+button, COM is loaded and the button moves until the first byte, then
+shows the percentage, pauses while each question is up and clears at the
+end.
 A Yes while the worker waits to try again ends it as at once: no further
 request, no installer. That copy is Russian: its question and title, read
 back with the wide-character functions, are its own Cyrillic texts."""
@@ -24,14 +27,21 @@ RUSSIAN = {"cancel_question": "Вы действительно хотите от
 class CancelDuringDownload(unittest.TestCase):
     def test_no_keeps_going_and_yes_ends_without_installing(self):
         shots = splash_run.artifacts_dir("splash_cancel")
-        # Slow enough that the emulated 32-bit exe is still downloading at the Yes.
+        # Slow enough that the emulated 32-bit exe is still downloading at the
+        # Yes; the first byte comes after the shell has spoken.
         route = splash_run.slow_route(splash_run.seconds(40))
+        route.head_delay = splash_run.seconds(6)
         with splash_run.session({"/slow.exe": route}) as s, \
-                s.running(s.tagged_copy("/slow.exe")) as run:
+                s.running(s.tagged_copy("/slow.exe"), **splash_run.stand_in_taskbar_list(s.prefix),
+                          **splash_run.LIBRARY_REQUESTS) as run:
             run.wait_for_window()
+            self.assertEqual(run.poke("taskbar-button")[0], 0)
+            self.assertTrue(winetest.wait_until(lambda: splash_run.TaskbarCalls(s.prefix).values,
+                                                splash_run.seconds(20)), "no percentage on the button")
             self.assertEqual(run.poke("close")[0], 0)
             self.assertEqual(run.question().replace("\r", "").strip(), QUESTION)
             s.prefix.screenshot(os.path.join(shots, "question.png"))
+            self.assertEqual(splash_run.TaskbarCalls(s.prefix).states[-1:], [splash_run.PAUSED])
             self.assertEqual(run.poke("answer", "no")[0], 0)
             self.assertTrue(run.question_closed(), "the question stayed open")
             before = run.shot(os.path.join(shots, "after_no.png")).region_bytes(PROGRESS)
@@ -48,6 +58,11 @@ class CancelDuringDownload(unittest.TestCase):
             self.assertEqual(run.recorded(), [], "the installer started after a cancel")
             self.assertFalse(os.path.exists(os.path.join(s.prefix.local_appdata, "ZorvaSetup")),
                              "the partial installer file was left")
+            splash_run.check_taskbar_calls(self, splash_run.TaskbarCalls(s.prefix), [
+                splash_run.MOVING, splash_run.NORMAL, splash_run.PAUSED, splash_run.NORMAL,
+                splash_run.PAUSED, splash_run.NO_PROGRESS])
+            self.assertTrue(splash_run.asked_for_by_path(run.process, "ole32.dll"),
+                            "COM was not loaded from the system folder")
 
     def test_yes_during_the_wait_before_another_attempt_ends_at_once(self):
         # Two busy answers, each taking a second to send; after the second

@@ -14,6 +14,9 @@
 //                                    high-contrast setting, as Windows
 //                                    does when a theme is turned on or off
 //   window_poke colors               sends WM_SYSCOLORCHANGE
+//   window_poke taskbar-button       posts the shell's "TaskbarButtonCreated",
+//                                    as Explorer does once it has made the
+//                                    window's button
 //   window_poke state                prints "windows N iconic 0|1 foreground
 //                                    0|1": how many setup windows exist, and
 //                                    whether the first is minimised and in
@@ -121,6 +124,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (std::wcscmp(command, L"colors") == 0) {
     SendMessageW(window, WM_SYSCOLORCHANGE, 0, 0);
+    return 0;
+  }
+  if (std::wcscmp(command, L"taskbar-button") == 0) {
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
     return 0;
   }
   if (std::wcscmp(command, L"question") == 0) {
