@@ -75,7 +75,7 @@ TagDecision DecideTag(const Campaign& campaign, const std::string& language, con
   for (const ParameterRule& rule : campaign.parameters) {
     const auto value = SingleValue(arguments, rule.name);
     if (!value) return Invalid(fallback, "parameter " + rule.name + " is missing or repeated");
-    if (value->size() > kParameterValueLimit || !std::regex_match(*value, rule.wholeValue)) {
+    if (value->size() > kParameterValueLimit || !rule.wholeValue.Matches(*value)) {
       return Invalid(fallback, "parameter " + rule.name + " does not match its pattern");
     }
     values.push_back(*value);

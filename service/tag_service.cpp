@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <regex>
 
 #include "service/language_choice.h"
 #include "service/tag_request.h"
@@ -91,9 +90,10 @@ ServeResponse Text(unsigned status, const std::string& outcome, const std::strin
   return response;
 }
 
+// 1 to 64 letters, digits, '_', '.' or '-', then ".exe".
 bool IsFileName(const std::string& name) {
-  static const std::regex kFileName("[A-Za-z0-9_.-]{1,64}\\.exe");
-  return name.size() <= 68 && std::regex_match(name, kFileName);
+  return name.size() > 4 && name.size() <= 68 && name.ends_with(".exe") &&
+         std::all_of(name.begin(), name.end() - 4, [](char c) { return IsNameCharacter(c) || c == '.'; });
 }
 
 // The campaign named by /NAME or /NAME/FILE.exe, and the file name to give.
