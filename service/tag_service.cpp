@@ -45,11 +45,15 @@ Trailer CheckedTrailer(const ServeState& state, const TagPayload& payload, Serve
 std::shared_ptr<const TaggedCopy> TaggedCopyFor(const ServeState& state, const Campaign& campaign,
                                                 const std::string& language, const Trailer& trailer) {
   const std::shared_ptr<const PreparedCopy>& base = state.preparedCopies.at(campaign.name);
-  const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
-  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) +
-                           (language.empty() ? "" : "-" + language) + "\"";
+  std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
+  std::string etag;
+  etag.reserve(52 + language.size());
+  etag.append("\"").append(tagSha256, 0, 32).append("-").append(state.exeSha256.at(campaign.name), 0, 16);
+  if (!language.empty()) etag.append("-").append(language);
+  etag += '"';
   return std::make_shared<const TaggedCopy>(
-      TaggedCopy{tagSha256, etag, std::make_shared<const std::vector<std::uint8_t>>(base->CopyWith(trailer))});
+      TaggedCopy{std::move(tagSha256), std::move(etag),
+                 std::make_shared<const std::vector<std::uint8_t>>(base->CopyWith(trailer))});
 }
 
 // Each campaign's sample: its fallback tag signed and checked as every tag
@@ -282,6 +286,7 @@ ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign
   response.parameterSha256 = HashedValues(arguments);
   response.refusal = decision.refusal;
   response.tagSha256 = copy->tagSha256;
+  response.headers.reserve(5);  // with Vary, Content-Type and Content-Disposition
   response.headers = {{"ETag", copy->etag}, {"Cache-Control", state.config.cacheControl}};
   if (language.byAcceptLanguage) response.headers.emplace_back("Vary", "Accept-Language");
   response.outcome = decision.valid ? "tagged" : "fallback";
