@@ -34,6 +34,7 @@ TEST(ServiceWholeValuePattern, MatchesTheWholeValueAsBytes) {
       {"\\d+-\\w+\\s", "12-ab_3\t", true},
       {"(?=ab)a.", "ab", true},
       {"(a)\\1", "aa", true},
+      {"(a)|\\1b", "b", false},  // a reference to a group that took no part
       {"[^]", "\n", true},
       {"\\h", " ", true},
   };
