@@ -104,6 +104,12 @@ class LineWriter {
   nlohmann::detail::serializer<nlohmann::json> serializer_;
 };
 
+void WriteLine(const nlohmann::json& line) {
+  LineWriter& writer = LineWriter::OfThisThread();
+  writer.Object(line);
+  writer.Write();
+}
+
 }  // namespace
 
 void LogRequest(const RequestLogEntry& entry) {
@@ -127,7 +133,5 @@ void LogRequest(const RequestLogEntry& entry) {
 }
 
 void LogEvent(const std::string& event, const std::string& detail) {
-  LineWriter& line = LineWriter::OfThisThread();
-  line.Object({{"time", Now()}, {"event", event}, {"detail", detail}});
-  line.Write();
+  WriteLine({{"time", Now()}, {"event", event}, {"detail", detail}});
 }
