@@ -86,7 +86,8 @@ class LineWriter {
   }
 
  private:
-  LineWriter() : serializer_(nlohmann::detail::output_adapter<char>(line_), ' ', nlohmann::json::error_handler_t::replace) {}
+  LineWriter()
+      : serializer_(nlohmann::detail::output_adapter<char>(line_), ' ', nlohmann::json::error_handler_t::replace) {}
 
   void Key(std::string_view key) {
     if (line_.size() > 1) line_ += ',';
