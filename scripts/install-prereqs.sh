@@ -31,7 +31,7 @@ packages=(
   fonts-wqy-microhei fonts-dejavu-core tesseract-ocr tesseract-ocr-deu tesseract-ocr-jpn
   osslsigncode optipng
   libp11-kit-dev softhsm2
-  libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev nginx-light wrk prometheus
+  libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev libpcre2-dev nginx-light wrk prometheus
 )
 # What only the shipping 32-bit exe's runs need: the 32-bit Wine, and the
 # emulator that runs it (checked by version below).

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 
 #include "service/language_choice.h"
 #include "tools/installer_pin.h"
@@ -95,10 +96,6 @@ class TableReader {
   std::set<std::string> known_;
 };
 
-bool IsNameCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-}
-
 void ParseListen(const std::string& listen, ServeConfig& config) {
   const std::size_t colon = listen.rfind(':');
   if (colon == std::string::npos) Refuse("listen must be HOST:PORT");
@@ -131,9 +128,9 @@ std::vector<ParameterRule> ReadParameters(const toml::table* table, const std::s
       Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig or lang");
     const std::string pattern = *reader.Text(name);
     try {
-      rules.push_back({name, pattern, std::regex(pattern, std::regex::ECMAScript)});
-    } catch (const std::regex_error&) {
-      Refuse(reader.Name(name) + " is not a valid regular expression");
+      rules.push_back({name, pattern, WholeValuePattern(pattern)});
+    } catch (const std::invalid_argument& error) {
+      Refuse(reader.Name(name) + " is not a valid regular expression: " + error.what());
     }
   }
   std::sort(rules.begin(), rules.end(), [](const ParameterRule& a, const ParameterRule& b) { return a.name < b.name; });
@@ -418,4 +415,8 @@ ServeConfig LoadServeConfig(const std::string& path) {
     config.campaigns.emplace(std::string(name.str()), ReadCampaign(std::string(name.str()), *node.as_table(), folder));
   }
   return config;
+}
+
+bool IsNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }

@@ -6,17 +6,17 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "service/whole_value_pattern.h"
 #include "tools/tag_payload.h"
 #include "tools/tag_signer.h"
 
 struct ParameterRule {
   std::string name;
   std::string pattern;
-  std::regex wholeValue;
+  WholeValuePattern wholeValue;
 };
 
 enum class OnInvalid { kFallback, kReject };
@@ -79,3 +79,7 @@ bool IsName(const std::string& text);
 // The names of a template's {placeholders}, in order. Throws ToolError
 // (usage) naming `field` for a brace that does not form one.
 std::vector<std::string> PlaceholdersOf(const std::string& text, const std::string& field);
+
+// An ASCII letter or digit, '_' or '-': what names in the config and in
+// paths are made of.
+bool IsNameCharacter(char c);
