@@ -1,8 +1,8 @@
 #include "download/download_progress.h"
 
-#include "download/percent_texts.h"
 #include "download/transfer_watch.h"
-#include "shell/setup_globals.h"
+#include "state/percent_texts.h"
+#include "state/setup_state.h"
 
 int ClampedPercent(double percent) {
   // Written so that NaN, failing both comparisons, also lands on 0.

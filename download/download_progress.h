@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// The built-in failure headline, which a tag may replace.
-inline constexpr char16_t kFailureHeadline[] = u"FAILED TO DOWNLOAD";
-inline constexpr char16_t kFailureProgressText[] = u":(";
-
 // The index into PercentTexts for a computed percentage: truncated toward
 // zero and clamped to 0..100, so a progress above the total shows ":)" and a
 // negative or not-a-number value shows "0%".

@@ -16,7 +16,7 @@
 #include "download/installer_file_win.h"
 #include "download/installer_run_win.h"
 #include "download/transfer_watch.h"
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 namespace {
 

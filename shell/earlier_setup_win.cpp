@@ -2,8 +2,9 @@
 
 #include "base/system_function_win.h"
 #include "shell/earlier_setup.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/shell_globals.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool SettleEarlierSetup() {
     object = functions.createMutex(nullptr, FALSE, kInProgressObject);
     const bool taken = object != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
     // Kept whoever made it; ended with the run's work or its process.
-    setupGlobals.inProgressObject.store(object, std::memory_order_release);
+    shellGlobals.inProgressObject.store(object, std::memory_order_release);
     HWND earlier = functions.findWindow(kWindowClass, nullptr);
     switch (DecideStartStep(taken, earlier != nullptr, look < kLooks)) {
       case StartStep::kRun:
@@ -92,6 +93,6 @@ bool SettleEarlierSetup() {
 
 void EndSetupInProgress() {
   // Exchanged: the worker and the watchdog may both end on the failure.
-  HANDLE object = setupGlobals.inProgressObject.exchange(nullptr, std::memory_order_acq_rel);
+  HANDLE object = shellGlobals.inProgressObject.exchange(nullptr, std::memory_order_acq_rel);
   if (object != nullptr) CloseHandle(object);
 }

@@ -5,10 +5,12 @@
 #include "download/installer_file_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/earlier_setup_win.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/shell_globals.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
+#include "splash/splash_look.h"
+#include "state/setup_state.h"
 #include "tag/setup_tag.h"
 
 // The C runtime's default handler of math errors reports them on stderr,
@@ -67,8 +69,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   setupGlobals.window.store(window, std::memory_order_release);
   const int dpi = QueryWindowDpi();
   setupGlobals.dpi.store(dpi, std::memory_order_release);
-  setupGlobals.tileImage.store(LoadEmbeddedImage(kPatternTilePng), std::memory_order_release);
-  setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
+  splashLook.tileImage.store(LoadEmbeddedImage(kPatternTilePng), std::memory_order_release);
+  splashLook.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
   workerInputs = {tag.downloadUrl, tag.launchArgument};

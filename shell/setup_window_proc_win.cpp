@@ -1,10 +1,11 @@
 #include "shell/setup_window_proc_win.h"
 
 #include "base/system_text_win.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/shell_globals.h"
 #include "splash/accessible_splash_win.h"
 #include "splash/splash_painter_win.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -14,8 +15,8 @@ constexpr DWORD kWorkerEndWaitMs = 5000;
 
 // Asked with the wide-character function, so a question in any script shows.
 bool UserConfirmsCancel(HWND hwnd) {
-  return MessageBoxW(hwnd, SystemText(setupGlobals.cancelQuestion.load(std::memory_order_acquire)),
-                     SystemText(setupGlobals.cancelTitle.load(std::memory_order_acquire)),
+  return MessageBoxW(hwnd, SystemText(shellGlobals.cancelQuestion.load(std::memory_order_acquire)),
+                     SystemText(shellGlobals.cancelTitle.load(std::memory_order_acquire)),
                      MB_YESNOCANCEL | MB_ICONWARNING) == IDYES;
 }
 
@@ -30,7 +31,7 @@ void HandleClose(HWND hwnd) {
     return;
   }
   CancelSetup();
-  HANDLE worker = setupGlobals.workerThread.load(std::memory_order_acquire);
+  HANDLE worker = shellGlobals.workerThread.load(std::memory_order_acquire);
   if (worker != INVALID_HANDLE_VALUE) {
     TerminateThread(worker, 0);
     // TerminateThread only starts the end of the thread. Waiting for it makes

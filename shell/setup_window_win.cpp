@@ -2,9 +2,10 @@
 
 #include "base/system_function_win.h"
 #include "base/system_library_win.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_proc_win.h"
+#include "shell/shell_globals.h"
 #include "shell/window_placement.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -75,5 +76,5 @@ void PlaceSetupWindow(HWND window, int dpi) {
 void StartWorker(const WorkerInputs& inputs) {
   HANDLE worker =
       CreateThread(nullptr, 0, DownloadWorker, const_cast<WorkerInputs*>(&inputs), 0, nullptr);
-  setupGlobals.workerThread.store(worker, std::memory_order_release);
+  shellGlobals.workerThread.store(worker, std::memory_order_release);
 }

@@ -1,12 +1,13 @@
 #include "splash/splash_painter_win.h"
 
 #include "base/system_text_win.h"
-#include "shell/setup_globals.h"
 #include "splash/accessible_splash.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/shared_text_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
+#include "splash/splash_look.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ void ApplyQualitySettings(GpGraphics* graphics) {
 }
 
 void FillBackground(GpGraphics* frameGraphics, GpImage* frame) {
-  GpBrush* background = SolidBrush(setupGlobals.backgroundColor);
+  GpBrush* background = SolidBrush(splashLook.backgroundColor);
   UINT height = 0;
   UINT width = 0;
   gdiplus.GdipGetImageHeight(frame, &height);
@@ -58,7 +59,7 @@ void DrawPattern(GpGraphics* frameGraphics, int width, int height) {
   gdiplus.GdipGetImageHeight(layer, &layerHeight);
   gdiplus.GdipGetImageWidth(layer, &layerWidth);
   const TileGrid grid = PatternTileGrid(layerWidth, layerHeight);
-  GpImage* tile = NativeImage(setupGlobals.tileImage.load(std::memory_order_acquire));
+  GpImage* tile = NativeImage(splashLook.tileImage.load(std::memory_order_acquire));
   for (int row = 0; row < grid.rows; ++row) {
     for (int column = 0; column < grid.columns; ++column) {
       gdiplus.GdipDrawImageRectI(layerGraphics, tile, grid.firstX + column * grid.stepX,
@@ -72,7 +73,7 @@ void DrawPattern(GpGraphics* frameGraphics, int width, int height) {
 }
 
 void DrawLogo(GpGraphics* frameGraphics, const PixelRect& logo) {
-  GpImage* image = NativeImage(setupGlobals.logoImage.load(std::memory_order_acquire));
+  GpImage* image = NativeImage(splashLook.logoImage.load(std::memory_order_acquire));
   gdiplus.GdipDrawImageRectI(frameGraphics, image, logo.left, logo.top, logo.width, logo.height);
 }
 
@@ -134,11 +135,11 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   gdiplus.GdipCreateStringFormat(0, LANG_NEUTRAL, &tools.format);
   gdiplus.GdipSetStringFormatLineAlign(tools.format, kStringAlignmentCenter);
   gdiplus.GdipSetStringFormatAlign(tools.format, kStringAlignmentCenter);
-  GpBrush* textBrush = SolidBrush(setupGlobals.textColor);
+  GpBrush* textBrush = SolidBrush(splashLook.textColor);
   // Each pointer is read once, as its text is drawn.
   DrawFittedText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
   DrawFittedText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
-  GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
+  GpBrush* hintBrush = SolidBrush(splashLook.hintColor);
   DrawFittedText(tools, setupGlobals.hint.load(std::memory_order_acquire), layout.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
   gdiplus.GdipDeleteBrush(textBrush);

@@ -7,9 +7,9 @@
 #include "download/download_attempt.h"
 #include "download/download_progress.h"
 #include "download/download_schedule.h"
-#include "download/percent_texts.h"
 #include "download/transfer_watch.h"
-#include "shell/setup_globals.h"
+#include "state/percent_texts.h"
+#include "state/setup_state.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {

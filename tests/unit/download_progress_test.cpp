@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "download/download_progress.h"
-#include "download/percent_texts.h"
-#include "shell/setup_globals.h"
+#include "state/percent_texts.h"
+#include "state/setup_state.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "download/download_progress.h"
-#include "shell/setup_globals.h"
 #include "splash/accessible_splash.h"
+#include "state/setup_state.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {

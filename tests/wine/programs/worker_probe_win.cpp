@@ -14,9 +14,10 @@
 #include <cwchar>
 
 #include "download/download_progress.h"
-#include "download/installer_file_win.h"
 #include "download/download_worker_win.h"
-#include "shell/setup_globals.h"
+#include "download/installer_file_win.h"
+#include "shell/shell_globals.h"
+#include "state/setup_state.h"
 #include "tag/setup_tag.h"
 #include "tests/wine/programs/probe_output_win.h"
 
@@ -40,7 +41,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   if (message == WM_CLOSE) {
     closeReceived = true;
     CancelSetup();
-    TerminateThread(setupGlobals.workerThread.load(), 0);
+    TerminateThread(shellGlobals.workerThread.load(), 0);
     DestroyWindow(window);
     return 0;
   }
@@ -79,7 +80,7 @@ int RunWorker(const wchar_t* url) {
   setupGlobals.window.store(CreateProbeWindow());
   WorkerInputs inputs{reinterpret_cast<const char16_t*>(url), ReadSetupTag().launchArgument};
   HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, &inputs, 0, nullptr);
-  setupGlobals.workerThread.store(thread);
+  shellGlobals.workerThread.store(thread);
   PumpUntilEnded(thread);
   PrintSharedState();
   Print("closed", closeReceived ? 1 : 0);

@@ -3,8 +3,8 @@
 // after the first frame has read its headline. Linked ahead of the edge
 // library, so the program's own ReadSharedText is not.
 #include "download/download_progress.h"
-#include "shell/setup_globals.h"
 #include "splash/shared_text_win.h"
+#include "state/setup_state.h"
 
 const char16_t* ReadSharedText(const std::atomic<const char16_t*>& text) {
   static bool failed = false;

@@ -1,17 +1,19 @@
-// The one record the main thread and the worker thread share, and the two
-// operations beside it. Portable: no <windows.h>.
+// The run's state that the worker thread, the watchdog and the window thread
+// share, and the operations beside it. Portable: no <windows.h>.
+//
+// Only what more than one subsystem reads lives here: the state code, the
+// texts the splash shows, the worker's end, the window and its DPI. What one
+// subsystem alone uses stays with it (shell/shell_globals.h: the worker's
+// thread, the in-progress object, the cancel texts; splash/splash_look.h:
+// the colours and images).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-// Opaque system handles. HWND__* is exactly the type <windows.h> calls HWND.
+// Opaque system handle. HWND__* is exactly the type <windows.h> calls HWND.
 struct HWND__;
 using WindowHandle = HWND__*;
-using ThreadHandle = void*;
-using ObjectHandle = void*;
-// A GDI+ image wrapper of the Win32 edge (splash/).
-class Image;
 
 enum SetupState : std::int32_t {
   Idle = 0,
@@ -24,14 +26,12 @@ enum SetupState : std::int32_t {
 
 // The built-in English texts, which a tag may replace (tag/setup_tag.h).
 inline constexpr char16_t kDefaultHeadline[] = u"INSTALLING ZORVA";
+inline constexpr char16_t kFailureHeadline[] = u"FAILED TO DOWNLOAD";
+inline constexpr char16_t kFailureProgressText[] = u":(";
 // The two-line hint under the progress text: drawn by the painter, and the
 // accessible object's description.
 inline constexpr char16_t kDefaultHint[] =
     u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
-inline constexpr char16_t kDefaultCancelQuestion[] = u"Are you sure you want to cancel the setup?";
-inline constexpr char16_t kDefaultCancelTitle[] = u"Zorva Setup";
-
-struct TagFields;
 
 struct SetupGlobals {
   std::atomic<std::int32_t> state;
@@ -40,21 +40,11 @@ struct SetupGlobals {
   std::atomic<const char16_t*> progressText;
   std::atomic<std::uint8_t> workerFinished;
   std::atomic<WindowHandle> window;
-  std::atomic<ThreadHandle> workerThread;
   std::atomic<std::int32_t> dpi;
-  std::uint32_t backgroundColor;
-  std::uint32_t textColor;
-  std::uint32_t hintColor;
-  std::atomic<Image*> tileImage;
-  std::atomic<Image*> logoImage;
   // The texts in the person's language: written once, before the window
-  // exists; the worker reads `failureHeadline` when it puts up the failure.
+  // exists; read when the failure is put up and when the splash is drawn.
   std::atomic<const char16_t*> failureHeadline;
   std::atomic<const char16_t*> hint;
-  std::atomic<const char16_t*> cancelQuestion;
-  std::atomic<const char16_t*> cancelTitle;
-  // The session's in-progress object while this run holds it, else null.
-  std::atomic<ObjectHandle> inProgressObject;
 };
 
 // No lock guards the record: every field must be a single lock-free word.
@@ -62,9 +52,6 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 static_assert(std::atomic<std::uint8_t>::is_always_lock_free);
 static_assert(std::atomic<const char16_t*>::is_always_lock_free);
 static_assert(std::atomic<WindowHandle>::is_always_lock_free);
-static_assert(std::atomic<ThreadHandle>::is_always_lock_free);
-static_assert(std::atomic<Image*>::is_always_lock_free);
-static_assert(std::atomic<ObjectHandle>::is_always_lock_free);
 
 extern SetupGlobals setupGlobals;
 
@@ -74,11 +61,6 @@ inline WindowHandle SetupWindow() { return setupGlobals.window.load(std::memory_
 // Puts `setupGlobals` back to its start-up values. The program never calls it;
 // the native tests do, between cases.
 void ResetSetupGlobals();
-
-// Takes each text the tag carries in place of its built-in one: the
-// headline, the failure headline, the hint and the cancel question and its
-// title. Start-up calls it before the window exists.
-void TakeTagTexts(const TagFields& tag);
 
 // Invalidates the whole setup window with erase; any thread. It calls the
 // repaint hook, so the portable core never links the window code.
