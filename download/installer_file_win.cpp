@@ -1,6 +1,5 @@
 #include "download/installer_file_win.h"
 
-#include <atomic>
 #include <initializer_list>
 
 #include "base/system_function_win.h"
@@ -14,12 +13,12 @@ ZERO_FILLED std::uint8_t transferBuffer[kTransferBufferSize];
 
 namespace {
 
+// The worker's alone: no other thread reads or closes any of it.
 struct HeldFile {
   InstallerLocation location;
   HANDLE handle = nullptr;  // for writing, or after the check for reading
   std::uint32_t kept = 0;
   Sha256Context written{};  // the digest of the bytes written so far
-  std::atomic<bool> running{false};
 };
 
 constinit ZERO_FILLED HeldFile held;
@@ -44,6 +43,50 @@ bool LookUpFileFunctions() {
   return files.write && files.deleteFile && files.removeFolder && files.processId;
 }
 
+// How many files of earlier runs a run looks at: each costs a process look-up
+// and an open, and a folder that somehow holds more is cleaned a few at a
+// time by the runs that follow.
+constexpr int kMostLeftFilesLooked = 16;
+
+// Whether process `run` still exists. One this user may not open exists too
+// (the number may be another user's process by now): its file is kept.
+bool RunAlive(std::uint32_t run) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, run);
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return alive;
+}
+
+// Deletes the file unless anyone holds it: opened for deletion and shared
+// with no one, the open fails while any handle to it is open or a process
+// runs from it, and succeeds only when it can be deleted at once.
+void RemoveUnheldFile(const char16_t* name) {
+  ComposedText path;
+  if (!ComposeFolderFile(held.location, name, path)) return;
+  const HANDLE file = CreateFileW(SystemText(path.Text()), DELETE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+// A run ended from outside (Task Manager, a crash, a log-off) or cancelled
+// left its file behind: each one whose run is gone and that nobody holds
+// goes, so the folder never keeps more than the runs at work hold.
+void RemoveLeftInstallerFiles(std::uint32_t ownRun) {
+  ComposedText pattern;
+  WIN32_FIND_DATAW found;
+  if (!ComposeLeftInstallerPattern(held.location, pattern)) return;
+  const HANDLE search = FindFirstFileW(SystemText(pattern.Text()), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  int looked = 0;
+  do {
+    const char16_t* name = reinterpret_cast<const char16_t*>(found.cFileName);
+    std::uint32_t run;
+    if (ReadInstallerRun(name, run) && run != ownRun && !RunAlive(run)) RemoveUnheldFile(name);
+  } while (++looked < kMostLeftFilesLooked && FindNextFileW(search, &found));
+  FindClose(search);
+}
+
 // The local application-data folder, or the temporary one without it.
 bool ChooseLocation() {
   if (!LookUpFileFunctions()) return false;
@@ -51,7 +94,11 @@ bool ChooseLocation() {
   for (const char16_t* variable : {kLocalAppDataVariable, kTempVariable}) {
     const DWORD read =
         GetEnvironmentVariableW(SystemText(variable), SystemText(base), kSystemPathCapacity);
-    if (LocalAppDataFound(read)) return ComposeInstallerLocation(base, files.processId(), held.location);
+    if (!LocalAppDataFound(read)) continue;
+    const std::uint32_t run = files.processId();
+    if (!ComposeInstallerLocation(base, run, held.location)) return false;
+    RemoveLeftInstallerFiles(run);
+    return true;
   }
   return false;
 }
@@ -69,6 +116,15 @@ HANDLE OpenHeld(DWORD access, DWORD disposition) {
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
+// While it is written, the file is marked to go when its handle closes,
+// whoever closes it: the process's end closes it too, after a cancel or when
+// the run is ended from outside. The mark comes off before the check, which
+// opens it again. Where the mark cannot be set, the next run removes the file.
+void DeleteHeldFileOnClose(bool deleteOnClose) {
+  FILE_DISPOSITION_INFO disposition{deleteOnClose};
+  SetFileInformationByHandle(held.handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
 }  // namespace
 
 bool StartInstallerFileOver() {
@@ -77,51 +133,58 @@ bool StartInstallerFileOver() {
   CloseHeldHandle();
   // An existing folder changes nothing; one that cannot be made fails the create.
   CreateDirectoryW(SystemText(held.location.folder.Text()), nullptr);
-  held.handle = OpenHeld(GENERIC_WRITE, CREATE_ALWAYS);
+  held.handle = OpenHeld(GENERIC_WRITE | DELETE, CREATE_ALWAYS);
   held.kept = 0;
   held.written.Init();
-  return held.handle != nullptr;
+  if (held.handle == nullptr) return false;
+  DeleteHeldFileOnClose(true);
+  return true;
 }
 
-bool AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count) {
+std::uint32_t AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count) {
+  if (count > 0xFFFFFFFFu - held.kept) return ERROR_FILE_TOO_LARGE;
   // On a file opened for synchronous writes, a write that succeeds wrote all.
   DWORD written = 0;
-  if (count > 0xFFFFFFFFu - held.kept || !files.write(held.handle, bytes, count, &written, nullptr))
-    return false;
+  if (!files.write(held.handle, bytes, count, &written, nullptr)) return GetLastError();
   held.kept += count;
   held.written.Update(bytes, count);
-  return true;
+  return 0;
 }
 
 std::uint32_t InstallerFileKept() { return held.kept; }
 
-bool HoldCheckedInstallerFile(const DownloadRequest& request) {
+FileCheck HoldCheckedInstallerFile(const DownloadRequest& request, std::uint32_t& failure) {
   // Started again with the file, should the check fail.
   std::uint8_t expected[kSha256DigestSize];
   held.written.Final(expected);
   // The process could not be created from a file open for writing. Whatever
   // another process did to it in between, the digest read back tells.
+  DeleteHeldFileOnClose(false);
   CloseHeldHandle();
   const HANDLE file = OpenHeld(GENERIC_READ, OPEN_EXISTING);
-  if (file == nullptr) return false;
+  failure = 0;
+  if (file == nullptr) {
+    failure = GetLastError();
+    return FileCheck::kUnreadable;
+  }
   held.handle = file;
-  const auto read = [file](std::uint8_t* buffer, std::size_t capacity) -> long {
+  const auto read = [file, &failure](std::uint8_t* buffer, std::size_t capacity) -> long {
     DWORD count = 0;
-    if (!ReadFile(file, buffer, static_cast<DWORD>(capacity), &count, nullptr)) return -1;
-    return static_cast<long>(count);
+    if (ReadFile(file, buffer, static_cast<DWORD>(capacity), &count, nullptr))
+      return static_cast<long>(count);
+    failure = GetLastError();
+    return -1;
   };
   const auto& digest = request.pin == InstallerPin::kPinned ? request.digest : expected;
-  if (ContentMatchesPin(read, transferBuffer, kTransferBufferSize, digest)) return true;
+  if (ContentMatchesPin(read, transferBuffer, kTransferBufferSize, digest)) return FileCheck::kHeld;
   CloseHeldHandle();
-  return false;
+  return failure == 0 ? FileCheck::kMismatch : FileCheck::kUnreadable;
 }
 
 const char16_t* InstallerFilePath() { return held.location.file.Text(); }
 
-void MarkInstallerRunning(bool running) { held.running.store(running, std::memory_order_release); }
-
 void DiscardInstallerFile() {
-  if (held.running.load(std::memory_order_acquire) || held.location.file.Length() == 0) return;
+  if (held.location.file.Length() == 0) return;
   CloseHeldHandle();
   files.deleteFile(SystemText(held.location.file.Text()));
   // Only when empty: a file a process still holds keeps its folder.

@@ -92,7 +92,8 @@ bool SettleEarlierSetup() {
 }
 
 void EndSetupInProgress() {
-  // Exchanged: the worker and the watchdog may both end on the failure.
+  // Exchanged, so it goes once: the worker's thread ends the run it ended, the
+  // window thread one the watchdog gave up or whose worker never started.
   HANDLE object = shellGlobals.inProgressObject.exchange(nullptr, std::memory_order_acq_rel);
   if (object != nullptr) CloseHandle(object);
 }

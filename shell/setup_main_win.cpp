@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "base/system_library_win.h"
-#include "download/installer_file_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_window_win.h"
@@ -33,14 +32,6 @@ void StartGdiplus() {
   gdiplus.GdiplusStartup(&token, &input, nullptr);
 }
 
-// The worker's repaint requests. It makes its last, for the failure texts,
-// once it has marked itself finished: from then on no setup is at work here,
-// and a new start may try again.
-void RepaintSetupWindow() {
-  if (setupGlobals.workerFinished.load(std::memory_order_acquire) != 0) EndSetupInProgress();
-  InvalidateSetupWindow();
-}
-
 void RunMessageLoop() {
   MSG message{};
   // Only WM_QUIT (0) ends the loop; an error (-1) does not.
@@ -59,7 +50,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   RestrictDllSearchToSystemFolder();
   // A second start while a setup is at work only brings that one forward.
   if (!SettleEarlierSetup()) return 0;
-  SetRepaintHook(RepaintSetupWindow);
+  SetRepaintHook(InvalidateSetupWindow);
   LookUpDpiFunctions();
   StartGdiplus();
   const TagFields& tag = ReadSetupTag();
@@ -76,7 +67,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
-  // After a cancel the worker has left the file it was writing.
-  DiscardInstallerFile();
   return 0;
 }

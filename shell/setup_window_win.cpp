@@ -2,6 +2,7 @@
 
 #include "base/system_function_win.h"
 #include "base/system_library_win.h"
+#include "shell/earlier_setup_win.h"
 #include "shell/setup_window_proc_win.h"
 #include "shell/shell_globals.h"
 #include "shell/window_placement.h"
@@ -73,8 +74,26 @@ void PlaceSetupWindow(HWND window, int dpi) {
   ReleaseDC(window, dc);
 }
 
+namespace {
+
+// The worker's thread. Its end, unless the watchdog gave the download up (the
+// window thread then ends the run): no setup is at work here any more.
+DWORD WINAPI RunWorker(LPVOID inputs) {
+  if (DownloadWorker(*static_cast<const WorkerInputs*>(inputs))) EndSetupInProgress();
+  return 0;
+}
+
+}  // namespace
+
 void StartWorker(const WorkerInputs& inputs) {
-  HANDLE worker =
-      CreateThread(nullptr, 0, DownloadWorker, const_cast<WorkerInputs*>(&inputs), 0, nullptr);
+  HANDLE worker = CreateWorkerThread(RunWorker, const_cast<WorkerInputs*>(&inputs));
+  if (worker == nullptr) {
+    // No download can begin: the run fails as a download would, and a later
+    // start, finding no setup at work, closes this window and runs.
+    setupGlobals.failureClass.store(FailureClass::kOther, std::memory_order_release);
+    setupGlobals.state.store(Failed, std::memory_order_release);
+    EndRun();
+    return;
+  }
   shellGlobals.workerThread.store(worker, std::memory_order_release);
 }

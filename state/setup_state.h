@@ -11,9 +11,10 @@
 #include <atomic>
 #include <cstdint>
 
-// Opaque system handle. HWND__* is exactly the type <windows.h> calls HWND.
+// Opaque system handles. HWND__* is exactly the type <windows.h> calls HWND.
 struct HWND__;
 using WindowHandle = HWND__*;
+using ThreadHandle = void*;
 
 enum SetupState : std::int32_t {
   Idle = 0,
@@ -33,14 +34,46 @@ inline constexpr char16_t kFailureProgressText[] = u":(";
 inline constexpr char16_t kDefaultHint[] =
     u"PLEASE WAIT WHILE THE REQUIRED\r\nFILES ARE DOWNLOADED";
 
+// What ended the download, for whoever reports on the run: one class for
+// each way it fails. The reasons FailureReason names are the classes' own.
+enum class FailureClass : std::uint8_t {
+  kNone,
+  kHttp,       // an answer whose status is no installer, or a refused request for the rest
+  kRefused,    // the connection was refused
+  kReset,      // the connection was reset or broken off
+  kTls,        // the secure channel or the server's certificate failed
+  kDns,        // the name did not resolve
+  kStall,      // no byte for the stall bound, or a call that never returned
+  kCut,        // the body ended before the whole file
+  kProxyAuth,  // the proxy asked for a login
+  kDisk,       // the installer file could not be made, written or read back
+  kOther,      // anything else: a pin mismatch, a worker that could not start
+};
+
+// "http", "refused", ..., "other"; "" for kNone.
+const char* FailureReason(FailureClass failure);
+
+// Messages the worker's threads post to the setup window, from WM_APP
+// (0x8000) up. Posted, never sent: no thread waits for the window.
+enum SetupWindowMessage : std::uint32_t {
+  // The watchdog: a stalled call of the worker did not end within the grace,
+  // so the download is given up; the window thread puts the failure up and
+  // ends the run. The worker, should its call ever return, does nothing more.
+  kWorkerGaveUpMessage = 0x8000,
+};
+
 struct SetupGlobals {
   std::atomic<std::int32_t> state;
-  std::atomic<std::int32_t> percent;
+  // The progress text is the percentage shown: ShownPercent reads it back.
   std::atomic<const char16_t*> headline;
   std::atomic<const char16_t*> progressText;
   std::atomic<std::uint8_t> workerFinished;
   std::atomic<WindowHandle> window;
   std::atomic<std::int32_t> dpi;
+  // The watchdog's thread while the download runs, else null: a cancel stops
+  // it before it ends the worker.
+  std::atomic<ThreadHandle> watchdogThread;
+  std::atomic<FailureClass> failureClass;
   // The texts in the person's language: written once, before the window
   // exists; read when the failure is put up and when the splash is drawn.
   std::atomic<const char16_t*> failureHeadline;
@@ -52,6 +85,8 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 static_assert(std::atomic<std::uint8_t>::is_always_lock_free);
 static_assert(std::atomic<const char16_t*>::is_always_lock_free);
 static_assert(std::atomic<WindowHandle>::is_always_lock_free);
+static_assert(std::atomic<ThreadHandle>::is_always_lock_free);
+static_assert(std::atomic<FailureClass>::is_always_lock_free);
 
 extern SetupGlobals setupGlobals;
 
@@ -74,3 +109,17 @@ void SetRepaintHook(RepaintHook hook);
 
 // A confirmed cancel: `Downloading` becomes `Cancelled`, any other code stays.
 void CancelSetup();
+
+// Shows `percent` (0..100) as its PercentTexts entry and asks for a repaint:
+// only when it changes the progress text, and never once the failure texts
+// are up (a compare-and-set on `progressText`, so a failure put up by
+// another thread in between wins). True when it was shown.
+bool ShowPercent(int percent);
+
+// The failure headline (the built-in one or the tag's) and ":(", one
+// repaint; any thread. Once up they stay: no percentage replaces them.
+// `state` is left alone.
+void ShowFailureTexts();
+
+// The percentage the progress text shows; 0 while the failure texts are up.
+int ShownPercent();

@@ -24,7 +24,7 @@ class SetupGlobalsTest : public testing::Test {
 
 TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEntry) {
   EXPECT_EQ(setupGlobals.state.load(), Idle);
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
   // The very pointer of entry 0, not a copy of "0%".
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
@@ -74,7 +74,7 @@ TEST_F(SetupGlobalsTest, TagTextsReplaceTheBuiltInOnesTheyCarry) {
     EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kDescription)), c.hint);
     EXPECT_EQ(std::u16string_view(shellGlobals.cancelQuestion.load()), c.question);
     EXPECT_EQ(std::u16string_view(shellGlobals.cancelTitle.load()), c.title);
-    ShowDownloadFailure();
+    ShowFailureTexts();
     EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kName)), c.failure);
   }
 }
@@ -98,10 +98,9 @@ TEST_F(SetupGlobalsTest, CancelTurnsOnlyDownloadingIntoCancelled) {
 
 TEST_F(SetupGlobalsTest, CancelChangesNoTextAndRequestsNoRepaint) {
   setupGlobals.state.store(Downloading);
-  setupGlobals.percent.store(40);
   setupGlobals.progressText.store(PercentTexts[40]);
   CancelSetup();
-  EXPECT_EQ(setupGlobals.percent.load(), 40);
+  EXPECT_EQ(ShownPercent(), 40);
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[40]);
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
   EXPECT_EQ(RepaintRequests(), 0);
@@ -109,7 +108,8 @@ TEST_F(SetupGlobalsTest, CancelChangesNoTextAndRequestsNoRepaint) {
 
 TEST_F(SetupGlobalsTest, ResetUndoesEveryWrite) {
   setupGlobals.state.store(Failed);
-  setupGlobals.percent.store(7);
+  setupGlobals.watchdogThread.store(&setupGlobals);
+  setupGlobals.failureClass.store(FailureClass::kDisk);
   setupGlobals.headline.store(u"X");
   setupGlobals.progressText.store(PercentTexts[7]);
   setupGlobals.workerFinished.store(1);
@@ -118,7 +118,7 @@ TEST_F(SetupGlobalsTest, ResetUndoesEveryWrite) {
   ResetSetupGlobals();
   ResetShellGlobals();
   EXPECT_EQ(setupGlobals.state.load(), Idle);
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
   EXPECT_EQ(setupGlobals.workerFinished.load(), 0);
