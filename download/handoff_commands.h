@@ -61,15 +61,9 @@ struct InstallerLocation {
 
 bool ComposeInstallerLocation(const char16_t* base, std::uint32_t run, InstallerLocation& location);
 
-// The search pattern of every run's installer file in the location's folder.
-bool ComposeLeftInstallerPattern(const InstallerLocation& location, ComposedText& pattern);
-
-// The run (process id) whose installer file `name` (a bare file name) is,
-// when it is one exactly as ComposeInstallerLocation names it.
-bool ReadInstallerRun(const char16_t* name, std::uint32_t& run);
-
-// The file `name` in the location's folder.
-bool ComposeFolderFile(const InstallerLocation& location, const char16_t* name, ComposedText& path);
+// Every run's installer file in the folder, as a search pattern after the
+// folder's path.
+inline constexpr char16_t kAnyRunsInstaller[] = u"\\ZorvaInstaller-*.exe";
 
 // The downloaded file's path in double quotes, so spaces keep it one token,
 // then " --silent".

@@ -43,46 +43,39 @@ bool LookUpFileFunctions() {
   return files.write && files.deleteFile && files.removeFolder && files.processId;
 }
 
-// How many files of earlier runs a run looks at: each costs a process look-up
-// and an open, and a folder that somehow holds more is cleaned a few at a
-// time by the runs that follow.
+// How many files of earlier runs a run looks at: a folder that somehow holds
+// more is cleaned a few at a time by the runs that follow.
 constexpr int kMostLeftFilesLooked = 16;
 
-// Whether process `run` still exists. One this user may not open exists too
-// (the number may be another user's process by now): its file is kept.
-bool RunAlive(std::uint32_t run) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, run);
-  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
-  const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return alive;
-}
-
-// Deletes the file unless anyone holds it: opened for deletion and shared
-// with no one, the open fails while any handle to it is open or a process
-// runs from it, and succeeds only when it can be deleted at once.
-void RemoveUnheldFile(const char16_t* name) {
+// Deletes the file unless anything holds it: opened for deletion and shared
+// with no one, the open fails while any handle to it is open (a run at work
+// holds its file from its creation to its deletion) or a process runs from
+// it (an installer a cancelled run left running), and succeeds only when
+// the file can go at once.
+void RemoveUnheldFile(const wchar_t* name) {
   ComposedText path;
-  if (!ComposeFolderFile(held.location, name, path)) return;
+  if (!path.Append(held.location.folder.Text()) || !path.Append(u"\\") ||
+      !path.Append(reinterpret_cast<const char16_t*>(name))) {
+    return;
+  }
   const HANDLE file = CreateFileW(SystemText(path.Text()), DELETE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
-// A run ended from outside (Task Manager, a crash, a log-off) or cancelled
-// left its file behind: each one whose run is gone and that nobody holds
-// goes, so the folder never keeps more than the runs at work hold.
-void RemoveLeftInstallerFiles(std::uint32_t ownRun) {
+// A run ended from outside (Task Manager, a crash, a log-off) left its file
+// behind, or its file outlived its end some other way: each run's file that
+// nothing holds goes, so the folder keeps no more than the runs at work and
+// the installers they started hold.
+void RemoveLeftInstallerFiles() {
   ComposedText pattern;
   WIN32_FIND_DATAW found;
-  if (!ComposeLeftInstallerPattern(held.location, pattern)) return;
+  if (!pattern.Append(held.location.folder.Text()) || !pattern.Append(kAnyRunsInstaller)) return;
   const HANDLE search = FindFirstFileW(SystemText(pattern.Text()), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   int looked = 0;
   do {
-    const char16_t* name = reinterpret_cast<const char16_t*>(found.cFileName);
-    std::uint32_t run;
-    if (ReadInstallerRun(name, run) && run != ownRun && !RunAlive(run)) RemoveUnheldFile(name);
+    RemoveUnheldFile(found.cFileName);
   } while (++looked < kMostLeftFilesLooked && FindNextFileW(search, &found));
   FindClose(search);
 }
@@ -95,9 +88,8 @@ bool ChooseLocation() {
     const DWORD read =
         GetEnvironmentVariableW(SystemText(variable), SystemText(base), kSystemPathCapacity);
     if (!LocalAppDataFound(read)) continue;
-    const std::uint32_t run = files.processId();
-    if (!ComposeInstallerLocation(base, run, held.location)) return false;
-    RemoveLeftInstallerFiles(run);
+    if (!ComposeInstallerLocation(base, files.processId(), held.location)) return false;
+    RemoveLeftInstallerFiles();
     return true;
   }
   return false;
@@ -158,10 +150,15 @@ FileCheck HoldCheckedInstallerFile(const DownloadRequest& request, std::uint32_t
   std::uint8_t expected[kSha256DigestSize];
   held.written.Final(expected);
   // The process could not be created from a file open for writing. Whatever
-  // another process did to it in between, the digest read back tells.
+  // another process did to it in between, the digest read back tells. A
+  // reader shared with writers keeps a new run's clean-up off it meanwhile.
+  const HANDLE between = CreateFileW(SystemText(held.location.file.Text()), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
   DeleteHeldFileOnClose(false);
   CloseHeldHandle();
   const HANDLE file = OpenHeld(GENERIC_READ, OPEN_EXISTING);
+  if (between != INVALID_HANDLE_VALUE) CloseHandle(between);
   failure = 0;
   if (file == nullptr) {
     failure = GetLastError();

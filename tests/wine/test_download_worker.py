@@ -185,17 +185,16 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
         self.assertEqual(repaints[-1], ":(", repaints)
         self.assertTrue(all(text.endswith("%") for text in repaints[:-1]), repaints)
 
-    def test_a_run_removes_the_files_of_runs_gone_and_only_those(self):
+    def test_a_run_removes_the_files_runs_left_and_never_a_held_one(self):
         local_unix, local = self.local_appdata("left files", with_update_exe=True)
         folder = os.path.join(local_unix, "ZorvaSetup")
         os.makedirs(folder)
-        # A run that can no longer be alive left its file, and a file that is
-        # none of a run's sits beside it.
+        # A run ended from outside left its file, and a file that is none of
+        # a run's sits beside it.
         for name in ("ZorvaInstaller-4000000003.exe", "notes.txt"):
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(bytes(100))
-        # A live run's file, and one a live process holds (an installer a
-        # cancelled run left running from it).
+        # A run at work holds its file.
         holder = self.prefix.start([worker_run.PROBE, "leave", self.prefix.windows_path(folder), "60"])
         try:
             self.assertTrue(winetest.wait_until(lambda: "holding=1" in self.output_of(holder), 30),
@@ -206,7 +205,7 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
             self.assert_state(run.run("run", url, local_appdata=local), worker_run.FINISHED)
             self.assertEqual(sorted(os.listdir(folder)),
                              [name for name in kept if name != "ZorvaInstaller-4000000003.exe"])
-            self.assertEqual(len(kept), 4, kept)
+            self.assertEqual(len(kept), 3, kept)
         finally:
             holder.kill()
             holder.wait()

@@ -12,9 +12,8 @@
 //                             failure is up, then lets the worker go on; every
 //                             repaint prints the progress text it found
 //   worker_probe leave FOLDER SECONDS
-//                             leaves FOLDER\ZorvaInstaller-<own id>.exe closed
-//                             and holds ZorvaInstaller-4000000001.exe, a run
-//                             that cannot be alive, for SECONDS
+//                             holds FOLDER\ZorvaInstaller-<own id>.exe for
+//                             SECONDS, as a run at work holds its file
 // Lines "name=value" on stdout, texts in UTF-8.
 #include <windows.h>
 
@@ -134,12 +133,9 @@ int RunWorker(const wchar_t* url, bool holdFirstRepaint) {
   return 0;
 }
 
-// Files of two other runs: one whose run is alive, one held open.
-int LeaveFiles(const wchar_t* folder, const wchar_t* seconds) {
+int HoldFile(const wchar_t* folder, const wchar_t* seconds) {
   wchar_t path[MAX_PATH];
   std::swprintf(path, MAX_PATH, L"%ls\\ZorvaInstaller-%lu.exe", folder, GetCurrentProcessId());
-  CloseHandle(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  std::swprintf(path, MAX_PATH, L"%ls\\ZorvaInstaller-4000000001.exe", folder);
   HANDLE held = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
   Print("holding", held == INVALID_HANDLE_VALUE ? 0 : 1);
   std::fflush(stdout);
@@ -198,7 +194,7 @@ int TryTheHeldFile(const wchar_t* url) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"run") == 0) return RunWorker(argv[2], false);
   if (argc == 3 && std::wcscmp(argv[1], L"takeover") == 0) return RunWorker(argv[2], true);
-  if (argc == 4 && std::wcscmp(argv[1], L"leave") == 0) return LeaveFiles(argv[2], argv[3]);
+  if (argc == 4 && std::wcscmp(argv[1], L"leave") == 0) return HoldFile(argv[2], argv[3]);
   if (argc == 3 && std::wcscmp(argv[1], L"cancel") == 0) return CancelDownload(argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0) return TryTheHeldFile(argv[2]);
   std::fputs("usage: worker_probe run|takeover|cancel|hold URL | leave FOLDER SECONDS\n", stderr);
