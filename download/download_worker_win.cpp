@@ -1,10 +1,8 @@
 #include "download/download_worker_win.h"
 
-#include <wininet.h>
-
 #include <atomic>
 
-#include "base/system_function_win.h"
+#include "base/system_functions_win.h"
 #include "base/system_library_win.h"
 #include "base/system_text_win.h"
 #include "base/zero_filled.h"
@@ -20,34 +18,16 @@
 
 namespace {
 
-// WinINet, which urlmon's downloads sit on, called directly: the request
-// carries the Range headers, the answer's headers are read, and the body
-// comes as it arrives, with the system's proxy settings, its automatic
+// WinINet (looked up: base/system_functions_win.h) is called directly: the
+// request carries the Range headers, the answer's headers are read, and the
+// body comes as it arrives, with the system's proxy settings, its automatic
 // logins and its redirect handling all as they were.
-struct Internet {
-  decltype(&InternetOpenW) open;
-  decltype(&InternetOpenUrlW) openUrl;
-  decltype(&HttpQueryInfoW) query;
-  decltype(&InternetReadFile) read;
-  decltype(&InternetCloseHandle) close;
-};
-
-Internet internet;
-
 bool LookUpInternet() {
   // First the library WinINet brings in that is no KnownDLL, so that where
   // Windows cannot restrict the search no load of it by name looks in the
-  // exe's folder. Only the look-ups are tested; a failed load makes them fail
-  // too. The modules stay loaded.
+  // exe's folder. The modules stay loaded.
   PreloadSystemLibraries({u"mpr.dll"});
-  const HMODULE wininet = LoadSystemLibrary(u"wininet.dll");
-  internet = {LookUpFunction<decltype(&InternetOpenW)>(wininet, "InternetOpenW"),
-              LookUpFunction<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW"),
-              LookUpFunction<decltype(&HttpQueryInfoW)>(wininet, "HttpQueryInfoW"),
-              LookUpFunction<decltype(&InternetReadFile)>(wininet, "InternetReadFile"),
-              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle")};
-  return internet.open != nullptr && internet.openUrl != nullptr && internet.query != nullptr &&
-         internet.read != nullptr && internet.close != nullptr;
+  return LookUpSystemFunctions(SystemModule::kWininet, LoadSystemLibrary(u"wininet.dll"));
 }
 
 SetupState CurrentState() {
@@ -83,7 +63,7 @@ bool ForgetKeptBytes(std::uint32_t& failure) {
 }
 
 void CloseAttemptSession() {
-  if (const HINTERNET session = attemptSession.exchange(nullptr)) internet.close(session);
+  if (const HINTERNET session = attemptSession.exchange(nullptr)) systemFunctions.InternetCloseHandle(session);
 }
 
 // The worker's last step: the worker is marked finished, then the window is
@@ -120,7 +100,7 @@ DWORD WINAPI WatchTransfer(LPVOID) {
 // 32-bit word: as text, or as a number with HTTP_QUERY_FLAG_NUMBER. Empty
 // text or 0 when the answer has none or it does not fit.
 void QueryHeader(HINTERNET answer, DWORD header, void* value, DWORD bytes) {
-  if (!internet.query(answer, header, value, &bytes, nullptr)) *static_cast<DWORD*>(value) = 0;
+  if (!systemFunctions.HttpQueryInfoW(answer, header, value, &bytes, nullptr)) *static_cast<DWORD*>(value) = 0;
 }
 
 std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
@@ -157,7 +137,7 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
 void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
   for (;;) {
     DWORD count = 0;
-    if (!internet.read(answer, transferBuffer, kTransferBufferSize, &count)) {
+    if (!systemFunctions.InternetReadFile(answer, transferBuffer, kTransferBufferSize, &count)) {
       facts.failure = GetLastError();
       return;
     }
@@ -182,11 +162,11 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
-      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      systemFunctions.InternetOpenW(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr
-                         : internet.openUrl(session, SystemText(request.url),
+                         : systemFunctions.InternetOpenUrlW(session, SystemText(request.url),
                                             askRest ? SystemText(headers.Text()) : nullptr,
                                             askRest ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
   if (answer == nullptr) {
@@ -199,7 +179,7 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
   facts.announced = identity.length;
   facts.stalled = AttemptStalled();
   // Closing the session closes its request too, unless the watchdog did.
-  if (answer != nullptr && attemptSession.load() == session) internet.close(answer);
+  if (answer != nullptr && attemptSession.load() == session) systemFunctions.InternetCloseHandle(answer);
   CloseAttemptSession();
   return EndWatchedAttempt();
 }

@@ -2,7 +2,6 @@
 
 #include <initializer_list>
 
-#include "base/system_function_win.h"
 #include "base/system_path.h"
 #include "base/system_text_win.h"
 #include "base/zero_filled.h"
@@ -22,26 +21,6 @@ struct HeldFile {
 };
 
 constinit ZERO_FILLED HeldFile held;
-
-// Looked up, not imported, so the exe's import table stays as it was;
-// kernel32 is in every process, so nothing is loaded for them.
-struct FileFunctions {
-  decltype(&WriteFile) write;
-  decltype(&DeleteFileW) deleteFile;
-  decltype(&RemoveDirectoryW) removeFolder;
-  decltype(&GetCurrentProcessId) processId;
-};
-
-constinit ZERO_FILLED FileFunctions files;
-
-bool LookUpFileFunctions() {
-  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  files.write = LookUpFunction<decltype(&WriteFile)>(kernel32, "WriteFile");
-  files.deleteFile = LookUpFunction<decltype(&DeleteFileW)>(kernel32, "DeleteFileW");
-  files.removeFolder = LookUpFunction<decltype(&RemoveDirectoryW)>(kernel32, "RemoveDirectoryW");
-  files.processId = LookUpFunction<decltype(&GetCurrentProcessId)>(kernel32, "GetCurrentProcessId");
-  return files.write && files.deleteFile && files.removeFolder && files.processId;
-}
 
 // How many files of earlier runs a run looks at: a folder that somehow holds
 // more is cleaned a few at a time by the runs that follow.
@@ -82,13 +61,12 @@ void RemoveLeftInstallerFiles() {
 
 // The local application-data folder, or the temporary one without it.
 bool ChooseLocation() {
-  if (!LookUpFileFunctions()) return false;
   char16_t base[kSystemPathCapacity];
   for (const char16_t* variable : {kLocalAppDataVariable, kTempVariable}) {
     const DWORD read =
         GetEnvironmentVariableW(SystemText(variable), SystemText(base), kSystemPathCapacity);
     if (!LocalAppDataFound(read)) continue;
-    if (!ComposeInstallerLocation(base, files.processId(), held.location)) return false;
+    if (!ComposeInstallerLocation(base, GetCurrentProcessId(), held.location)) return false;
     RemoveLeftInstallerFiles();
     return true;
   }
@@ -137,7 +115,7 @@ std::uint32_t AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t cou
   if (count > 0xFFFFFFFFu - held.kept) return ERROR_FILE_TOO_LARGE;
   // On a file opened for synchronous writes, a write that succeeds wrote all.
   DWORD written = 0;
-  if (!files.write(held.handle, bytes, count, &written, nullptr)) return GetLastError();
+  if (!WriteFile(held.handle, bytes, count, &written, nullptr)) return GetLastError();
   held.kept += count;
   held.written.Update(bytes, count);
   return 0;
@@ -183,7 +161,7 @@ const char16_t* InstallerFilePath() { return held.location.file.Text(); }
 void DiscardInstallerFile() {
   if (held.location.file.Length() == 0) return;
   CloseHeldHandle();
-  files.deleteFile(SystemText(held.location.file.Text()));
+  DeleteFileW(SystemText(held.location.file.Text()));
   // Only when empty: a file a process still holds keeps its folder.
-  files.removeFolder(SystemText(held.location.folder.Text()));
+  RemoveDirectoryW(SystemText(held.location.folder.Text()));
 }

@@ -1,6 +1,6 @@
 #include "shell/setup_window_win.h"
 
-#include "base/system_function_win.h"
+#include "base/system_functions_win.h"
 #include "base/system_library_win.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_window_proc_win.h"
@@ -12,14 +12,6 @@ namespace {
 
 constexpr int kIconResource = 102;
 
-using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);
-using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR monitor, int dpiType, UINT* dpiX,
-                                                  UINT* dpiY);
-
-constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
-
-GetDpiForWindowFunction getDpiForWindow = nullptr;
-GetDpiForMonitorFunction getDpiForMonitor = nullptr;
 
 int ScreenLogicalDpi(HWND window) {
   HDC dc = GetDC(window);
@@ -31,10 +23,8 @@ int ScreenLogicalDpi(HWND window) {
 }  // namespace
 
 void LookUpDpiFunctions() {
-  getDpiForWindow =
-      LookUpFunction<GetDpiForWindowFunction>(GetModuleHandleA("User32.dll"), "GetDpiForWindow");
-  getDpiForMonitor =
-      LookUpFunction<GetDpiForMonitorFunction>(GetModuleHandleA("Shcore.dll"), "GetDpiForMonitor");
+  LookUpSystemFunctions(SystemModule::kUser32, GetModuleHandleW(L"user32.dll"));
+  LookUpSystemFunctions(SystemModule::kShcore, GetModuleHandleW(L"shcore.dll"));
 }
 
 HWND CreateSetupWindow(HINSTANCE instance) {
@@ -54,12 +44,13 @@ HWND CreateSetupWindow(HINSTANCE instance) {
 
 int QueryWindowDpi() {
   HWND window = SetupWindow();
-  if (getDpiForWindow != nullptr) return static_cast<int>(getDpiForWindow(window));
-  if (getDpiForMonitor != nullptr) {
+  if (systemFunctions.GetDpiForWindow != nullptr)
+    return static_cast<int>(systemFunctions.GetDpiForWindow(window));
+  if (systemFunctions.GetDpiForMonitor != nullptr) {
     // Both out-pointers share one variable: only the horizontal DPI is used.
     UINT dpi = 0;
-    if (getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &dpi,
-                         &dpi) == S_OK) {
+    if (systemFunctions.GetDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
+                                         MDT_EFFECTIVE_DPI, &dpi, &dpi) == S_OK) {
       return static_cast<int>(dpi);
     }
   }

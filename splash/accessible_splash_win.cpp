@@ -25,11 +25,9 @@ using LresultFromObjectFunction = LRESULT(WINAPI*)(REFIID interfaceId, WPARAM wP
                                                    IUnknown* object);
 using CoInitializeFunction = HRESULT(WINAPI*)(void* reserved);
 using SysAllocStringFunction = BSTR(WINAPI*)(const OLECHAR* text);
-using NotifyWinEventFunction = void(WINAPI*)(DWORD event, HWND window, LONG object, LONG child);
 
 LresultFromObjectFunction lresultFromObject = nullptr;
 SysAllocStringFunction sysAllocString = nullptr;
-NotifyWinEventFunction notifyWinEvent = nullptr;
 
 }  // namespace
 
@@ -210,10 +208,8 @@ bool StartAccessibility(HWND hwnd) {
       LookUpFunction<CoInitializeFunction>(LoadSystemLibrary(u"ole32.dll"), "CoInitialize");
   sysAllocString =
       LookUpFunction<SysAllocStringFunction>(LoadSystemLibrary(u"oleaut32.dll"), "SysAllocString");
-  notifyWinEvent =
-      LookUpFunction<NotifyWinEventFunction>(GetModuleHandleA("User32.dll"), "NotifyWinEvent");
   if (createStandard == nullptr || coInitialize == nullptr || lresultFromObject == nullptr ||
-      sysAllocString == nullptr || notifyWinEvent == nullptr) {
+      sysAllocString == nullptr) {
     return false;
   }
   // The answer is marshalled to the asking process and its calls come back
@@ -245,5 +241,5 @@ void AnnounceTextChanges(HWND hwnd) {
   const TextChangeEvents change = EventsForChange(announced, shown);
   announced = shown;
   for (const std::uint32_t event : change.events)
-    if (event != kNoEvent) notifyWinEvent(event, hwnd, OBJID_CLIENT, CHILDID_SELF);
+    if (event != kNoEvent) NotifyWinEvent(event, hwnd, OBJID_CLIENT, CHILDID_SELF);
 }
