@@ -63,7 +63,8 @@ bool ForgetKeptBytes(std::uint32_t& failure) {
 }
 
 void CloseAttemptSession() {
-  if (const HINTERNET session = attemptSession.exchange(nullptr)) systemFunctions.InternetCloseHandle(session);
+  if (const HINTERNET session = attemptSession.exchange(nullptr))
+    systemFunctions.InternetCloseHandle(session);
 }
 
 // The worker's last step: the worker is marked finished, then the window is
@@ -100,7 +101,8 @@ DWORD WINAPI WatchTransfer(LPVOID) {
 // 32-bit word: as text, or as a number with HTTP_QUERY_FLAG_NUMBER. Empty
 // text or 0 when the answer has none or it does not fit.
 void QueryHeader(HINTERNET answer, DWORD header, void* value, DWORD bytes) {
-  if (!systemFunctions.HttpQueryInfoW(answer, header, value, &bytes, nullptr)) *static_cast<DWORD*>(value) = 0;
+  if (!systemFunctions.HttpQueryInfoW(answer, header, value, &bytes, nullptr))
+    *static_cast<DWORD*>(value) = 0;
 }
 
 std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
@@ -162,7 +164,8 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
-      systemFunctions.InternetOpenW(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      systemFunctions.InternetOpenW(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                    nullptr, 0);
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr
@@ -179,7 +182,8 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
   facts.announced = identity.length;
   facts.stalled = AttemptStalled();
   // Closing the session closes its request too, unless the watchdog did.
-  if (answer != nullptr && attemptSession.load() == session) systemFunctions.InternetCloseHandle(answer);
+  if (answer != nullptr && attemptSession.load() == session)
+    systemFunctions.InternetCloseHandle(answer);
   CloseAttemptSession();
   return EndWatchedAttempt();
 }
