@@ -8,23 +8,24 @@
 //   instruction, so an import costs no load and no search of any folder.
 // - Looked up, here: the functions of a DLL that the exe loads itself, by
 //   its full path in the system folder, only when a step needs it (WinINet
-//   for the download), and the functions that some supported Windows lacks
-//   (GetDpiForWindow, GetDpiForMonitor): an import of those would keep the
-//   exe from starting there at all.
+//   for the download; oleacc, ole32 and oleaut32 once assistive technology
+//   asks for the window's object), and the functions that some supported
+//   Windows lacks (GetDpiForWindow, GetDpiForMonitor): an import of those
+//   would keep the exe from starting there at all.
 // GDI+, loaded the same way for the painter, has a table of its own beside
-// the painter (splash/gdiplus_flat_win.h), since it declares no header of
-// its own here; the accessible object's DLLs (oleacc, ole32, oleaut32) are
-// looked up where it starts, and SetDefaultDllDirectories before anything
-// else, alone in its file for the test build without it.
+// the painter (splash/gdiplus_flat_win.h), since no header here declares its
+// flat functions; SetDefaultDllDirectories is looked up before anything
+// else, alone in its file for the test build of a Windows without it.
 #pragma once
 
 #include <windows.h>
+#include <oleacc.h>
 #include <shellscalingapi.h>
 #include <wininet.h>
 
 // Where a function is looked up: a DLL LoadSystemLibrary loads, or one
 // already among the process's modules (shcore only where something loaded it).
-enum class SystemModule : unsigned char { kWininet, kUser32, kShcore };
+enum class SystemModule : unsigned char { kWininet, kOleacc, kOle32, kOleaut32, kUser32, kShcore };
 
 // module, name
 #define ZORVA_SYSTEM_FUNCTIONS(X) \
@@ -33,6 +34,10 @@ enum class SystemModule : unsigned char { kWininet, kUser32, kShcore };
   X(kWininet, HttpQueryInfoW)     \
   X(kWininet, InternetReadFile)   \
   X(kWininet, InternetCloseHandle) \
+  X(kOleacc, CreateStdAccessibleObject) \
+  X(kOleacc, LresultFromObject)   \
+  X(kOle32, CoInitialize)         \
+  X(kOleaut32, SysAllocString)    \
   X(kUser32, GetDpiForWindow)     \
   X(kShcore, GetDpiForMonitor)
 
