@@ -2,11 +2,11 @@
 
 #include <shobjidl.h>
 
-#include "base/system_function_win.h"
+#include "base/system_functions_win.h"
 #include "base/system_library_win.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "shell/taskbar_progress.h"
+#include "state/setup_state.h"
 
 static_assert(static_cast<int>(TaskbarMark::kNone) == TBPF_NOPROGRESS);
 static_assert(static_cast<int>(TaskbarMark::kIndeterminate) == TBPF_INDETERMINATE);
@@ -23,14 +23,6 @@ constexpr CLSID kTaskbarListClass{
 constexpr IID kTaskbarList3Interface{
     0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
 
-// The window's own message: the setup state may have changed.
-constexpr UINT kSetupStateChanged = WM_APP;
-
-using CoInitializeExFunction = HRESULT(WINAPI*)(void* reserved, DWORD model);
-using CoCreateInstanceFunction = HRESULT(WINAPI*)(REFCLSID classId, IUnknown* outer,
-                                                  DWORD context, REFIID interfaceId,
-                                                  void** object);
-
 UINT taskbarButtonCreated = 0;
 ITaskbarList3* taskbarList = nullptr;
 // What the button shows, or would show had the shell made it yet.
@@ -44,16 +36,13 @@ constexpr std::uint8_t kNoValue = 0xFF;
 bool MakeTaskbarList() {
   if (taskbarList != nullptr) return true;
   // Only the look-ups are tested; a failed load makes its look-ups fail too.
-  const HMODULE ole32 = LoadSystemLibrary(u"ole32.dll");
-  const auto coInitializeEx = LookUpFunction<CoInitializeExFunction>(ole32, "CoInitializeEx");
-  const auto coCreateInstance =
-      LookUpFunction<CoCreateInstanceFunction>(ole32, "CoCreateInstance");
-  if (coInitializeEx == nullptr || coCreateInstance == nullptr) return false;
-  // The list lives in this thread's apartment, the window's. The result is
-  // not needed: a failure shows as a failed creation.
-  coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (!LookUpSystemFunctions(SystemModule::kOle32, LoadSystemLibrary(u"ole32.dll"))) return false;
+  // The list lives in this thread's apartment, the window's, single-threaded
+  // as the accessible object's. The result is not needed: a failure shows as
+  // a failed creation.
+  systemFunctions.CoInitialize(nullptr);
   ITaskbarList3* list = nullptr;
-  if (coCreateInstance(kTaskbarListClass, nullptr, CLSCTX_INPROC_SERVER, kTaskbarList3Interface,
+  if (systemFunctions.CoCreateInstance(kTaskbarListClass, nullptr, CLSCTX_INPROC_SERVER, kTaskbarList3Interface,
                        reinterpret_cast<void**>(&list)) != S_OK) {
     return false;
   }
@@ -94,7 +83,7 @@ void Show(HWND hwnd, TaskbarProgress wanted) {
 void ShowSetupState(HWND hwnd) {
   Show(hwnd, TaskbarProgressFor(
                  static_cast<SetupState>(setupGlobals.state.load(std::memory_order_acquire)),
-                 setupGlobals.percent.load(std::memory_order_acquire), questionUp,
+                 ShownPercent(), questionUp,
                  setupGlobals.shareKnown.load(std::memory_order_acquire) != 0));
 }
 
@@ -106,10 +95,10 @@ void ListenForTaskbarButton(HWND window) {
   ChangeWindowMessageFilterEx(window, taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
 }
 
-void TellTaskbarButtonOfChange() { PostMessageA(SetupWindow(), kSetupStateChanged, 0, 0); }
+void TellTaskbarButtonOfChange() { PostMessageA(SetupWindow(), kRunChangedMessage, 0, 0); }
 
 bool AnswerTaskbarMessage(HWND hwnd, UINT message) {
-  if (message == kSetupStateChanged) {
+  if (message == kRunChangedMessage) {
     ShowSetupState(hwnd);
     return true;
   }

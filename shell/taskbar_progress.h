@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 // How the button's bar shows. The values are the shell's TBPF_* flags.
 enum class TaskbarMark : std::uint8_t {

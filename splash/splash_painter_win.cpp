@@ -5,14 +5,15 @@
 #include <new>
 
 #include "base/system_text_win.h"
-#include "shell/setup_globals.h"
 #include "splash/accessible_splash.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/high_contrast_win.h"
 #include "splash/shared_text_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
+#include "splash/splash_look.h"
 #include "splash/splash_palette.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ void DrawPattern(GpGraphics* graphics, std::uint32_t* pixels) {
   const Canvas layer = CanvasOver(pixels);
   gdiplus.GdipRotateWorldTransform(layer.graphics, kPatternAngleDegrees, kMatrixOrderPrepend);
   const TileGrid grid = PatternTileGrid(cache.width, cache.height);
-  GpImage* tile = NativeImage(setupGlobals.tileImage.load(std::memory_order_acquire));
+  GpImage* tile = NativeImage(splashLook.tileImage.load(std::memory_order_acquire));
   for (int row = 0; row < grid.rows; ++row) {
     for (int column = 0; column < grid.columns; ++column) {
       gdiplus.GdipDrawImageRectI(layer.graphics, tile, grid.firstX + column * grid.stepX,
@@ -109,7 +110,7 @@ void DrawPattern(GpGraphics* graphics, std::uint32_t* pixels) {
 }
 
 void DrawLogo(GpGraphics* frameGraphics, const PixelRect& logo) {
-  GpImage* image = NativeImage(setupGlobals.logoImage.load(std::memory_order_acquire));
+  GpImage* image = NativeImage(splashLook.logoImage.load(std::memory_order_acquire));
   gdiplus.GdipDrawImageRectI(frameGraphics, image, logo.left, logo.top, logo.width, logo.height);
 }
 
@@ -200,8 +201,8 @@ void DrawOnWindow(GpImage* frame) {
 }
 
 SplashPalette ReadPalette() {
-  const SplashPalette own{setupGlobals.backgroundColor, setupGlobals.textColor,
-                          setupGlobals.hintColor, kSplashLinkColor, true};
+  const SplashPalette own{splashLook.backgroundColor, splashLook.textColor,
+                          splashLook.hintColor, kSplashLinkColor, true};
   const SystemColors system{GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT),
                             GetSysColor(COLOR_HOTLIGHT)};
   return ChooseSplashPalette(own, HighContrastOn(), system);

@@ -13,12 +13,21 @@
 #include <cwchar>
 
 #include "resources/splash_artwork.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "shell/window_placement.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
+// The same probe is built in the tree of the painter that drew every layer
+// each frame, whose images still sat in the one shared record.
+#if __has_include("state/setup_state.h")
+#include "splash/splash_look.h"
+#include "state/setup_state.h"
+#define ZORVA_SPLASH_IMAGES splashLook
+#else
+#include "shell/setup_globals.h"
+#define ZORVA_SPLASH_IMAGES setupGlobals
+#endif
 
 namespace {
 
@@ -100,8 +109,8 @@ int wmain(int argc, wchar_t** argv) {
 
   HWND window = CreateSetupWindow(GetModuleHandleW(nullptr));
   setupGlobals.window.store(window);
-  setupGlobals.tileImage.store(LoadEmbeddedImage(kPatternTilePng));
-  setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng));
+  ZORVA_SPLASH_IMAGES.tileImage.store(LoadEmbeddedImage(kPatternTilePng));
+  ZORVA_SPLASH_IMAGES.logoImage.store(LoadEmbeddedImage(kLogoPng));
   setupGlobals.headline.store(texts.headline);
   setupGlobals.hint.store(texts.hint);
   setupGlobals.progressText.store(u"0%");
