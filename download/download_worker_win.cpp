@@ -1,11 +1,7 @@
 #include "download/download_worker_win.h"
 
-#include <wininet.h>
-
 #include <atomic>
 
-#include "base/system_function_win.h"
-#include "base/system_library_win.h"
 #include "base/system_text_win.h"
 #include "base/zero_filled.h"
 #include "download/download_attempt.h"
@@ -15,6 +11,8 @@
 #include "download/download_url.h"
 #include "download/installer_file_win.h"
 #include "download/installer_run_win.h"
+#include "download/internet_functions_win.h"
+#include "download/run_ping_win.h"
 #include "download/transfer_watch.h"
 #include "shell/setup_globals.h"
 
@@ -23,32 +21,8 @@ namespace {
 // WinINet, which urlmon's downloads sit on, called directly: the request
 // carries the Range headers, the answer's headers are read, and the body
 // comes as it arrives, with the system's proxy settings, its automatic
-// logins and its redirect handling all as they were.
-struct Internet {
-  decltype(&InternetOpenW) open;
-  decltype(&InternetOpenUrlW) openUrl;
-  decltype(&HttpQueryInfoW) query;
-  decltype(&InternetReadFile) read;
-  decltype(&InternetCloseHandle) close;
-};
-
-Internet internet;
-
-bool LookUpInternet() {
-  // First the library WinINet brings in that is no KnownDLL, so that where
-  // Windows cannot restrict the search no load of it by name looks in the
-  // exe's folder. Only the look-ups are tested; a failed load makes them fail
-  // too. The modules stay loaded.
-  PreloadSystemLibraries({u"mpr.dll"});
-  const HMODULE wininet = LoadSystemLibrary(u"wininet.dll");
-  internet = {LookUpFunction<decltype(&InternetOpenW)>(wininet, "InternetOpenW"),
-              LookUpFunction<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW"),
-              LookUpFunction<decltype(&HttpQueryInfoW)>(wininet, "HttpQueryInfoW"),
-              LookUpFunction<decltype(&InternetReadFile)>(wininet, "InternetReadFile"),
-              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle")};
-  return internet.open != nullptr && internet.openUrl != nullptr && internet.query != nullptr &&
-         internet.read != nullptr && internet.close != nullptr;
-}
+// logins and its redirect handling all as they were. The worker's table.
+InternetFunctions internet;
 
 SetupState CurrentState() {
   return static_cast<SetupState>(setupGlobals.state.load(std::memory_order_acquire));
@@ -89,10 +63,13 @@ void CloseAttemptSession() {
 // window procedure handles it) or the failure texts are put up.
 void FinishWorker(bool ok) {
   setupGlobals.workerFinished.store(1, std::memory_order_release);
-  if (ok)
+  if (ok) {
     SendMessageA(setupGlobals.window.load(std::memory_order_acquire), WM_CLOSE, 0, 0);
-  else
+  } else {
     ShowDownloadFailure();
+    // Once the failure is up; the window stands meanwhile.
+    SendRunPing(RunEnd::kEnded);
+  }
 }
 
 // The worker is stuck in a WinINet call, even after its session was closed:
@@ -104,6 +81,7 @@ void FinishWorker(bool ok) {
 void TakeOverFromWorker() {
   SetState(Failed);
   DiscardInstallerFile();
+  SendRunPing(RunEnd::kTakenOver);
   FinishWorker(false);
 }
 
@@ -171,16 +149,31 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
   }
 }
 
+// When the download began, for the report's download time.
+DWORD downloadStartTick;
+
+// What the attempt that ended adds to the run's report: written only once
+// it has ended as the worker's own, so never while the run is reported.
+void NoteAttempt(std::uint32_t number, bool resumed, const AttemptFacts& facts) {
+  runReport.stage = RunStage::kDownloading;
+  runReport.numbers[kAttempts] = number;
+  runReport.numbers[kResumes] += resumed;
+  runReport.numbers[kBytes] = facts.received;
+  runReport.numbers[kSize] = facts.announced;
+  runReport.numbers[kDownloadMs] = GetTickCount() - downloadStartTick;
+}
+
 // One attempt: the request (for the rest of the kept bytes when they can be
 // continued), the answer's headers, then the body.
 AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) {
   AttemptFacts facts{};
+  bool resumed = false;
   BeginWatchedAttempt(number);
   ResumeHeaders headers;
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
-      internet.open(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      internet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr
@@ -191,6 +184,7 @@ AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) 
     facts.failure = GetLastError();
   } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, facts);
              fit == AnswerFit::kContinues || fit == AnswerFit::kWholeFile) {
+    resumed = fit == AnswerFit::kContinues;
     ReceiveBody(answer, facts);
   }
   facts.received = InstallerFileKept();
@@ -201,6 +195,7 @@ AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) 
   CloseAttemptSession();
   // Taken over by the watchdog, which puts up the failure texts itself.
   if (!EndWatchedAttempt()) return AttemptOutcome::kLasting;
+  NoteAttempt(number, resumed, facts);
   return ClassifyAttempt(facts);
 }
 
@@ -217,6 +212,7 @@ bool DownloadWithRetries(const DownloadRequest& request) {
     if (outcome == AttemptOutcome::kComplete) {
       if (HoldCheckedInstallerFile(request)) return true;
       outcome = AttemptOutcome::kPinMismatch;
+      runReport.stage = RunStage::kPinMismatched;
     }
     history.attemptsMade = static_cast<int>(attempt);
     history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
@@ -240,10 +236,11 @@ bool DownloadWithRetries(const DownloadRequest& request) {
 
 bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   SetState(Downloading);
+  downloadStartTick = GetTickCount();
   DownloadRequest request;
   // A malformed pin admits no installer, so nothing is fetched for it.
   const bool usable = PrepareDownload(url, request) && request.pin != InstallerPin::kMalformed &&
-                      LookUpInternet() && StartInstallerFileOver();
+                      LookUpInternet(internet) && StartInstallerFileOver();
   if (!usable) {
     SetState(Failed);
   } else {
@@ -252,6 +249,7 @@ bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
     const bool downloaded = DownloadWithRetries(request);
     EndTransferWatch();
     if (downloaded) {
+      runReport.stage = RunStage::kDownloaded;
       SetState(Downloaded);
       MarkInstallerRunning(true);
       SetState(InstallerRun(InstallerFilePath(), launchArgument));

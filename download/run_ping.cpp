@@ -31,22 +31,17 @@ static_assert(VersionTextIsNumbers(), "ZORVA_VERSION_TEXT must spell ZORVA_VERSI
 constexpr const char* kOutcomeNames[] = {"installed",        "download_failed", "pin_mismatch",
                                          "installer_failed", "cancelled",       "stalled"};
 
-// Each name with the '&' before it and the '=' after, in RunNumber's order.
-constexpr const char* kNumberNames[kRunNumberCount] = {
-    "&detail=",  "&bytes=",       "&size=",         "&attempts=",      "&resumes=",
-    "&mirror=", "&download_ms=", "&installer_ms=", "&installer_exit="};
+// The query as it goes: a byte below kFirstText stands for that number
+// (RunNumber + 1), one from kFirstText up for that text of ComposeRunPing's.
+constexpr char kFirstText = 0x10;
+constexpr char kQuery[] =
+    "\x10outcome=\x11&reason=\x12&detail=\x01&bytes=\x02&size=\x03&attempts=\x04&resumes=\x05"
+    "&mirror=\x06&download_ms=\x07&installer_ms=\x08&installer_exit=\x09&os=\x0A.\x0B.\x0C"
+    "&arch=\x13&ui_lang=\x14&tag_lang=\x15&version=\x16&id=\x17";
+static_assert(kRunNumberCount < kFirstText);
 
 bool Append(ComposedText& text, const char* ascii) {
   return text.AppendAscii(ascii, std::strlen(ascii));
-}
-
-bool AppendField(ComposedText& text, const char* name, const char* value) {
-  return Append(text, name) && Append(text, value);
-}
-
-bool AppendOsVersion(ComposedText& text, const std::uint32_t (&version)[3]) {
-  return Append(text, "&os=") && AppendCount(text, version[0]) && Append(text, ".") &&
-         AppendCount(text, version[1]) && Append(text, ".") && AppendCount(text, version[2]);
 }
 
 bool IsTagCharacter(char16_t unit) {
@@ -65,10 +60,18 @@ RunOutcome OutcomeOfRun(RunStage stage, RunEnd end) {
 }
 
 const char* ArchitectureName(std::uint16_t machine, std::uint16_t processor) {
-  // IMAGE_FILE_MACHINE_I386, _AMD64, _ARM64; PROCESSOR_ARCHITECTURE_INTEL, _AMD64, _ARM64.
-  if (machine == 0x014C || (machine == 0 && processor == 0)) return "x86";
-  if (machine == 0x8664 || (machine == 0 && processor == 9)) return "x64";
-  if (machine == 0xAA64 || (machine == 0 && processor == 12)) return "arm64";
+  struct Architecture {
+    std::uint16_t machine;    // IMAGE_FILE_MACHINE_I386, _AMD64, _ARM64
+    std::uint16_t processor;  // PROCESSOR_ARCHITECTURE_INTEL, _AMD64, _ARM64
+    char name[6];
+  };
+  static constexpr Architecture kArchitectures[] = {
+      {0x014C, 0, "x86"}, {0x8664, 9, "x64"}, {0xAA64, 12, "arm64"}};
+  for (const Architecture& architecture : kArchitectures) {
+    if ((machine != 0 && machine == architecture.machine) ||
+        (machine == 0 && processor == architecture.processor))
+      return architecture.name;
+  }
   return nullptr;
 }
 
@@ -83,10 +86,9 @@ void TakeLanguageTag(const char16_t* name, char (&tag)[kLanguageCapacity]) {
 }
 
 void FormatPingId(const std::uint8_t (&random)[8], char (&id)[kPingIdCapacity]) {
-  constexpr char kHex[] = "0123456789abcdef";
-  for (int i = 0; i < 8; ++i) {
-    id[2 * i] = kHex[random[i] >> 4];
-    id[2 * i + 1] = kHex[random[i] & 15];
+  for (int digit = 0; digit < 16; ++digit) {
+    const int value = (random[digit / 2] >> (digit % 2 == 0 ? 4 : 0)) & 15;
+    id[digit] = static_cast<char>(value < 10 ? '0' + value : 'a' - 10 + value);
   }
   id[16] = '\0';
 }
@@ -100,19 +102,22 @@ bool ComposeRunPing(const char* pingUrl, const RunReport& report, RunOutcome out
     hasQuery |= pingUrl[length] == '?';
   // A query that ends open ("...?" or "...&") takes the first field as it is.
   const char last = length == 0 ? '\0' : pingUrl[length - 1];
-  const char* separator = last == '?' || last == '&' ? "" : hasQuery ? "&" : "?";
-  const char* reason = report.reason != nullptr && *report.reason != '\0' ? report.reason : "none";
-  if (!ping.AppendAscii(pingUrl, length) || !Append(ping, separator) ||
-      !AppendField(ping, "outcome=", kOutcomeNames[static_cast<int>(outcome)]) ||
-      !AppendField(ping, "&reason=", reason)) {
-    return false;
+  const char* texts[] = {
+      last == '?' || last == '&' ? "" : hasQuery ? "&" : "?",
+      kOutcomeNames[static_cast<int>(outcome)],
+      report.reason != nullptr && *report.reason != '\0' ? report.reason : "none",
+      report.arch,
+      report.uiLanguage,
+      tagLanguage != nullptr ? tagLanguage : "",
+      kVersion,
+      report.id,
+  };
+  if (!ping.AppendAscii(pingUrl, length)) return false;
+  for (const char* at = kQuery; *at != '\0'; ++at) {
+    const bool appended = *at < kFirstText   ? AppendCount(ping, report.numbers[*at - 1])
+                          : *at < ' '        ? Append(ping, texts[*at - kFirstText])
+                                             : ping.AppendAscii(at, 1);
+    if (!appended) return false;
   }
-  for (int number = 0; number < kRunNumberCount; ++number) {
-    if (!Append(ping, kNumberNames[number]) || !AppendCount(ping, report.numbers[number]))
-      return false;
-  }
-  return AppendOsVersion(ping, report.osVersion) && AppendField(ping, "&arch=", report.arch) &&
-         AppendField(ping, "&ui_lang=", report.uiLanguage) &&
-         AppendField(ping, "&tag_lang=", tagLanguage != nullptr ? tagLanguage : "") &&
-         AppendField(ping, "&version=", kVersion) && AppendField(ping, "&id=", report.id);
+  return true;
 }

@@ -45,6 +45,10 @@ enum RunNumber {
   kDownloadMs,
   kInstallerMs,
   kInstallerExit,
+  // The machine's, gathered for the ping alone: the Windows version.
+  kOsMajor,
+  kOsMinor,
+  kOsBuild,
   kRunNumberCount,
 };
 
@@ -60,7 +64,6 @@ struct RunReport {
   const char* reason;
   std::uint32_t numbers[kRunNumberCount];
   // The machine's, gathered for the ping alone.
-  std::uint32_t osVersion[3];  // major, minor, build
   const char* arch;            // "x86", "x64" or "arm64"; null: not one of them
   char uiLanguage[kLanguageCapacity];
   char id[kPingIdCapacity];

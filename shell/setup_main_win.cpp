@@ -3,6 +3,7 @@
 
 #include "base/system_library_win.h"
 #include "download/installer_file_win.h"
+#include "download/run_ping_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_globals.h"
@@ -71,10 +72,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
+  PrepareRunPing(tag.pingUrl, tag.textsLanguage);
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
   // After a cancel the worker has left the file it was writing.
   DiscardInstallerFile();
+  // The window is gone: after the hand-off, or after a Yes. A failure's
+  // ping went while its window stood.
+  const bool installed = setupGlobals.state.load(std::memory_order_acquire) == Finished;
+  SendRunPing(installed ? RunEnd::kEnded : RunEnd::kCancelled);
+  AwaitRunPing();
   return 0;
 }
