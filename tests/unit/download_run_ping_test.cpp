@@ -15,11 +15,8 @@ std::string Ascii(const ComposedText& text) {
 RunReport SampleReport() {
   RunReport report{};
   report.reason = "http";
-  const std::uint32_t numbers[kRunNumberCount] = {404, 0, 0, 1, 0, 0, 1520, 0, 0};
+  const std::uint32_t numbers[kRunNumberCount] = {404, 0, 0, 1, 0, 0, 1520, 0, 0, 10, 0, 19045};
   std::copy(std::begin(numbers), std::end(numbers), report.numbers);
-  report.osVersion[0] = 10;
-  report.osVersion[1] = 0;
-  report.osVersion[2] = 19045;
   report.arch = "x64";
   TakeLanguageTag(u"de-DE", report.uiLanguage);
   const std::uint8_t random[8] = {0x00, 0x1f, 0xa0, 0x5b, 0xc3, 0xd4, 0xe9, 0xff};
@@ -81,9 +78,9 @@ TEST(RunPing, EachOutcomeAndReasonByItsName) {
 TEST(RunPing, NumbersInDecimalWithoutSignOrLeadingZero) {
   RunReport report = SampleReport();
   for (std::uint32_t& number : report.numbers) number = 0xFFFFFFFF;
-  report.osVersion[0] = 6;
-  report.osVersion[1] = 1;
-  report.osVersion[2] = 7601;
+  report.numbers[kOsMajor] = 6;
+  report.numbers[kOsMinor] = 1;
+  report.numbers[kOsBuild] = 7601;
   ComposedText ping;
   ASSERT_TRUE(ComposeRunPing("h", report, RunOutcome::kInstalled, "de", ping));
   EXPECT_EQ(Ascii(ping),
@@ -102,7 +99,6 @@ TEST(RunPing, NoPingWithoutAnArchitectureOrRoomForTheWhole) {
   // The longest values leave room for a ping URL of 500 characters.
   report = SampleReport();
   for (std::uint32_t& number : report.numbers) number = 0xFFFFFFFF;
-  for (std::uint32_t& part : report.osVersion) part = 0xFFFFFFFF;
   std::u16string longestLanguage(kLanguageCapacity - 1, u'a');
   TakeLanguageTag(longestLanguage.c_str(), report.uiLanguage);
   const std::string tagLanguage(35, 'a');
