@@ -1,7 +1,19 @@
 #include "download/internet_functions_win.h"
 
-#include "base/system_function_win.h"
+#include <cstring>
+
 #include "base/system_library_win.h"
+
+namespace {
+
+// InternetFunctions' members, in their order, each name ended by its NUL.
+constexpr char kInternetFunctionNames[] =
+    "InternetOpenW\0InternetSetOptionW\0InternetOpenUrlW\0HttpQueryInfoW\0InternetReadFile\0"
+    "InternetCloseHandle\0";
+constexpr int kInternetFunctionCount = 6;
+static_assert(sizeof(InternetFunctions) == kInternetFunctionCount * sizeof(FARPROC));
+
+}  // namespace
 
 bool LookUpInternet(InternetFunctions& internet) {
   // First the library WinINet brings in that is no KnownDLL, so that where
@@ -10,12 +22,15 @@ bool LookUpInternet(InternetFunctions& internet) {
   // too. The modules stay loaded.
   PreloadSystemLibraries({u"mpr.dll"});
   const HMODULE wininet = LoadSystemLibrary(u"wininet.dll");
-  internet = {LookUpFunction<decltype(&InternetOpenW)>(wininet, "InternetOpenW"),
-              LookUpFunction<decltype(&InternetSetOptionW)>(wininet, "InternetSetOptionW"),
-              LookUpFunction<decltype(&InternetOpenUrlW)>(wininet, "InternetOpenUrlW"),
-              LookUpFunction<decltype(&HttpQueryInfoW)>(wininet, "HttpQueryInfoW"),
-              LookUpFunction<decltype(&InternetReadFile)>(wininet, "InternetReadFile"),
-              LookUpFunction<decltype(&InternetCloseHandle)>(wininet, "InternetCloseHandle")};
-  return internet.open != nullptr && internet.setOption != nullptr && internet.openUrl != nullptr &&
-         internet.query != nullptr && internet.read != nullptr && internet.close != nullptr;
+  FARPROC found[kInternetFunctionCount];
+  const char* name = kInternetFunctionNames;
+  bool all = true;
+  for (FARPROC& function : found) {
+    function = GetProcAddress(wininet, name);
+    all &= function != nullptr;
+    name += std::strlen(name) + 1;
+  }
+  // Each found pointer becomes the member of its function's own type.
+  std::memcpy(&internet, found, sizeof found);
+  return all;
 }

@@ -3,7 +3,6 @@
 #include <atomic>
 
 #include "base/system_function_win.h"
-#include "base/system_library_win.h"
 #include "base/system_text_win.h"
 #include "download/internet_functions_win.h"
 
@@ -38,6 +37,8 @@ using LcidToLocaleNameFunction = int(WINAPI*)(LCID locale, wchar_t* name, int ca
                                               DWORD flags);
 using RtlGenRandomFunction = BOOLEAN(WINAPI*)(void* buffer, ULONG length);
 
+// Modules are named without ".dll", which GetModuleHandle adds.
+
 // GetCurrentProcess's pseudo-handle, without the call.
 const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
@@ -46,7 +47,7 @@ void ReadOsVersion(RunReport& report) {
   OSVERSIONINFOW version;
   version.dwOSVersionInfoSize = sizeof version;
   const auto getVersion =
-      LookUpFunction<RtlGetVersionFunction>(GetModuleHandleA("ntdll.dll"), "RtlGetVersion");
+      LookUpFunction<RtlGetVersionFunction>(GetModuleHandleA("ntdll"), "RtlGetVersion");
   if (getVersion == nullptr || getVersion(&version) != 0) return;
   report.numbers[kOsMajor] = version.dwMajorVersion;
   report.numbers[kOsMinor] = version.dwMinorVersion;
@@ -79,7 +80,9 @@ void ReadUiLanguage(HMODULE kernel32, RunReport& report) {
 
 // A fresh id for this ping alone; false when the system gives no random bytes.
 bool DrawPingId(RunReport& report) {
-  const auto genRandom = LookUpFunction<RtlGenRandomFunction>(LoadSystemLibrary(u"advapi32.dll"),
+  // shell32 and shlwapi, which the exe imports, bring advapi32 in: nothing
+  // is loaded for the id.
+  const auto genRandom = LookUpFunction<RtlGenRandomFunction>(GetModuleHandleA("advapi32"),
                                                                "SystemFunction036");
   std::uint8_t random[8];
   if (genRandom == nullptr || !genRandom(random, sizeof random)) return false;
@@ -94,8 +97,10 @@ void Get(const char16_t* url) {
   const HINTERNET session =
       internet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (session == nullptr) return;
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+  static constexpr std::uint8_t kTimeouts[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
+                                              INTERNET_OPTION_SEND_TIMEOUT,
+                                              INTERNET_OPTION_RECEIVE_TIMEOUT};
+  for (const DWORD option : kTimeouts) {
     DWORD ms = kRunPingMs;
     internet.setOption(session, option, &ms, sizeof ms);
   }
@@ -108,7 +113,7 @@ void Get(const char16_t* url) {
 // sends, and owns every handle of the request.
 DWORD WINAPI SendPing(LPVOID) {
   RunReport& report = runReport;
-  const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  const HMODULE kernel32 = GetModuleHandleA("kernel32");
   ReadOsVersion(report);
   ReadArchitecture(kernel32, report);
   ReadUiLanguage(kernel32, report);
