@@ -37,6 +37,8 @@ FORMS = {
     "id": "[0-9a-f]{16}",
 }
 PING_SECONDS = 3
+# The test build whose stall bound and waits are seconds.
+SHORT_SCHEDULE_EXE = splash_run.BUILD.program("ZorvaSetupShortDownloadSchedule")
 # What the emulated exe and a loaded machine add to an exit after the ping's bound.
 EXIT_SLACK = splash_run.seconds(3)
 
@@ -133,6 +135,19 @@ class RunPing(unittest.TestCase):
         self.check_ping(self.pings(s.server)[0], outcome="pin_mismatch", reason="other",
                         attempts="2", bytes=size, size=size)
         self.assertEqual(len(self.pings(s.server)), 1)
+
+    def test_a_download_the_watchdog_gives_up_pings_as_stalled(self):
+        # A quarter of the installer, then nothing: the test build's stall
+        # bound and grace end it within seconds.
+        body = splash_run.padded_installer()
+        held = winetest.Route(body[:len(body) // 4], content_length=len(body), hold_open=True)
+        s, copy = self.run_copy({"/installer.exe": held}, exe=SHORT_SCHEDULE_EXE)
+        with s.running(copy) as run:
+            run.wait_for_window()
+            pinged = winetest.wait_until(lambda: self.pings(s.server), splash_run.seconds(30))
+            self.assertTrue(pinged, "no ping after the stall")
+            self.assertIsNone(run.process.poll(), "the window did not stand")
+        self.check_ping(self.pings(s.server)[0], outcome="stalled", reason="stall")
 
     def test_a_copy_without_a_ping_url_sends_nothing(self):
         s, copy = self.run_copy({"/installer.exe": winetest.Route(splash_run.padded_installer())},
