@@ -129,7 +129,11 @@ NOTES = """
   else. Before, a unique tag also cost the program's own check (about four
   times OpenSSL's verify) and the copy placed whole from the base file.
   Beside the floor the service also checks the request, builds the payload,
-  keeps the copy in its cache, counts and logs. On a machine shared with
+  keeps the copy in its cache, counts and logs. Counted by callgrind over
+  100 new tags (the win32 exe, one thread, one connection), a new tag costs
+  the service 6.93 million instructions and the floor 6.57 million (0.95):
+  OpenSSL's verify is 0.32 million of the difference, the request's checks
+  and payload 0.014 million, the log line 0.018 million. On a machine shared with
   other work the unique rates of the service and its floor swing from one
   run to the next (here the ratio moved between 0.6 and 1.1); the CPU time
   per tag, read from /proc, moves far less and is the steadier comparison. A repeat is a cache lookup and a send. The

@@ -21,4 +21,7 @@ target_link_options(ZorvaSetup PRIVATE
   # Drop unreferenced sections and the symbol table.
   -Wl,--gc-sections -s
   # No link time stamp in the PE header, so two builds give the same bytes.
-  -Wl,--no-insert-timestamp)
+  -Wl,--no-insert-timestamp
+  # Data of a DLL only through __declspec(dllimport): nothing for start-up to
+  # mend at run time, which has no relocator for it (shell/setup_main_win.cpp).
+  -Wl,--disable-auto-import)

@@ -18,6 +18,39 @@ bool IsTransientFailure(std::uint32_t failure) {
   return failure == kInvalidServerResponse || (n < 32 && (kTransientFailureBits >> n & 1) != 0);
 }
 
+// WinINet's errors that name a class of their own; any other is kOther.
+struct FailureCode {
+  std::uint16_t failure;
+  FailureClass failureClass;
+};
+constexpr FailureCode kFailureCodes[] = {
+    {12002, FailureClass::kStall},    // ERROR_INTERNET_TIMEOUT
+    {12007, FailureClass::kDns},      // ERROR_INTERNET_NAME_NOT_RESOLVED
+    {12029, FailureClass::kRefused},  // ERROR_INTERNET_CANNOT_CONNECT
+    {12030, FailureClass::kReset},    // ERROR_INTERNET_CONNECTION_ABORTED
+    {12031, FailureClass::kReset},    // ERROR_INTERNET_CONNECTION_RESET
+    {12152, FailureClass::kCut},      // ERROR_HTTP_INVALID_SERVER_RESPONSE
+    {12037, FailureClass::kTls},      // ERROR_INTERNET_SEC_CERT_DATE_INVALID
+    {12038, FailureClass::kTls},      // ERROR_INTERNET_SEC_CERT_CN_INVALID
+    {12044, FailureClass::kTls},      // ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED
+    {12045, FailureClass::kTls},      // ERROR_INTERNET_INVALID_CA
+    {12055, FailureClass::kTls},      // ERROR_INTERNET_SEC_CERT_ERRORS
+    {12056, FailureClass::kTls},      // ERROR_INTERNET_SEC_CERT_NO_REV
+    {12057, FailureClass::kTls},      // ERROR_INTERNET_SEC_CERT_REV_FAILED
+    {12157, FailureClass::kTls},      // ERROR_INTERNET_SECURITY_CHANNEL_ERROR
+    {12169, FailureClass::kTls},      // ERROR_INTERNET_SEC_INVALID_CERT
+    {12170, FailureClass::kTls},      // ERROR_INTERNET_SEC_CERT_REVOKED
+    {12175, FailureClass::kTls},      // ERROR_INTERNET_DECODING_FAILED
+};
+
+FailureClass ClassOfFailure(std::uint32_t failure) {
+  for (const FailureCode& code : kFailureCodes)
+    if (code.failure == failure) return code.failureClass;
+  return FailureClass::kOther;
+}
+
+constexpr std::uint32_t kProxyAuthenticationRequired = 407;
+
 // Server errors, and the two client errors that ask the client to come back.
 bool IsTransientStatus(std::uint32_t status) {
   return status / 100 == 5 || status == 408 || status == 429;
@@ -35,6 +68,21 @@ AttemptOutcome ClassifyAttempt(const AttemptFacts& facts) {
   // the file: either way they go, and the next attempt asks for all.
   const bool whole = facts.announced == 0 || facts.received == facts.announced;
   return whole ? AttemptOutcome::kComplete : AttemptOutcome::kTransient;
+}
+
+FailureClass ClassifyFailure(const AttemptFacts& facts) {
+  if (facts.stalled) return FailureClass::kStall;
+  if (facts.httpStatus == kProxyAuthenticationRequired) return FailureClass::kProxyAuth;
+  if (facts.refused || IsErrorResponse(facts.httpStatus)) return FailureClass::kHttp;
+  if (facts.fileFailed) return FailureClass::kDisk;
+  if (facts.failure != 0) return ClassOfFailure(facts.failure);
+  const bool whole = facts.announced == 0 || facts.received == facts.announced;
+  return whole ? FailureClass::kNone : FailureClass::kCut;
+}
+
+std::uint32_t FailureDetail(FailureClass failure, const AttemptFacts& facts) {
+  if (failure == FailureClass::kHttp) return facts.httpStatus;
+  return failure == FailureClass::kOther ? facts.failure : 0;
 }
 
 std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "download/download_schedule.h"
+#include "state/setup_state.h"
 
 // What an attempt left behind once it ended.
 struct AttemptFacts {
@@ -15,6 +16,7 @@ struct AttemptFacts {
   std::uint32_t announced;   // the whole file's length; 0 when unknown
   bool refused;              // its request for the rest was refused (AnswerFit::kRefused)
   bool stalled;              // ended by the stall bound
+  bool fileFailed;           // `failure` is the installer file's: made, written or read back
 };
 
 enum class AttemptOutcome : std::uint8_t {
@@ -36,6 +38,14 @@ inline bool IsErrorResponse(std::uint32_t status) {
 // length: a body that ends early with no error is a cut too, and one longer
 // than the file's length is no whole file either.
 AttemptOutcome ClassifyAttempt(const AttemptFacts& facts);
+
+// What an attempt that did not bring the whole file failed on, in the same
+// order; kNone for a whole file.
+FailureClass ClassifyFailure(const AttemptFacts& facts);
+
+// What the run ping's `detail` tells of a failure of class `failure`: the
+// HTTP status for kHttp, the WinINet or system error for kOther, else 0.
+std::uint32_t FailureDetail(FailureClass failure, const AttemptFacts& facts);
 
 // The outcomes of the earlier attempts, one bit each.
 using OutcomeSet = std::uint8_t;

@@ -1,8 +1,6 @@
 #include "download/download_progress.h"
 
-#include "download/percent_texts.h"
-#include "download/transfer_watch.h"
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 int ClampedPercent(double percent) {
   // Written so that NaN, failing both comparisons, also lands on 0.
@@ -16,25 +14,16 @@ int WholePercent(std::uint32_t progress, std::uint32_t total) {
   return ClampedPercent(static_cast<double>(progress) / static_cast<double>(total) * 100.0);
 }
 
-void UpdateProgress(std::uint32_t progress, std::uint32_t total) {
-  int percent = WholePercent(progress, total);
-  if (percent == setupGlobals.percent.load(std::memory_order_acquire)) return;
-  setupGlobals.percent.store(percent, std::memory_order_release);
-  setupGlobals.progressText.store(PercentTexts[percent], std::memory_order_release);
-  RequestRepaint();
+bool UpdateProgress(std::uint32_t progress, std::uint32_t total) {
+  return ShowPercent(WholePercent(progress, total));
 }
 
 bool ReportKeptBytes(std::uint32_t kept, std::uint32_t length) {
   if (setupGlobals.state.load(std::memory_order_acquire) != Downloading) return false;
-  NoteBytesArrived();
-  UpdateProgress(kept, length);
+  // The first measured byte changes what the taskbar button shows, even
+  // where the percentage stays.
+  const bool firstShare =
+      length != 0 && setupGlobals.shareKnown.exchange(1, std::memory_order_acq_rel) == 0;
+  if (!UpdateProgress(kept, length) && firstShare) RequestRepaint();
   return true;
-}
-
-void ShowDownloadFailure() {
-  setupGlobals.percent.store(0, std::memory_order_release);
-  setupGlobals.headline.store(setupGlobals.failureHeadline.load(std::memory_order_acquire),
-                              std::memory_order_release);
-  setupGlobals.progressText.store(kFailureProgressText, std::memory_order_release);
-  RequestRepaint();
 }

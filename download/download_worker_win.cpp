@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "base/system_functions_win.h"
 #include "base/system_text_win.h"
 #include "base/zero_filled.h"
 #include "download/download_attempt.h"
@@ -11,18 +12,17 @@
 #include "download/download_url.h"
 #include "download/installer_file_win.h"
 #include "download/installer_run_win.h"
-#include "download/internet_functions_win.h"
+#include "download/internet_lookup_win.h"
 #include "download/run_ping_win.h"
 #include "download/transfer_watch.h"
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 namespace {
 
-// WinINet, which urlmon's downloads sit on, called directly: the request
-// carries the Range headers, the answer's headers are read, and the body
-// comes as it arrives, with the system's proxy settings, its automatic
-// logins and its redirect handling all as they were. The worker's table.
-InternetFunctions internet;
+// WinINet (looked up: download/internet_lookup_win.h) is called directly:
+// the request carries the Range headers, the answer's headers are read, and
+// the body comes as it arrives, with the system's proxy settings, its
+// automatic logins and its redirect handling all as they were.
 
 SetupState CurrentState() {
   return static_cast<SetupState>(setupGlobals.state.load(std::memory_order_acquire));
@@ -47,15 +47,18 @@ std::atomic<HINTERNET> attemptSession{nullptr};
 // What the answer under way said about the file whose bytes are kept.
 constinit ZERO_FILLED FileIdentity identity;
 
-// The kept bytes go, and what was known of their file with them. Should the
-// file not open again, the next write fails the attempt.
-void ForgetKeptBytes() {
+// The kept bytes go, and what was known of their file with them. False,
+// with the error in `failure`, when the file does not open again.
+bool ForgetKeptBytes(std::uint32_t& failure) {
   identity = {};
-  StartInstallerFileOver();
+  if (StartInstallerFileOver()) return true;
+  failure = GetLastError();
+  return false;
 }
 
 void CloseAttemptSession() {
-  if (const HINTERNET session = attemptSession.exchange(nullptr)) internet.close(session);
+  if (const HINTERNET session = attemptSession.exchange(nullptr))
+    systemFunctions.InternetCloseHandle(session);
 }
 
 // The worker's last step: the worker is marked finished, then the window is
@@ -64,29 +67,33 @@ void CloseAttemptSession() {
 void FinishWorker(bool ok) {
   setupGlobals.workerFinished.store(1, std::memory_order_release);
   if (ok) {
-    SendMessageA(setupGlobals.window.load(std::memory_order_acquire), WM_CLOSE, 0, 0);
+    SendMessageA(SetupWindow(), WM_CLOSE, 0, 0);
   } else {
-    ShowDownloadFailure();
+    ShowFailureTexts();
     // Once the failure is up; the window stands meanwhile.
     SendRunPing(RunEnd::kEnded);
   }
 }
 
-// The worker is stuck in a WinINet call, even after its session was closed:
-// its last step is taken in its stead, and the file it was writing goes.
-// The worker is left where it is rather than terminated, since it may hold a
-// lock the window's painting needs; should the call ever return, its write
-// fails, EndWatchedAttempt gives the attempt up and the worker ends on the
-// same failure.
-void TakeOverFromWorker() {
-  SetState(Failed);
-  DiscardInstallerFile();
-  SendRunPing(RunEnd::kTakenOver);
-  FinishWorker(false);
+// When the download began, for the report's download time.
+DWORD downloadStartTick;
+
+// The report's bytes: while the attempt is the worker's own (bytes just came,
+// so a take-over is a stall bound away), or once it has ended as its own.
+void NoteKeptBytes(std::uint32_t kept, std::uint32_t length) {
+  runReport.numbers[kBytes] = kept;
+  runReport.numbers[kSize] = length;
+  runReport.numbers[kDownloadMs] = GetTickCount() - downloadStartTick;
 }
 
 // The watchdog thread: a stalled transfer returns from no call, so something
-// apart from the worker has to keep the time.
+// apart from the worker has to keep the time. It only closes the attempt's
+// session, which ends a call blocked on it; when even that does not end the
+// call, it tells the window thread, which puts the failure up. The worker
+// is left where it is rather than terminated, since it may hold a lock the
+// window's painting needs; should its call ever return, it finds the
+// download taken over and touches nothing more: not the file, which it alone
+// holds, nor the texts, nor the end of the run.
 DWORD WINAPI WatchTransfer(LPVOID) {
   WatchAction action;
   do {
@@ -94,7 +101,7 @@ DWORD WINAPI WatchTransfer(LPVOID) {
     action = StepTransferWatch();
     if (action == WatchAction::kAbort) CloseAttemptSession();
   } while (action == WatchAction::kNone || action == WatchAction::kAbort);
-  if (action == WatchAction::kTakeOver) TakeOverFromWorker();
+  if (action == WatchAction::kTakeOver) PostMessageA(SetupWindow(), kWorkerGaveUpMessage, 0, 0);
   return 0;
 }
 
@@ -102,7 +109,8 @@ DWORD WINAPI WatchTransfer(LPVOID) {
 // 32-bit word: as text, or as a number with HTTP_QUERY_FLAG_NUMBER. Empty
 // text or 0 when the answer has none or it does not fit.
 void QueryHeader(HINTERNET answer, DWORD header, void* value, DWORD bytes) {
-  if (!internet.query(answer, header, value, &bytes, nullptr)) *static_cast<DWORD*>(value) = 0;
+  if (!systemFunctions.HttpQueryInfoW(answer, header, value, &bytes, nullptr))
+    *static_cast<DWORD*>(value) = 0;
 }
 
 std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
@@ -122,7 +130,10 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
                                     identity.length);
   if (fit == AnswerFit::kContinues) return fit;
   // Whatever else came, the kept bytes are of no more use.
-  ForgetKeptBytes();
+  if (!ForgetKeptBytes(facts.failure)) {
+    facts.fileFailed = true;
+    return AnswerFit::kRefused;
+  }
   facts.refused = fit == AnswerFit::kRefused;
   if (fit != AnswerFit::kWholeFile) return fit;
   QueryHeader(answer, HTTP_QUERY_ETAG, etag, sizeof etag);
@@ -131,53 +142,46 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
   return fit;
 }
 
-// Appends the body to the file as it arrives, until it ends or fails.
+// Appends the body to the file as it arrives, until it ends or fails, or the
+// watchdog has taken the download over.
 void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
   for (;;) {
     DWORD count = 0;
-    if (!internet.read(answer, transferBuffer, kTransferBufferSize, &count)) {
+    if (!systemFunctions.InternetReadFile(answer, transferBuffer, kTransferBufferSize, &count)) {
       facts.failure = GetLastError();
       return;
     }
-    if (count == 0) return;
-    if (!AppendToInstallerFile(transferBuffer, count)) {
-      facts.failure = GetLastError();
+    if (count == 0 || !NoteBytesArrived()) return;
+    if (const std::uint32_t failure = AppendToInstallerFile(transferBuffer, count)) {
+      facts.failure = failure;
+      facts.fileFailed = true;
       return;
     }
+    NoteKeptBytes(InstallerFileKept(), identity.length);
     // A cancel: the attempt ends here.
     if (!ReportKeptBytes(InstallerFileKept(), identity.length)) return;
   }
 }
 
-// When the download began, for the report's download time.
-DWORD downloadStartTick;
-
-// What the attempt that ended adds to the run's report: written only once
-// it has ended as the worker's own, so never while the run is reported.
-void NoteAttempt(std::uint32_t number, bool resumed, const AttemptFacts& facts) {
+// One attempt: the request (for the rest of the kept bytes when they can be
+// continued), the answer's headers, then the body. False when the watchdog
+// took the download over meanwhile; else `facts` say how it ended.
+bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFacts& facts) {
+  facts = {};
+  // Before the watchdog watches it, so never while the run is reported.
   runReport.stage = RunStage::kDownloading;
   runReport.numbers[kAttempts] = number;
-  runReport.numbers[kResumes] += resumed;
-  runReport.numbers[kBytes] = facts.received;
-  runReport.numbers[kSize] = facts.announced;
-  runReport.numbers[kDownloadMs] = GetTickCount() - downloadStartTick;
-}
-
-// One attempt: the request (for the rest of the kept bytes when they can be
-// continued), the answer's headers, then the body.
-AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) {
-  AttemptFacts facts{};
   bool resumed = false;
   BeginWatchedAttempt(number);
   ResumeHeaders headers;
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
-      internet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      systemFunctions.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr
-                         : internet.openUrl(session, SystemText(request.url),
+                         : systemFunctions.InternetOpenUrlW(session, SystemText(request.url),
                                             askRest ? SystemText(headers.Text()) : nullptr,
                                             askRest ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
   if (answer == nullptr) {
@@ -191,77 +195,122 @@ AttemptOutcome RunAttempt(const DownloadRequest& request, std::uint32_t number) 
   facts.announced = identity.length;
   facts.stalled = AttemptStalled();
   // Closing the session closes its request too, unless the watchdog did.
-  if (answer != nullptr && attemptSession.load() == session) internet.close(answer);
+  if (answer != nullptr && attemptSession.load() == session)
+    systemFunctions.InternetCloseHandle(answer);
   CloseAttemptSession();
-  // Taken over by the watchdog, which puts up the failure texts itself.
-  if (!EndWatchedAttempt()) return AttemptOutcome::kLasting;
-  NoteAttempt(number, resumed, facts);
+  if (!EndWatchedAttempt()) return false;
+  runReport.numbers[kResumes] += resumed;
+  NoteKeptBytes(facts.received, facts.announced);
+  return true;
+}
+
+// The download's end, and what it failed on.
+void FailDownload(FailureClass failure) {
+  setupGlobals.failureClass.store(failure, std::memory_order_release);
+  SetState(Failed);
+}
+
+// What the whole file that came amounts to: kComplete once it is held
+// checked, kPinMismatch when it is not the installer, or, when it could not
+// be read back, the outcome of an attempt that failed on its file.
+AttemptOutcome CheckWholeFile(const DownloadRequest& request, AttemptFacts& facts) {
+  const FileCheck check = HoldCheckedInstallerFile(request, facts.failure);
+  if (check == FileCheck::kHeld) return AttemptOutcome::kComplete;
+  if (check == FileCheck::kMismatch) return AttemptOutcome::kPinMismatch;
+  facts.fileFailed = true;
   return ClassifyAttempt(facts);
 }
 
 // Attempts until one brings the whole file, held checked, or until the
-// schedule gives up.
-bool DownloadWithRetries(const DownloadRequest& request) {
+// schedule gives up or the download is cancelled (kFailed, `state` says
+// which) or taken over by the watchdog.
+DownloadEnd DownloadWithRetries(const DownloadRequest& request) {
   RetryHistory history{};
   std::uint32_t mostKept = 0;
   for (std::uint32_t attempt = 1;; ++attempt) {
-    AttemptOutcome outcome = RunAttempt(request, attempt);
+    AttemptFacts facts;
+    if (!RunAttempt(request, attempt, facts)) return DownloadEnd::kTakenOver;
     // A cancel ends the attempts, whatever this one came to.
-    if (CurrentState() == Cancelled) return false;
+    if (CurrentState() == Cancelled) return DownloadEnd::kFailed;
+    AttemptOutcome outcome = ClassifyAttempt(facts);
     const std::uint32_t kept = InstallerFileKept();
     if (outcome == AttemptOutcome::kComplete) {
-      if (HoldCheckedInstallerFile(request)) return true;
-      outcome = AttemptOutcome::kPinMismatch;
-      runReport.stage = RunStage::kPinMismatched;
+      outcome = CheckWholeFile(request, facts);
+      if (outcome == AttemptOutcome::kComplete) return DownloadEnd::kHeld;
+      if (outcome == AttemptOutcome::kPinMismatch) runReport.stage = RunStage::kPinMismatched;
     }
     history.attemptsMade = static_cast<int>(attempt);
     history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
     if (kept > mostKept) mostKept = kept;
     const std::uint32_t waitMs = DecideRetry(outcome, history, MsSinceLastByte());
     if (waitMs == kGiveUp) {
-      SetState(Failed);
-      return false;
+      FailureClass failure = ClassifyFailure(facts);
+      if (failure == FailureClass::kNone) failure = FailureClass::kOther;
+      runReport.numbers[kDetail] = FailureDetail(failure, facts);
+      FailDownload(failure);
+      return DownloadEnd::kFailed;
     }
     history.earlier |= OutcomeBit(outcome);
     // Bytes that cannot be continued go now, so the splash shows what is
     // there: the headline stays, and the count goes on from the kept bytes.
-    if (outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity))
-      ForgetKeptBytes();
+    if ((outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity)) &&
+        !ForgetKeptBytes(facts.failure)) {
+      FailDownload(FailureClass::kDisk);
+      return DownloadEnd::kFailed;
+    }
     UpdateProgress(InstallerFileKept(), identity.length);
     Sleep(waitMs);
   }
 }
 
+// Starts the watchdog, whose handle a cancel needs to stop it first. Without
+// it nothing bounds a stall, but the download still runs.
+void StartWatchdog() {
+  setupGlobals.watchdogThread.store(CreateThread(nullptr, 0, WatchTransfer, nullptr, 0, nullptr),
+                                    std::memory_order_release);
+}
+
 }  // namespace
 
-bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
+DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   SetState(Downloading);
   downloadStartTick = GetTickCount();
   DownloadRequest request;
   // A malformed pin admits no installer, so nothing is fetched for it.
-  const bool usable = PrepareDownload(url, request) && request.pin != InstallerPin::kMalformed &&
-                      LookUpInternet(internet) && StartInstallerFileOver();
-  if (!usable) {
-    SetState(Failed);
-  } else {
-    // Without the watchdog nothing bounds a stall, but the download still runs.
-    CloseHandle(CreateThread(nullptr, 0, WatchTransfer, nullptr, 0, nullptr));
-    const bool downloaded = DownloadWithRetries(request);
-    EndTransferWatch();
-    if (downloaded) {
-      runReport.stage = RunStage::kDownloaded;
-      SetState(Downloaded);
-      MarkInstallerRunning(true);
-      SetState(InstallerRun(InstallerFilePath(), launchArgument));
-      MarkInstallerRunning(false);
+  if (!PrepareDownload(url, request) || request.pin == InstallerPin::kMalformed ||
+      !LookUpInternet()) {
+    FailDownload(FailureClass::kOther);
+    return DownloadEnd::kFailed;
+  }
+  if (!StartInstallerFileOver()) {
+    FailDownload(FailureClass::kDisk);
+    return DownloadEnd::kFailed;
+  }
+  StartWatchdog();
+  const DownloadEnd end = DownloadWithRetries(request);
+  // Taken over, the download is no longer the worker's: the file stays held
+  // until the process ends, and the next run removes it.
+  if (end == DownloadEnd::kTakenOver) return end;
+  EndTransferWatch();
+  if (end == DownloadEnd::kHeld) {
+    runReport.stage = RunStage::kDownloaded;
+    SetState(Downloaded);
+    const SetupState ran = InstallerRun(InstallerFilePath(), launchArgument);
+    if (ran == Failed) {
+      // Why the installer's process could not be created.
+      runReport.numbers[kDetail] = GetLastError();
+      FailDownload(FailureClass::kOther);
     }
+    SetState(ran);
   }
   DiscardInstallerFile();
-  return CurrentState() == Finished;
+  return end;
 }
 
-DWORD WINAPI DownloadWorker(LPVOID inputs) {
-  const WorkerInputs& given = *static_cast<const WorkerInputs*>(inputs);
-  FinishWorker(DownloadInstaller(ChooseDownloadUrl(given.downloadUrl), given.launchArgument));
-  return 0;
+bool DownloadWorker(const WorkerInputs& inputs) {
+  const DownloadEnd end =
+      DownloadInstaller(ChooseDownloadUrl(inputs.downloadUrl), inputs.launchArgument);
+  if (end == DownloadEnd::kTakenOver) return false;
+  FinishWorker(CurrentState() == Finished);
+  return true;
 }

@@ -9,12 +9,18 @@ struct WorkerInputs {
   const char16_t* launchArgument;  // null: the deep link carries none
 };
 
-// Downloads, installs and hands off; then marks the worker finished and
-// either sends the window its close (success) or puts up the failure texts.
-// `inputs` points to WorkerInputs that outlive the thread.
-DWORD WINAPI DownloadWorker(LPVOID inputs);
+// How a download ended: the installer held checked, a failure or a cancel
+// (`state` tells them apart), or given up by the watchdog, after which the
+// worker touches nothing more.
+enum class DownloadEnd { kHeld, kFailed, kTakenOver };
 
-// Downloads url and runs the installer, which hands launchArgument on; true
-// only when `state` reached Finished. The installer file is gone when it
-// returns.
-bool DownloadInstaller(const char16_t* url, const char16_t* launchArgument);
+// The worker's body: downloads, installs and hands off; then marks the worker
+// finished and either sends the window its close (success) or puts up the
+// failure texts, and returns true. False, having done none of that, when the
+// watchdog took the download over: the window thread then ends the run.
+bool DownloadWorker(const WorkerInputs& inputs);
+
+// Downloads url and runs the installer, which hands launchArgument on;
+// `state` is Finished when all went well. Unless taken over, the installer
+// file is gone when it returns.
+DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgument);

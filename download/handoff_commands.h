@@ -61,6 +61,10 @@ struct InstallerLocation {
 
 bool ComposeInstallerLocation(const char16_t* base, std::uint32_t run, InstallerLocation& location);
 
+// Every run's installer file in the folder, as a search pattern after the
+// folder's path.
+inline constexpr char16_t kAnyRunsInstaller[] = u"\\ZorvaInstaller-*.exe";
+
 // The downloaded file's path in double quotes, so spaces keep it one token,
 // then " --silent".
 bool ComposeInstallerCommandLine(const char16_t* filePath, ComposedText& commandLine);

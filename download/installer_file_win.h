@@ -18,28 +18,34 @@ inline constexpr std::size_t kTransferBufferSize = 64 * 1024;
 extern std::uint8_t transferBuffer[kTransferBufferSize];
 
 // Creates the folder and the empty file, or empties the file again (the kept
-// bytes go), and holds it for writing. False when that cannot be done.
+// bytes go), and holds it for writing. False, GetLastError telling why, when
+// that cannot be done.
 bool StartInstallerFileOver();
 
-// Appends `count` bytes; false when the write fails or the file would pass
-// 4 GB.
-bool AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count);
+// Appends `count` bytes: 0, or the error that stopped it, ERROR_FILE_TOO_LARGE
+// when the file would pass 4 GB.
+std::uint32_t AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t count);
 
 // The bytes the file holds.
 std::uint32_t InstallerFileKept();
 
+// What the check of the whole file found.
+enum class FileCheck {
+  kHeld,        // every byte read back is the installer: the file is held for the run
+  kMismatch,    // it was read back whole, but it is not the installer
+  kUnreadable,  // it could not be opened or read again: `failure` says why
+};
+
 // Ends the writing and holds the file for the run instead, read-only, until
-// it is discarded: true when every byte read through that handle is the
+// it is discarded, when every byte read through that handle is the
 // installer `request` pins, or without a pin the bytes that were written;
-// false otherwise, the file no longer held.
-bool HoldCheckedInstallerFile(const DownloadRequest& request);
+// otherwise the file is no longer held.
+FileCheck HoldCheckedInstallerFile(const DownloadRequest& request, std::uint32_t& failure);
 
 const char16_t* InstallerFilePath();
 
-// True from just before the installer's process is created until it has
-// ended: DiscardInstallerFile then leaves the file where it is.
-void MarkInstallerRunning(bool running);
-
-// Lets go of the file and deletes it with its folder, unless an installer may
-// be running from it. Any thread, once the worker has stopped using the file.
+// Lets go of the file and deletes it with its folder. The worker's alone, like
+// every function here: a file a run ended from outside left, or a cancel,
+// goes with the next run (StartInstallerFileOver's first call removes the
+// files that runs no longer alive left, unless something holds them).
 void DiscardInstallerFile();

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 // Creates the three setup folders under LOCALAPPDATA, runs filePath with
 // " --silent" without a console and waits for it, then starts Update.exe with

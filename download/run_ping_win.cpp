@@ -2,9 +2,10 @@
 
 #include <atomic>
 
-#include "base/system_function_win.h"
+#include "base/system_functions_win.h"
 #include "base/system_text_win.h"
-#include "download/internet_functions_win.h"
+#include "download/internet_lookup_win.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -18,8 +19,10 @@ std::atomic<bool> pingStarted{false};
 RunOutcome pingOutcome;
 std::atomic<DWORD> pingStartTick{0};
 std::atomic<bool> pingEnded{false};
+std::atomic<bool> reportFinal{false};
 
 constexpr DWORD kAwaitStepMs = 50;
+constexpr DWORD kReportStepMs = 10;
 
 // Straight to the server: no cache read or write, no cookie sent or kept,
 // no login of the person's offered to the server or a proxy, no redirect
@@ -30,25 +33,23 @@ constexpr DWORD kPingFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE
                              INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_AUTO_REDIRECT |
                              INTERNET_FLAG_NO_UI;
 
-using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW* version);
-using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine,
-                                              USHORT* nativeMachine);
-using LcidToLocaleNameFunction = int(WINAPI*)(LCID locale, wchar_t* name, int capacity,
-                                              DWORD flags);
-using RtlGenRandomFunction = BOOLEAN(WINAPI*)(void* buffer, ULONG length);
-
-// Modules are named without ".dll", which GetModuleHandle adds.
-
 // GetCurrentProcess's pseudo-handle, without the call.
 const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
+// The modules of the ping's look-ups are in every process of the exe
+// (advapi32 through shell32 and shlwapi, which it imports): nothing is
+// loaded for them. GetModuleHandle adds ".dll".
+void LookUpMachineFunctions() {
+  LookUpSystemFunctions(SystemModule::kKernel32, GetModuleHandleW(L"kernel32"));
+  LookUpSystemFunctions(SystemModule::kNtdll, GetModuleHandleW(L"ntdll"));
+  LookUpSystemFunctions(SystemModule::kAdvapi32, GetModuleHandleW(L"advapi32"));
+}
+
 void ReadOsVersion(RunReport& report) {
-  // The true version: GetVersionEx answers what the manifest lets it.
   OSVERSIONINFOW version;
   version.dwOSVersionInfoSize = sizeof version;
-  const auto getVersion =
-      LookUpFunction<RtlGetVersionFunction>(GetModuleHandleA("ntdll"), "RtlGetVersion");
-  if (getVersion == nullptr || getVersion(&version) != 0) return;
+  if (systemFunctions.RtlGetVersion == nullptr || systemFunctions.RtlGetVersion(&version) != 0)
+    return;
   report.numbers[kOsMajor] = version.dwMajorVersion;
   report.numbers[kOsMinor] = version.dwMinorVersion;
   report.numbers[kOsBuild] = version.dwBuildNumber;
@@ -56,11 +57,11 @@ void ReadOsVersion(RunReport& report) {
 
 // The machine's own architecture, not the process's: the 32-bit exe runs
 // emulated on x64 and arm64 alike. IsWow64Process2 (Windows 10) tells arm64
-// apart; before it, GetNativeSystemInfo does.
-void ReadArchitecture(HMODULE kernel32, RunReport& report) {
+// apart; before it, GetNativeSystemInfo does the rest.
+void ReadArchitecture(RunReport& report) {
   USHORT process = 0, native = 0, processor = PROCESSOR_ARCHITECTURE_UNKNOWN;
-  const auto isWow64Process2 = LookUpFunction<IsWow64Process2Function>(kernel32, "IsWow64Process2");
-  if (isWow64Process2 == nullptr || !isWow64Process2(kThisProcess, &process, &native)) {
+  if (systemFunctions.IsWow64Process2 == nullptr ||
+      !systemFunctions.IsWow64Process2(kThisProcess, &process, &native)) {
     native = 0;
     SYSTEM_INFO system;
     GetNativeSystemInfo(&system);
@@ -69,54 +70,54 @@ void ReadArchitecture(HMODULE kernel32, RunReport& report) {
   report.arch = ArchitectureName(native, processor);
 }
 
-void ReadUiLanguage(HMODULE kernel32, RunReport& report) {
+void ReadUiLanguage(RunReport& report) {
   wchar_t name[kLanguageCapacity];
-  const auto toName = LookUpFunction<LcidToLocaleNameFunction>(kernel32, "LCIDToLocaleName");
-  if (toName == nullptr ||
-      toName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name, kLanguageCapacity, 0) == 0)
+  if (LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name,
+                       kLanguageCapacity, 0) == 0)
     name[0] = L'\0';
   TakeLanguageTag(reinterpret_cast<const char16_t*>(name), report.uiLanguage);
 }
 
 // A fresh id for this ping alone; false when the system gives no random bytes.
 bool DrawPingId(RunReport& report) {
-  // shell32 and shlwapi, which the exe imports, bring advapi32 in: nothing
-  // is loaded for the id.
-  const auto genRandom = LookUpFunction<RtlGenRandomFunction>(GetModuleHandleA("advapi32"),
-                                                               "SystemFunction036");
   std::uint8_t random[8];
-  if (genRandom == nullptr || !genRandom(random, sizeof random)) return false;
+  if (systemFunctions.SystemFunction036 == nullptr ||
+      !systemFunctions.SystemFunction036(random, sizeof random))
+    return false;
   FormatPingId(random, report.id);
   return true;
 }
 
 // One GET, never repeated; its answer is not read.
 void Get(const char16_t* url) {
-  InternetFunctions internet;
-  if (!LookUpInternet(internet)) return;
+  if (!InternetFound() && !LookUpInternet()) return;
   const HINTERNET session =
-      internet.open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      systemFunctions.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (session == nullptr) return;
   static constexpr std::uint8_t kTimeouts[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
                                               INTERNET_OPTION_SEND_TIMEOUT,
                                               INTERNET_OPTION_RECEIVE_TIMEOUT};
   for (const DWORD option : kTimeouts) {
     DWORD ms = kRunPingMs;
-    internet.setOption(session, option, &ms, sizeof ms);
+    systemFunctions.InternetSetOptionW(session, option, &ms, sizeof ms);
   }
-  if (const HINTERNET answer = internet.openUrl(session, SystemText(url), nullptr, 0, kPingFlags, 0))
-    internet.close(answer);
-  internet.close(session);
+  if (const HINTERNET answer =
+          systemFunctions.InternetOpenUrlW(session, SystemText(url), nullptr, 0, kPingFlags, 0))
+    systemFunctions.InternetCloseHandle(answer);
+  systemFunctions.InternetCloseHandle(session);
 }
 
 // The ping's thread: it alone gathers the machine's facts, composes and
-// sends, and owns every handle of the request.
+// sends, and owns every handle of the request. The run's failure class is
+// final once the run has ended.
 DWORD WINAPI SendPing(LPVOID) {
   RunReport& report = runReport;
-  const HMODULE kernel32 = GetModuleHandleA("kernel32");
+  LookUpMachineFunctions();
+  while (!reportFinal.load(std::memory_order_acquire)) Sleep(kReportStepMs);
+  report.reason = FailureReason(setupGlobals.failureClass.load(std::memory_order_acquire));
   ReadOsVersion(report);
-  ReadArchitecture(kernel32, report);
-  ReadUiLanguage(kernel32, report);
+  ReadArchitecture(report);
+  ReadUiLanguage(report);
   ComposedText ping;
   if (DrawPingId(report) && ComposeRunPing(runPingUrl, report, pingOutcome, runTagLanguage, ping))
     Get(ping.Text());
@@ -131,8 +132,9 @@ void PrepareRunPing(const char* pingUrl, const char* tagLanguage) {
   runTagLanguage = tagLanguage;
 }
 
-void SendRunPing(RunEnd end) {
+void SendRunPing(RunEnd end, bool finalReport) {
   if (runPingUrl == nullptr || pingStarted.exchange(true)) return;
+  if (finalReport) FinishRunReport();
   pingOutcome = OutcomeOfRun(runReport.stage, end);
   pingStartTick.store(GetTickCount(), std::memory_order_release);
   const HANDLE thread = CreateThread(nullptr, 0, SendPing, nullptr, 0, nullptr);
@@ -141,6 +143,8 @@ void SendRunPing(RunEnd end) {
   else
     CloseHandle(thread);
 }
+
+void FinishRunReport() { reportFinal.store(true, std::memory_order_release); }
 
 void AwaitRunPing() {
   if (!pingStarted.load()) return;

@@ -13,8 +13,13 @@ inline constexpr unsigned kRunPingMs = 3000;
 void PrepareRunPing(const char* pingUrl, const char* tagLanguage);
 
 // The run has ended as `end` says: its ping starts on a thread of its own,
-// unless one started already. Any thread; it returns at once.
-void SendRunPing(RunEnd end);
+// unless one started already. Any thread; it returns at once. With
+// `reportFinal` false the worker may still write the report: the ping reads
+// it only once FinishRunReport has been called.
+void SendRunPing(RunEnd end, bool reportFinal = true);
+
+// Nothing writes the report any more.
+void FinishRunReport();
 
 // Before the process ends: waits for the ping, at most what is left of its
 // kRunPingMs. Whatever WinINet does, the process goes on to its end then.

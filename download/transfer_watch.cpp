@@ -10,7 +10,11 @@ constexpr std::uint32_t kBetweenAttempts = 0;
 constexpr std::uint32_t kEnded = 0xFFFFFFFE;
 constexpr std::uint32_t kTakenOver = 0xFFFFFFFF;
 
-// The attempt under way, or one of the three markers above.
+// The attempt under way in the low byte (attempts are few, so it is never a
+// marker's 0xFE or 0xFF) and above it a count of the reads that brought
+// bytes; or one of the three markers above.
+constexpr std::uint32_t kAttemptMask = 0xFF;
+constexpr std::uint32_t kOneRead = kAttemptMask + 1;
 std::atomic<std::uint32_t> phase{kBetweenAttempts};
 // Since the last byte or the attempt's start, and since the last byte alone.
 // Only the watchdog adds to them, and in one step, so a start from 0 is never
@@ -33,9 +37,16 @@ bool EndWatchedAttempt() {
 
 void EndTransferWatch() { phase.store(kEnded, std::memory_order_release); }
 
-void NoteBytesArrived() {
-  idleMs.store(0, std::memory_order_release);
-  deadMs.store(0, std::memory_order_release);
+bool NoteBytesArrived() {
+  idleMs.store(0);
+  deadMs.store(0);
+  // The phase moves on with every read, so a take-over the watchdog decided
+  // on from the phase it saw before these bytes came fails; one decided
+  // after them saw the clocks at 0, which no step takes past the bound.
+  std::uint32_t seen = phase.load();
+  while (seen != kTakenOver)
+    if (phase.compare_exchange_weak(seen, seen + kOneRead)) return true;
+  return false;
 }
 
 std::uint32_t MsSinceLastByte() { return deadMs.load(); }
@@ -45,6 +56,7 @@ bool AttemptStalled() { return idleMs.load() >= kDownloadSchedule.stallMs; }
 WatchAction StepTransferWatch() {
   std::uint32_t attempt = phase.load();
   if (attempt == kEnded) return WatchAction::kEnd;
+  static_assert(static_cast<std::uint32_t>(kMostAttempts) < kAttemptMask - 1);
   deadMs.fetch_add(kWatchStepMs);
   // A multiple of the step: it only ever grows by it from 0.
   const std::uint32_t idle = idleMs.fetch_add(kWatchStepMs) + kWatchStepMs;

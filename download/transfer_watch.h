@@ -24,8 +24,10 @@ bool EndWatchedAttempt();
 // The worker: the download is over, so the watchdog ends too.
 void EndTransferWatch();
 
-// The status callback: bytes arrived; both clocks start again at 0.
-void NoteBytesArrived();
+// The worker: a read brought bytes; both clocks start again at 0. False when
+// the watchdog has taken the download over: the worker must then leave the
+// bytes unwritten and everything else to it.
+bool NoteBytesArrived();
 
 // The worker: how long ago the last byte arrived, or the download began.
 std::uint32_t MsSinceLastByte();

@@ -31,7 +31,7 @@ packages=(
   fonts-wqy-microhei fonts-dejavu-core tesseract-ocr tesseract-ocr-deu tesseract-ocr-jpn
   osslsigncode optipng
   libp11-kit-dev softhsm2
-  libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev nginx-light wrk
+  libmicrohttpd-dev libtomlplusplus-dev nlohmann-json3-dev libpcre2-dev nginx-light wrk prometheus
 )
 # What only the shipping 32-bit exe's runs need: the 32-bit Wine, and the
 # emulator that runs it (checked by version below).
@@ -140,6 +140,14 @@ fi
 if [ "${#missing[@]}" -gt 0 ] && ! apt_install "${missing[@]}"; then
   echo "error: could not install ${missing[*]} (apt's reason above)" >&2
   exit 1
+fi
+# Debian's prometheus package enables and starts a server of its own on port
+# 9090, which scrapes every 15 s; the tests start theirs on a free loopback
+# port, and a build machine needs no resident one. Only a server this script
+# just installed is stopped: one already there is someone's.
+if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d "$root/run/systemd/system" ]; then
+  systemctl disable --now prometheus.service >/dev/null 2>&1 ||
+    echo "note: could not stop the prometheus service the package started; the tests do not need its port" >&2
 fi
 rm -f "$note_32"
 if [ "${#missing_32[@]}" -gt 0 ] && ! apt_install "${missing_32[@]}" 2>/dev/null; then

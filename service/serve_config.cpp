@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 
 #include "service/language_choice.h"
 #include "tools/installer_pin.h"
@@ -60,6 +61,15 @@ class TableReader {
     return value;
   }
 
+  // A share, 0 to 1, written as 0.8 or as 0 or 1.
+  std::optional<double> Fraction(const std::string& key) {
+    const toml::node* node = Find(key);
+    if (node == nullptr) return std::nullopt;
+    const std::optional<double> value = node->value<double>();
+    if (!node->is_number() || !value || !(*value >= 0 && *value <= 1)) Refuse(Name(key) + " must be a number in 0..1");
+    return value;
+  }
+
   const toml::table* Table(const std::string& key) {
     const toml::node* node = Find(key);
     if (node == nullptr) return nullptr;
@@ -85,14 +95,6 @@ class TableReader {
   std::string where_;
   std::set<std::string> known_;
 };
-
-bool IsNameCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-}
-
-bool IsName(const std::string& text) {
-  return !text.empty() && text.size() <= kParameterNameLimit && std::all_of(text.begin(), text.end(), IsNameCharacter);
-}
 
 void ParseListen(const std::string& listen, ServeConfig& config) {
   const std::size_t colon = listen.rfind(':');
@@ -126,9 +128,9 @@ std::vector<ParameterRule> ReadParameters(const toml::table* table, const std::s
       Refuse(reader.Name(name) + ": a parameter name is 1 to 64 letters, digits, _ or -, and not sig or lang");
     const std::string pattern = *reader.Text(name);
     try {
-      rules.push_back({name, pattern, std::regex(pattern, std::regex::ECMAScript)});
-    } catch (const std::regex_error&) {
-      Refuse(reader.Name(name) + " is not a valid regular expression");
+      rules.push_back({name, pattern, WholeValuePattern(pattern)});
+    } catch (const std::invalid_argument& error) {
+      Refuse(reader.Name(name) + " is not a valid regular expression: " + error.what());
     }
   }
   std::sort(rules.begin(), rules.end(), [](const ParameterRule& a, const ParameterRule& b) { return a.name < b.name; });
@@ -289,6 +291,11 @@ void ReadTextTables(const toml::table* tables, const std::optional<std::string>&
 
 Campaign ReadCampaign(const std::string& name, const toml::table& table, const std::filesystem::path& folder) {
   if (!IsName(name)) Refuse("campaigns." + name + ": a campaign name is 1 to 64 letters, digits, _ or -");
+  // The service's own routes come first, and "unknown" is the campaign label
+  // of pings that name none configured.
+  for (const char* reserved : {"healthz", "readyz", "metrics", "ping", "unknown"}) {
+    if (name == reserved) Refuse("campaigns." + name + ": the name is the service's own");
+  }
   TableReader reader(table, "campaigns." + name);
   Campaign campaign;
   campaign.name = name;
@@ -312,6 +319,7 @@ Campaign ReadCampaign(const std::string& name, const toml::table& table, const s
     Refuse(reader.Name("file_name") + " must be a plain NAME.exe");
   }
   campaign.parameters = ReadParameters(reader.Table("parameters"), reader.Name("parameters"));
+  campaign.installRatioAlert = reader.Fraction("install_ratio_alert");
   const auto defaultLanguage = reader.Text("default_language");
   const toml::table* texts = reader.Table("texts");
   reader.RefuseUnknownKeys();
@@ -350,6 +358,10 @@ void ReadLimits(TableReader& reader, ClientLimits& limits) {
 }
 
 }  // namespace
+
+bool IsName(const std::string& text) {
+  return !text.empty() && text.size() <= kParameterNameLimit && std::all_of(text.begin(), text.end(), IsNameCharacter);
+}
 
 std::vector<std::string> PlaceholdersOf(const std::string& text, const std::string& field) {
   std::vector<std::string> names;
@@ -403,4 +415,8 @@ ServeConfig LoadServeConfig(const std::string& path) {
     config.campaigns.emplace(std::string(name.str()), ReadCampaign(std::string(name.str()), *node.as_table(), folder));
   }
   return config;
+}
+
+bool IsNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }

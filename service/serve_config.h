@@ -6,17 +6,17 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "service/whole_value_pattern.h"
 #include "tools/tag_payload.h"
 #include "tools/tag_signer.h"
 
 struct ParameterRule {
   std::string name;
   std::string pattern;
-  std::regex wholeValue;
+  WholeValuePattern wholeValue;
 };
 
 enum class OnInvalid { kFallback, kReject };
@@ -43,6 +43,9 @@ struct Campaign {
   // names none of them gets; both empty when the campaign has no tables.
   std::map<std::string, LanguageTexts> languages;
   std::string defaultLanguage;
+  // The share of runs that install under which the campaign's alert fires;
+  // none: no alert.
+  std::optional<double> installRatioAlert;
 };
 
 struct ClientLimits {
@@ -70,6 +73,13 @@ struct ServeConfig {
 // file that cannot be read.
 ServeConfig LoadServeConfig(const std::string& path);
 
+// A campaign's or a parameter's name: 1 to 64 letters, digits, _ or -.
+bool IsName(const std::string& text);
+
 // The names of a template's {placeholders}, in order. Throws ToolError
 // (usage) naming `field` for a brace that does not form one.
 std::vector<std::string> PlaceholdersOf(const std::string& text, const std::string& field);
+
+// An ASCII letter or digit, '_' or '-': what names in the config and in
+// paths are made of.
+bool IsNameCharacter(char c);

@@ -1,5 +1,6 @@
-// One JSON line on stdout per request. Parameter values appear only as their
-// SHA-256: an invite code can name a person.
+// One JSON line on stdout per request, never with the client's address.
+// Parameter values appear only as their SHA-256: an invite code can name a
+// person. A ping's line holds its outcome, reason and detail alone.
 #pragma once
 
 #include <string>

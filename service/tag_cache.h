@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -38,5 +39,6 @@ class TagCache {
   std::size_t bytes_ = 0;
   std::mutex mutex_;
   std::list<Entry> recent_;  // most recent first
-  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+  // Keyed by views of the entries' own keys, which stay put in the list.
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
 };

@@ -72,10 +72,11 @@ TagDecision DecideTag(const Campaign& campaign, const std::string& language, con
   const TagTexts& templates = inTable ? table->second.templates : campaign.templates;
   const TagPayload& fallback = inTable ? table->second.fallbackPayload : campaign.fallbackPayload;
   std::vector<std::string> values;
+  values.reserve(campaign.parameters.size());
   for (const ParameterRule& rule : campaign.parameters) {
     const auto value = SingleValue(arguments, rule.name);
     if (!value) return Invalid(fallback, "parameter " + rule.name + " is missing or repeated");
-    if (value->size() > kParameterValueLimit || !std::regex_match(*value, rule.wholeValue)) {
+    if (value->size() > kParameterValueLimit || !rule.wholeValue.Matches(*value)) {
       return Invalid(fallback, "parameter " + rule.name + " does not match its pattern");
     }
     values.push_back(*value);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <regex>
 
 #include "service/language_choice.h"
 #include "service/tag_request.h"
@@ -17,6 +16,11 @@
 namespace {
 
 constexpr char kExeType[] = "application/vnd.microsoft.portable-executable";
+// A ping's id counts once within a minute. Far more pings than a minute of
+// a busy campaign brings; past them a repeat older than the newest this many
+// may count again.
+constexpr std::size_t kRecentPingIds = 1 << 16;
+constexpr auto kPingRepeatWindow = std::chrono::minutes(1);
 
 void RequireKeyVerifiesItsOwnTag(const TagSigner& signer) {
   const TagPayload payload = BuildTagPayload({"zorva-tag serve start-up test", std::nullopt, std::nullopt});
@@ -46,11 +50,15 @@ Trailer CheckedTrailer(const ServeState& state, const TagPayload& payload, Serve
 std::shared_ptr<const TaggedCopy> TaggedCopyFor(const ServeState& state, const Campaign& campaign,
                                                 const std::string& language, const Trailer& trailer) {
   const std::shared_ptr<const PreparedCopy>& base = state.preparedCopies.at(campaign.name);
-  const std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
-  const std::string etag = "\"" + tagSha256.substr(0, 32) + "-" + state.exeSha256.at(campaign.name).substr(0, 16) +
-                           (language.empty() ? "" : "-" + language) + "\"";
+  std::string tagSha256 = Sha256Hex(trailer.data(), trailer.size());
+  std::string etag;
+  etag.reserve(52 + language.size());
+  etag.append("\"").append(tagSha256, 0, 32).append("-").append(state.exeSha256.at(campaign.name), 0, 16);
+  if (!language.empty()) etag.append("-").append(language);
+  etag += '"';
   return std::make_shared<const TaggedCopy>(
-      TaggedCopy{tagSha256, etag, std::make_shared<const std::vector<std::uint8_t>>(base->CopyWith(trailer))});
+      TaggedCopy{std::move(tagSha256), std::move(etag),
+                 std::make_shared<const std::vector<std::uint8_t>>(base->CopyWith(trailer))});
 }
 
 // Each campaign's sample: its fallback tag signed and checked as every tag
@@ -91,9 +99,10 @@ ServeResponse Text(unsigned status, const std::string& outcome, const std::strin
   return response;
 }
 
+// 1 to 64 letters, digits, '_', '.' or '-', then ".exe".
 bool IsFileName(const std::string& name) {
-  static const std::regex kFileName("[A-Za-z0-9_.-]{1,64}\\.exe");
-  return name.size() <= 68 && std::regex_match(name, kFileName);
+  return name.size() > 4 && name.size() <= 68 && name.ends_with(".exe") &&
+         std::all_of(name.begin(), name.end() - 4, [](char c) { return IsNameCharacter(c) || c == '.'; });
 }
 
 // The campaign named by /NAME or /NAME/FILE.exe, and the file name to give.
@@ -146,6 +155,14 @@ LanguageChoice LanguageFor(const Campaign& campaign, const ServeRequest& request
                         campaign.defaultLanguage, lang, request.acceptLanguage);
 }
 
+std::map<std::string, double> InstallRatioAlerts(const ServeConfig& config) {
+  std::map<std::string, double> thresholds;
+  for (const auto& [name, campaign] : config.campaigns) {
+    if (campaign.installRatioAlert) thresholds[name] = *campaign.installRatioAlert;
+  }
+  return thresholds;
+}
+
 std::map<std::string, std::string> HashedValues(const RequestArguments& arguments) {
   std::map<std::string, std::string> hashed;
   for (const auto& [name, values] : arguments) {
@@ -160,9 +177,12 @@ std::map<std::string, std::string> HashedValues(const RequestArguments& argument
 }  // namespace
 
 std::string Sha256Hex(const std::uint8_t* bytes, std::size_t size) {
+  // Fetched once: OpenSSL's implicit fetch, on each digest, costs about as
+  // much as hashing a tag.
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestSize = 0;
-  if (EVP_Digest(bytes, size, digest, &digestSize, EVP_sha256(), nullptr) != 1) {
+  if (sha256 == nullptr || EVP_Digest(bytes, size, digest, &digestSize, sha256, nullptr) != 1) {
     throw ToolError(kExitOperationalError, "SHA-256 failed");
   }
   return HexOf(digest, digestSize);
@@ -188,6 +208,11 @@ std::shared_ptr<const ServeState> MakeServeState(ServeConfig config, std::unique
   return state;
 }
 
+TagService::TagService(std::string configPath, std::shared_ptr<const ServeState> state)
+    : configPath_(std::move(configPath)), state_(std::move(state)), recentPingIds_(kRecentPingIds, kPingRepeatWindow) {
+  metrics_.SetInstallRatioAlerts(InstallRatioAlerts(state_->config));
+}
+
 std::shared_ptr<const ServeState> TagService::State() {
   const std::lock_guard lock(stateMutex_);
   return state_;
@@ -201,6 +226,7 @@ std::optional<std::string> TagService::Reload() {
         fresh->config.listenPort != current->config.listenPort) {
       throw ToolError(kExitUsageError, "listen cannot change without a restart");
     }
+    metrics_.SetInstallRatioAlerts(InstallRatioAlerts(fresh->config));
     const std::lock_guard lock(stateMutex_);
     state_ = std::move(fresh);
   } catch (const ToolError& error) {
@@ -222,6 +248,7 @@ ServeResponse TagService::Answer(const ServeRequest& request) {
     response.headers[0].second = "text/plain; version=0.0.4; charset=utf-8";
     return response;
   }
+  if (request.path == "/ping") return AnswerPing(request);
   const std::shared_ptr<const ServeState> state = State();
   const auto route = Route(state->config, request.path);
   ServeResponse response;
@@ -244,6 +271,31 @@ ServeResponse TagService::Answer(const ServeRequest& request) {
     response.campaign = route->first->name;
   }
   metrics_.CountRequest(response.campaign, response.outcome);
+  return response;
+}
+
+// A refused ping, a repeat and a wrong method count nowhere.
+ServeResponse TagService::AnswerPing(const ServeRequest& request) {
+  if (request.method != "GET") {
+    ServeResponse response = Text(405, "method_not_allowed", "only GET\n");
+    response.headers.emplace_back("Allow", "GET");
+    return response;
+  }
+  const PingCheck check = CheckRunPing(request.query);
+  if (!check.ping) {
+    ServeResponse response = Text(400, "ping_refused", "invalid ping: " + check.refusal + "\n");
+    response.refusal = check.refusal;
+    return response;
+  }
+  const RunPing& ping = *check.ping;
+  ServeResponse response;
+  response.status = 204;
+  response.headers = {{"Cache-Control", "no-store"}};
+  response.campaign = State()->config.campaigns.contains(ping.campaign) ? ping.campaign : "unknown";
+  response.run = RunSummary{ping.outcome, ping.reason, ping.detail};
+  const bool first = recentPingIds_.FirstSeen(ping.id, std::chrono::steady_clock::now());
+  if (first) metrics_.CountRun(response.campaign, ping);
+  response.outcome = first ? "ping_counted" : "ping_repeat";
   return response;
 }
 
@@ -279,6 +331,7 @@ ServeResponse TagService::AnswerCampaign(const ServeState& state, const Campaign
   response.parameterSha256 = HashedValues(arguments);
   response.refusal = decision.refusal;
   response.tagSha256 = copy->tagSha256;
+  response.headers.reserve(5);  // with Vary, Content-Type and Content-Disposition
   response.headers = {{"ETag", copy->etag}, {"Cache-Control", state.config.cacheControl}};
   if (language.byAcceptLanguage) response.headers.emplace_back("Vary", "Accept-Language");
   response.outcome = decision.valid ? "tagged" : "fallback";

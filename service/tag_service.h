@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/run_ping.h"
 #include "service/serve_config.h"
 #include "service/serve_metrics.h"
 #include "service/tag_cache.h"
@@ -46,6 +47,13 @@ struct ServeRequest {
   std::optional<std::string> acceptLanguage;
 };
 
+// What the log keeps of a ping: never its id.
+struct RunSummary {
+  std::string_view outcome;
+  std::string_view reason;
+  std::uint32_t detail;
+};
+
 struct ServeResponse {
   unsigned status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
@@ -57,12 +65,12 @@ struct ServeResponse {
   std::string refusal;
   std::string tagSha256;
   std::map<std::string, std::string> parameterSha256;
+  std::optional<RunSummary> run;  // a ping's
 };
 
 class TagService {
  public:
-  TagService(std::string configPath, std::shared_ptr<const ServeState> state)
-      : configPath_(std::move(configPath)), state_(std::move(state)) {}
+  TagService(std::string configPath, std::shared_ptr<const ServeState> state);
 
   ServeResponse Answer(const ServeRequest& request);
   // Loads the config file again and swaps it in; on any error keeps the one
@@ -73,6 +81,7 @@ class TagService {
   std::shared_ptr<const ServeState> State();
 
  private:
+  ServeResponse AnswerPing(const ServeRequest& request);
   ServeResponse AnswerCampaign(const ServeState& state, const Campaign& campaign, const ServeRequest& request);
   std::shared_ptr<const TaggedCopy> TaggedCopyOf(const ServeState& state, const Campaign& campaign,
                                                  const std::string& language, const TagPayload& payload);
@@ -81,6 +90,7 @@ class TagService {
   std::mutex stateMutex_;
   std::shared_ptr<const ServeState> state_;
   ServeMetrics metrics_;
+  RecentPingIds recentPingIds_;
   std::atomic<bool> draining_{false};
 };
 

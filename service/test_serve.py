@@ -2,14 +2,16 @@
 """Tests of `zorva-tag serve`, started for real on a loopback port: tags that
 verify with the configured fields, fields a query cannot reach, invalid values
 never signed, the HMAC, 304, texts tables chosen by lang and Accept-Language,
-start-up refusals, request limits, slow clients, SIGTERM and SIGHUP, and base
-files that carry an older tag.
+start-up refusals, request limits, slow clients, SIGTERM and SIGHUP, base
+files that carry an older tag, and the runs' pings, counted in /metrics and
+read by the real Prometheus with the shipped rules.
 
 Usage: test_serve.py PATH/TO/zorva-tag   (ZORVA_SOURCE_DIR names the source tree)
 """
 import hashlib
 import hmac
 import http.client
+import ctypes
 import json
 import os
 import re
@@ -21,11 +23,14 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
+import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import test_zorva_tag as tool  # noqa: E402
 
 TOOL = None
+SOURCE_DIR = os.environ.get("ZORVA_SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 URL = "https://downloads.example.com/ZorvaInstaller.exe"
 HMAC_KEY = "site secret"
 BASE_EXE = tool.pe_file()
@@ -41,6 +46,7 @@ file_name = "ZorvaSetup.exe"
 headline = "YOU ARE INVITED"
 launch_argument = "invite?code={{code}}"
 download_url = "{url}"
+install_ratio_alert = 0.75
 
 [campaigns.invite.parameters]
 code = "[A-Za-z0-9]{{4,32}}"
@@ -160,6 +166,43 @@ def inconsistent_key(folder):
     return pem
 
 
+def dies_with_this_test():
+    """For preexec_fn: the child gets SIGKILL when the test process ends, so
+    that a test killed at its timeout leaves no server running."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+# A ping as the program sends it; a field given as None is left out.
+PING = dict(outcome="installed", reason="none", detail="0", bytes="52428800", size="52428800", attempts="1",
+            resumes="0", mirror="0", download_ms="12500", installer_ms="30000", installer_exit="0",
+            os="10.0.19045", arch="x64", ui_lang="de-AT", tag_lang="", version="1.2.0")
+LABEL_SETS = {
+    "campaign": {"invite", "loose", "pinned", "signed", "world", "unknown"},
+    "outcome": {"installed", "download_failed", "pin_mismatch", "installer_failed", "cancelled", "stalled"},
+    "reason": {"none", "http", "refused", "reset", "tls", "dns", "stall", "cut", "proxy_auth", "disk", "other"},
+    "os_major_minor": {"6.1", "6.2", "6.3", "10.0", "other"},
+    "arch": {"x86", "x64", "arm64"},
+}
+
+
+def ping_path(campaign="invite", **fields):
+    values = dict({"campaign": campaign}, **PING, id=os.urandom(8).hex())
+    values.update(fields)
+    return "/ping?" + urllib.parse.urlencode({name: value for name, value in values.items() if value is not None})
+
+
+def run_series(metrics_text):
+    """{(name, labels): value} of every zorva_setup_ series."""
+    return {(name, labels): float(value) for name, labels, value in
+            re.findall(r"^(zorva_setup_\w+)\{([^}]*)\} (\S+)$", metrics_text, re.M)}
+
+
 def read_line(stream, deadline):
     line = b""
     while not line.endswith(b"\n"):
@@ -177,18 +220,22 @@ class Service:
 
     def __init__(self, config):
         self.process = subprocess.Popen([TOOL, "serve", "--config", config], stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, env=environment())
+                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, env=environment(),
+                                        preexec_fn=dies_with_this_test)
         started = read_line(self.process.stdout, time.monotonic() + 20)
         assert started["event"] == "listening", started
         self.port = int(started["detail"].rsplit(":", 1)[1])
 
-    def request(self, path, method="GET", headers=None):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+    def request(self, path, method="GET", headers=None, source="127.0.0.1"):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10, source_address=(source, 0))
         connection.request(method, path, headers=headers or {})
         response = connection.getresponse()
         body = response.read()
         connection.close()
         return response, body
+
+    def run_series(self):
+        return run_series(self.request("/metrics")[1].decode())
 
     def log_until(self, event):
         deadline = time.monotonic() + 20
@@ -489,6 +536,9 @@ class StartUpTest(unittest.TestCase):
             (good.replace('"VOLLSTÄNDIGES INSTALLATIONSPROGRAMM"', '"' + "V" * 250 + '"'), 2,
              "campaigns.mirrored.texts.de: its fixed fields: the strings do not fit the 767-byte payload: they need "
              "938 bytes, 171 too many"),
+            (good.replace("campaigns.loose", "campaigns.ping"), 2, "campaigns.ping: the name is the service's own"),
+            (good.replace("install_ratio_alert = 0.75", "install_ratio_alert = 1.5"), 2,
+             "campaigns.invite.install_ratio_alert must be a number in 0..1"),
         ]
         for text, exit_code, message in cases:
             with self.subTest(message=message):
@@ -540,6 +590,154 @@ class HostileClientTest(ServeTest):
             self.assertEqual(held[-1].recv(100), b"")
         except ConnectionResetError:
             pass
+
+
+class PingTest(ServeTest):
+    def test_pings_count_once_each_and_log_no_id(self):
+        repeated = ping_path(outcome="pin_mismatch")
+        pings = [repeated, repeated, ping_path(outcome="pin_mismatch"), ping_path("nobody", outcome="pin_mismatch"),
+                 ping_path(None, outcome="pin_mismatch", os="6.0.6002", arch="x86"),
+                 ping_path(outcome="download_failed", reason="http", detail="404", bytes="0")]
+        for path in pings:
+            response, body = self.service.request(path)
+            self.assertEqual((response.status, body, response.getheader("Content-Length")), (204, b"", None))
+        series = self.service.run_series()
+        runs = 'zorva_setup_runs_total', 'campaign="{}",outcome="{}",reason="{}"'
+        self.assertEqual(series[runs[0], runs[1].format("invite", "pin_mismatch", "none")], 2)
+        self.assertEqual(series[runs[0], runs[1].format("unknown", "pin_mismatch", "none")], 2)
+        self.assertEqual(series[runs[0], runs[1].format("invite", "download_failed", "http")], 1)
+        by_os = "zorva_setup_runs_by_os_total", 'campaign="unknown",os_major_minor="other",arch="x86"'
+        self.assertEqual(series[by_os], 1)
+        # The failed download is no download's time or size.
+        self.assertEqual(series["zorva_setup_download_bytes_bucket", 'campaign="invite",le="67108864"'], 2)
+        self.assertEqual(series["zorva_setup_download_seconds_bucket", 'campaign="invite",le="10"'], 0)
+        self.assertEqual(series["zorva_setup_download_seconds_bucket", 'campaign="invite",le="20"'], 2)
+        self.assertEqual(series["zorva_setup_install_ratio_threshold", 'campaign="invite"'], 0.75)
+        self.service.process.send_signal(signal.SIGHUP)
+        lines = [line for line in self.service.log_until("reloaded")
+                 if line.get("run", {}).get("outcome") in ("pin_mismatch", "download_failed")]
+        self.assertEqual([line["outcome"] for line in lines], ["ping_counted", "ping_repeat"] + ["ping_counted"] * 4)
+        self.assertEqual(lines[-1]["run"], {"outcome": "download_failed", "reason": "http", "detail": 404})
+        self.assertEqual(set(lines[0]), {"time", "request_id", "method", "campaign", "outcome", "status", "bytes", "ms",
+                                         "run"})
+        ids = {urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["id"][0] for path in pings}
+        self.assertFalse([value for value in ids if value in json.dumps(lines)])
+
+    def test_hostile_pings_get_400_and_count_nothing(self):
+        before = self.service.run_series()
+        cases = [
+            ping_path() + "&user=ann", ping_path() + "&outcome=installed", ping_path() + "&campaign=invite",
+            ping_path(id=None), ping_path(outcome="success"), ping_path(outcome="installed\n"), ping_path(mirror="3"),
+            ping_path(campaign='invite"} 1\nzorva_setup_runs_total{campaign="x'), ping_path(ui_lang="a" * 600),
+            ping_path(ui_lang="de_AT"), ping_path(version="1\0"), "/ping",
+        ]
+        for path in cases:
+            with self.subTest(path=path[:120]):
+                response, body = self.service.request(path)
+                self.assertEqual(response.status, 400)
+                self.assertEqual(body.count(b"\n"), 1, body)
+                self.assertTrue(body.startswith(b"invalid ping: "), body)
+        for method in ["POST", "HEAD", "PUT"]:
+            self.assertEqual(self.service.request(ping_path(), method=method)[0].status, 405)
+        self.assertEqual(self.service.run_series(), before)
+
+    def test_no_label_takes_a_value_outside_its_set(self):
+        for fields in [dict(os="5.1.2600", arch="arm64"), dict(os="6.1.7601", outcome="cancelled"),
+                       dict(outcome="stalled", reason="stall", tag_lang="pt-BR")]:
+            self.assertEqual(self.service.request(ping_path("nobody", **fields))[0].status, 204)
+        text = self.service.request("/metrics")[1]
+        lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, timeout=30)
+        self.assertEqual((lint.returncode, lint.stdout + lint.stderr), (0, b""))
+        series = run_series(text.decode())
+        self.assertTrue(series)
+        for name, labels in series:
+            for label, value in re.findall(r'(\w+)="([^"]*)"', labels):
+                with self.subTest(series=name, label=label):
+                    if label == "le":
+                        self.assertTrue(value == "+Inf" or float(value) > 0)
+                    else:
+                        self.assertIn(value, LABEL_SETS[label])
+
+    def test_a_flood_from_one_address_meets_the_per_address_limit(self):
+        counted = "zorva_setup_runs_total", 'campaign="invite",outcome="stalled",reason="stall"'
+        before = self.service.run_series().get(counted, 0)
+        held = []
+        self.addCleanup(lambda: [connection.close() for connection in held])
+        for _ in range(70):
+            held.append(socket.create_connection(("127.0.0.1", self.service.port), source_address=("127.0.0.5", 0)))
+        for connection in held:
+            request = f"GET {ping_path(outcome='stalled', reason='stall')} HTTP/1.1\r\nHost: x\r\n\r\n"
+            try:
+                connection.sendall(request.encode())
+            except OSError:
+                pass  # already closed by the service
+        answered = 0
+        for connection in held:
+            connection.settimeout(5)
+            answer = b""
+            try:
+                while b"\r\n\r\n" not in answer and (chunk := connection.recv(4096)):
+                    answer += chunk
+            except ConnectionResetError:
+                pass
+            answered += answer.startswith(b"HTTP/1.1 204")
+        # Held open, the answered ones keep the address at its limit; another address is served.
+        self.assertEqual(self.service.request("/invite?code=Other123", source="127.0.0.2")[0].status, 200)
+        self.assertEqual(answered, 64)
+        self.assertEqual(self.service.run_series()[counted] - before, 64)
+
+
+class PrometheusTest(ServeTest):
+    """The real Prometheus, on a loopback port with a data folder of its
+    own, scraping the service each second with the shipped rules."""
+
+    def setUp(self):
+        self.port = free_port()
+        config = os.path.join(self.folder.name, "prometheus.yml")
+        with open(config, "w") as f:
+            f.write(f"""global: {{scrape_interval: 1s, evaluation_interval: 1s}}
+rule_files: [{os.path.join(SOURCE_DIR, "service", "prometheus", "zorva-rules.yml")}]
+scrape_configs:
+  - job_name: zorva-tag
+    static_configs: [{{targets: ["127.0.0.1:{self.service.port}"]}}]
+""")
+        self.prometheus = subprocess.Popen(
+            ["prometheus", "--config.file", config, "--storage.tsdb.path", os.path.join(self.folder.name, "tsdb"),
+             "--web.listen-address", f"127.0.0.1:{self.port}", "--log.level", "warn"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=dies_with_this_test)
+        self.addCleanup(self.stop_prometheus)
+
+    def stop_prometheus(self):
+        self.prometheus.terminate()
+        self.prometheus.wait(timeout=30)
+        self.prometheus.stderr.close()
+
+    def query(self, expression):
+        url = f"http://127.0.0.1:{self.port}/api/v1/query?" + urllib.parse.urlencode({"query": expression})
+        try:
+            with urllib.request.urlopen(url, timeout=5) as response:
+                return [round(float(sample["value"][1]), 9) for sample in json.load(response)["data"]["result"]]
+        except OSError:
+            return None  # not listening yet
+
+    def wait_for(self, expression, expected):
+        deadline = time.monotonic() + 60
+        while (found := self.query(expression)) != expected:
+            if self.prometheus.poll() is not None:
+                self.fail("prometheus ended: " + self.prometheus.stderr.read().decode(errors="replace"))
+            self.assertLess(time.monotonic(), deadline, f"{expression} is {found}, not {expected}")
+            time.sleep(0.2)
+
+    def test_prometheus_answers_the_install_ratio_from_the_pings(self):
+        self.wait_for('up{job="zorva-tag"}', [1])
+        # A rate needs a counter's rise between two scrapes: a second round of
+        # the same pings gives it.
+        for total in (4, 8):
+            for outcome in ["installed"] * 3 + ["download_failed"]:
+                self.assertEqual(self.service.request(ping_path("world", outcome=outcome))[0].status, 204)
+            self.wait_for('sum(zorva_setup_runs_total{campaign="world"})', [total])
+        self.wait_for('campaign:zorva_setup_install_ratio:ratio1h{campaign="world"}', [0.75])
+        self.assertEqual(self.query('campaign_reason:zorva_setup_failure_share:ratio1h{campaign="world"}'), [1])
 
 
 class SignalTest(ServeTest):

@@ -2,8 +2,8 @@
 // repaint-counting benchmark build can stand in its own.
 #include <windows.h>
 
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "state/setup_state.h"
 
 // Erase is requested, yet the window answers WM_ERASEBKGND without erasing, so
 // it costs no flicker.

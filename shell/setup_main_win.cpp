@@ -2,14 +2,16 @@
 #include <windows.h>
 
 #include "base/system_library_win.h"
-#include "download/installer_file_win.h"
 #include "download/run_ping_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/earlier_setup_win.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "shell/shell_globals.h"
+#include "shell/taskbar_button_win.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
+#include "splash/splash_look.h"
+#include "state/setup_state.h"
 #include "tag/setup_tag.h"
 
 // The C runtime's default handler of math errors reports them on stderr,
@@ -17,6 +19,13 @@
 // formatted print into the exe; nothing here raises one. The runtime takes
 // this definition instead of its own.
 extern "C" int _matherr(struct _exception*) { return 0; }
+
+// The runtime's start-up mends references to data imported without
+// __declspec(dllimport) ("pseudo relocations") by rewriting them in place,
+// which brings 2 KB of relocator and section walking into the exe. The exe
+// has none, and its link refuses to make any (--disable-auto-import),
+// so the runtime takes this definition instead of its own.
+extern "C" void _pei386_runtime_relocator() {}
 
 namespace {
 
@@ -32,12 +41,12 @@ void StartGdiplus() {
   gdiplus.GdiplusStartup(&token, &input, nullptr);
 }
 
-// The worker's repaint requests. It makes its last, for the failure texts,
-// once it has marked itself finished: from then on no setup is at work here,
-// and a new start may try again.
+// The worker's repaint requests, from any thread: the window is invalidated
+// and its thread told, so that the taskbar button follows even while the
+// window is minimised and gets no WM_PAINT.
 void RepaintSetupWindow() {
-  if (setupGlobals.workerFinished.load(std::memory_order_acquire) != 0) EndSetupInProgress();
   InvalidateSetupWindow();
+  TellTaskbarButtonOfChange();
 }
 
 void RunMessageLoop() {
@@ -68,20 +77,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   setupGlobals.window.store(window, std::memory_order_release);
   const int dpi = QueryWindowDpi();
   setupGlobals.dpi.store(dpi, std::memory_order_release);
-  setupGlobals.tileImage.store(LoadEmbeddedImage(kPatternTilePng), std::memory_order_release);
-  setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
+  splashLook.tileImage.store(LoadEmbeddedImage(kPatternTilePng), std::memory_order_release);
+  splashLook.logoImage.store(LoadEmbeddedImage(kLogoPng), std::memory_order_release);
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
+  ListenForTaskbarButton(window);
   PrepareRunPing(tag.pingUrl, tag.textsLanguage);
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
-  // After a cancel the worker has left the file it was writing.
-  DiscardInstallerFile();
-  // The window is gone: after the hand-off, or after a Yes. A failure's
-  // ping went while its window stood.
-  const bool installed = setupGlobals.state.load(std::memory_order_acquire) == Finished;
-  SendRunPing(installed ? RunEnd::kEnded : RunEnd::kCancelled);
+  // The window is gone after the hand-off, or after a close that followed
+  // the failure texts, whose ping went while the window stood.
+  SendRunPing(RunEnd::kEnded);
   AwaitRunPing();
   return 0;
 }

@@ -1,23 +1,18 @@
 #include "shell/setup_window_win.h"
 
-#include "base/system_function_win.h"
+#include "base/system_functions_win.h"
 #include "base/system_library_win.h"
-#include "shell/setup_globals.h"
+#include "download/run_ping_win.h"
+#include "shell/earlier_setup_win.h"
 #include "shell/setup_window_proc_win.h"
+#include "shell/shell_globals.h"
 #include "shell/window_placement.h"
+#include "state/setup_state.h"
 
 namespace {
 
 constexpr int kIconResource = 102;
 
-using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);
-using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR monitor, int dpiType, UINT* dpiX,
-                                                  UINT* dpiY);
-
-constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
-
-GetDpiForWindowFunction getDpiForWindow = nullptr;
-GetDpiForMonitorFunction getDpiForMonitor = nullptr;
 
 int ScreenLogicalDpi(HWND window) {
   HDC dc = GetDC(window);
@@ -29,10 +24,8 @@ int ScreenLogicalDpi(HWND window) {
 }  // namespace
 
 void LookUpDpiFunctions() {
-  getDpiForWindow =
-      LookUpFunction<GetDpiForWindowFunction>(GetModuleHandleA("User32.dll"), "GetDpiForWindow");
-  getDpiForMonitor =
-      LookUpFunction<GetDpiForMonitorFunction>(GetModuleHandleA("Shcore.dll"), "GetDpiForMonitor");
+  LookUpSystemFunctions(SystemModule::kUser32, GetModuleHandleW(L"user32.dll"));
+  LookUpSystemFunctions(SystemModule::kShcore, GetModuleHandleW(L"shcore.dll"));
 }
 
 HWND CreateSetupWindow(HINSTANCE instance) {
@@ -52,12 +45,13 @@ HWND CreateSetupWindow(HINSTANCE instance) {
 
 int QueryWindowDpi() {
   HWND window = SetupWindow();
-  if (getDpiForWindow != nullptr) return static_cast<int>(getDpiForWindow(window));
-  if (getDpiForMonitor != nullptr) {
+  if (systemFunctions.GetDpiForWindow != nullptr)
+    return static_cast<int>(systemFunctions.GetDpiForWindow(window));
+  if (systemFunctions.GetDpiForMonitor != nullptr) {
     // Both out-pointers share one variable: only the horizontal DPI is used.
     UINT dpi = 0;
-    if (getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &dpi,
-                         &dpi) == S_OK) {
+    if (systemFunctions.GetDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
+                                         MDT_EFFECTIVE_DPI, &dpi, &dpi) == S_OK) {
       return static_cast<int>(dpi);
     }
   }
@@ -72,8 +66,27 @@ void PlaceSetupWindow(HWND window, int dpi) {
   ReleaseDC(window, dc);
 }
 
+namespace {
+
+// The worker's thread. Its end, unless the watchdog gave the download up (the
+// window thread then ends the run): no setup is at work here any more.
+DWORD WINAPI RunWorker(LPVOID inputs) {
+  if (DownloadWorker(*static_cast<const WorkerInputs*>(inputs))) EndSetupInProgress();
+  return 0;
+}
+
+}  // namespace
+
 void StartWorker(const WorkerInputs& inputs) {
-  HANDLE worker =
-      CreateThread(nullptr, 0, DownloadWorker, const_cast<WorkerInputs*>(&inputs), 0, nullptr);
-  setupGlobals.workerThread.store(worker, std::memory_order_release);
+  HANDLE worker = CreateWorkerThread(RunWorker, const_cast<WorkerInputs*>(&inputs));
+  if (worker == nullptr) {
+    // No download can begin: the run fails as a download would, and a later
+    // start, finding no setup at work, closes this window and runs.
+    setupGlobals.failureClass.store(FailureClass::kOther, std::memory_order_release);
+    setupGlobals.state.store(Failed, std::memory_order_release);
+    EndRun();
+    SendRunPing(RunEnd::kEnded);
+    return;
+  }
+  shellGlobals.workerThread.store(worker, std::memory_order_release);
 }

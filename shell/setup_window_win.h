@@ -28,6 +28,16 @@ int QueryWindowDpi();
 // Sizes the window for `dpi` and centres it on the full screen.
 void PlaceSetupWindow(HWND window, int dpi);
 
-// Starts the worker with `inputs`, which must outlive it, and keeps its handle
-// (null when the thread could not be created).
+// Starts the worker with `inputs`, which must outlive it, and keeps its
+// handle. When the thread cannot be created, the run ends on the failure
+// texts at once.
 void StartWorker(const WorkerInputs& inputs);
+
+// CreateThread for the worker; null when it fails. Alone in its file, so a
+// test build can stand in a system that refuses the thread.
+HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE body, void* inputs);
+
+// Ends the run on the failure texts, on the window thread: they go up, the
+// worker counts as finished (a close asks nothing) and the in-progress
+// object goes, so a later start closes this window and runs.
+void EndRun();

@@ -1,6 +1,6 @@
 #include "splash/accessible_splash.h"
 
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 const char16_t* AccessibleText(AccessibleProperty property) {
   switch (property) {

@@ -2,7 +2,7 @@
 
 #include <oleacc.h>
 
-#include "base/system_function_win.h"
+#include "base/system_functions_win.h"
 #include "base/system_library_win.h"
 #include "base/system_text_win.h"
 #include "splash/accessible_splash.h"
@@ -19,17 +19,6 @@ constexpr IID kAccessibleInterface{
 constexpr IID kDispatchInterface{0x00020400, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID kUnknownInterface{0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-using CreateStdAccessibleObjectFunction = HRESULT(WINAPI*)(HWND window, LONG object,
-                                                           REFIID interfaceId, void** accessible);
-using LresultFromObjectFunction = LRESULT(WINAPI*)(REFIID interfaceId, WPARAM wParam,
-                                                   IUnknown* object);
-using CoInitializeFunction = HRESULT(WINAPI*)(void* reserved);
-using SysAllocStringFunction = BSTR(WINAPI*)(const OLECHAR* text);
-using NotifyWinEventFunction = void(WINAPI*)(DWORD event, HWND window, LONG object, LONG child);
-
-LresultFromObjectFunction lresultFromObject = nullptr;
-SysAllocStringFunction sysAllocString = nullptr;
-NotifyWinEventFunction notifyWinEvent = nullptr;
 
 }  // namespace
 
@@ -119,7 +108,7 @@ class AccessibleSplash final : public IAccessible {
 
   static HRESULT AnswerText(VARTYPE type, LONG child, AccessibleProperty property, BSTR* answer) {
     const bool self = IsSelf(type, child);
-    *answer = self ? sysAllocString(SystemText(AccessibleText(property))) : nullptr;
+    *answer = self ? systemFunctions.SysAllocString(SystemText(AccessibleText(property))) : nullptr;
     if (*answer != nullptr) return S_OK;
     return self ? E_OUTOFMEMORY : E_INVALIDARG;
   }
@@ -202,27 +191,18 @@ AnnouncedTexts announced{};
 bool StartAccessibility(HWND hwnd) {
   if (accessibleSplash.standard != nullptr) return true;
   // Only the look-ups are tested; a failed load makes its look-ups fail too.
-  HMODULE oleacc = LoadSystemLibrary(u"oleacc.dll");
-  const auto createStandard =
-      LookUpFunction<CreateStdAccessibleObjectFunction>(oleacc, "CreateStdAccessibleObject");
-  lresultFromObject = LookUpFunction<LresultFromObjectFunction>(oleacc, "LresultFromObject");
-  const auto coInitialize =
-      LookUpFunction<CoInitializeFunction>(LoadSystemLibrary(u"ole32.dll"), "CoInitialize");
-  sysAllocString =
-      LookUpFunction<SysAllocStringFunction>(LoadSystemLibrary(u"oleaut32.dll"), "SysAllocString");
-  notifyWinEvent =
-      LookUpFunction<NotifyWinEventFunction>(GetModuleHandleA("User32.dll"), "NotifyWinEvent");
-  if (createStandard == nullptr || coInitialize == nullptr || lresultFromObject == nullptr ||
-      sysAllocString == nullptr || notifyWinEvent == nullptr) {
-    return false;
-  }
+  const bool found =
+      LookUpSystemFunctions(SystemModule::kOleacc, LoadSystemLibrary(u"oleacc.dll")) &&
+      LookUpSystemFunctions(SystemModule::kOle32, LoadSystemLibrary(u"ole32.dll")) &&
+      LookUpSystemFunctions(SystemModule::kOleaut32, LoadSystemLibrary(u"oleaut32.dll"));
+  if (!found) return false;
   // The answer is marshalled to the asking process and its calls come back
   // through this thread's message loop: a single-threaded apartment. The
   // result is not needed; a failure shows as a failed marshalling.
-  coInitialize(nullptr);
+  systemFunctions.CoInitialize(nullptr);
   IAccessible* standard = nullptr;
-  if (createStandard(hwnd, OBJID_CLIENT, kAccessibleInterface,
-                     reinterpret_cast<void**>(&standard)) != S_OK) {
+  if (systemFunctions.CreateStdAccessibleObject(hwnd, OBJID_CLIENT, kAccessibleInterface,
+                                                reinterpret_cast<void**>(&standard)) != S_OK) {
     return false;
   }
   accessibleSplash.standard = standard;
@@ -236,7 +216,7 @@ LRESULT AnswerAccessibleObjectRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   // The object identifier is a 32-bit value, which a 64-bit lParam may carry
   // zero- or sign-extended.
   if (static_cast<LONG>(lParam) != OBJID_CLIENT || !StartAccessibility(hwnd)) return 0;
-  return lresultFromObject(kAccessibleInterface, wParam, &accessibleSplash);
+  return systemFunctions.LresultFromObject(kAccessibleInterface, wParam, &accessibleSplash);
 }
 
 void AnnounceTextChanges(HWND hwnd) {
@@ -245,5 +225,5 @@ void AnnounceTextChanges(HWND hwnd) {
   const TextChangeEvents change = EventsForChange(announced, shown);
   announced = shown;
   for (const std::uint32_t event : change.events)
-    if (event != kNoEvent) notifyWinEvent(event, hwnd, OBJID_CLIENT, CHILDID_SELF);
+    if (event != kNoEvent) NotifyWinEvent(event, hwnd, OBJID_CLIENT, CHILDID_SELF);
 }

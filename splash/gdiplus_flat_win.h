@@ -61,8 +61,6 @@ inline constexpr int kStringFormatFlagsDirectionRightToLeft = 0x0001;
   X(GdipSetSmoothingMode, GpStatus, (GpGraphics * graphics, INT mode))                           \
   X(GdipSetPixelOffsetMode, GpStatus, (GpGraphics * graphics, INT mode))                         \
   X(GdipCreateSolidFill, GpStatus, (UINT32 argb, GpBrush** brush))                               \
-  X(GdipGetImageWidth, GpStatus, (GpImage * image, UINT* width))                                 \
-  X(GdipGetImageHeight, GpStatus, (GpImage * image, UINT* height))                               \
   X(GdipFillRectangleI, GpStatus,                                                                \
     (GpGraphics * graphics, GpBrush* brush, INT x, INT y, INT width, INT height))                \
   X(GdipRotateWorldTransform, GpStatus, (GpGraphics * graphics, float angle, INT order))         \

@@ -1,7 +1,5 @@
 #include "splash/splash_layout.h"
 
-#include <cstdint>
-
 namespace {
 
 // Layout lengths at 96 DPI.
@@ -100,9 +98,10 @@ int CountSteps(int first, int limit, int step) {
 }  // namespace
 
 int ScaleToDpi(int length, int dpi) {
-  const std::int64_t product = static_cast<std::int64_t>(length) * dpi;
-  const std::int64_t half = product >= 0 ? 48 : -48;
-  return static_cast<int>((product + half) / 96);
+  // In 32 bits: a 64-bit division would bring a 320-byte helper into the
+  // 32-bit exe.
+  const int product = length * dpi;
+  return (product + (product >= 0 ? 48 : -48)) / 96;
 }
 
 SplashLayout LayoutSplash(int windowWidth, int dpi) {

@@ -3,7 +3,9 @@
 #pragma once
 
 // A layout length given at 96 DPI in pixels at `dpi`, rounded to nearest with
-// halves away from zero (the rounding of the system's MulDiv).
+// halves away from zero (the rounding of the system's MulDiv). For any length
+// of the splash (the window's 500 at most) at any DPI a message can carry
+// (0xFFFF at most): their product must stay below 2^31.
 int ScaleToDpi(int length, int dpi);
 
 struct PixelRect {

@@ -1,27 +1,74 @@
 #include "splash/splash_painter_win.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "base/system_text_win.h"
-#include "shell/setup_globals.h"
 #include "splash/accessible_splash.h"
 #include "splash/gdiplus_flat_win.h"
+#include "splash/high_contrast_win.h"
 #include "splash/shared_text_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
+#include "splash/splash_look.h"
+#include "splash/splash_palette.h"
+#include "state/setup_state.h"
 
 namespace {
 
 constexpr wchar_t kFontFamily[] = L"Arial";
 
-GpImage* CreateArgbBitmap(int width, int height) {
-  GpImage* bitmap = nullptr;
-  gdiplus.GdipCreateBitmapFromScan0(width, height, 0, kPixelFormat32bppARGB, nullptr, &bitmap);
-  return bitmap;
+// A text's lines as last laid out, for as long as the text and the layout
+// stay: a frame lays out only a text that changed since the last.
+struct LaidOutText {
+  const char16_t* text;
+  FittedText fitted;
+};
+
+// What one frame leaves the next. Every frame has the same background,
+// pattern and logo until the window's size, its DPI or the theme changes:
+// they are drawn once into the static layer, which each frame copies before
+// it draws the texts.
+struct PainterCache {
+  int width;
+  int height;
+  // -1 once the theme changes: no DPI matches, and the next frame renews
+  // the static layer.
+  int dpi;
+  SplashPalette palette;
+  SplashLayout layout;
+  // The static layer's pixels, then as many for the frame; null before the
+  // first paint, or when they could not be had.
+  std::uint32_t* pixels;
+  LaidOutText headline;
+  LaidOutText progress;
+  LaidOutText hint;
+};
+
+// In .bss, which takes no room in the file: with a section of its own per
+// datum, the compiler would give it one of initialised data, zeros in full.
+[[gnu::section(".bss")]] PainterCache cache;
+
+// A 32-bit ARGB bitmap of the window's size over `pixels`, which it draws
+// into and outlives, and its graphics.
+struct Canvas {
+  GpImage* bitmap;
+  GpGraphics* graphics;
+};
+
+Canvas CanvasOver(std::uint32_t* pixels) {
+  Canvas canvas{nullptr, nullptr};
+  gdiplus.GdipCreateBitmapFromScan0(cache.width, cache.height, cache.width * 4,
+                                    kPixelFormat32bppARGB, reinterpret_cast<BYTE*>(pixels),
+                                    &canvas.bitmap);
+  gdiplus.GdipGetImageGraphicsContext(canvas.bitmap, &canvas.graphics);
+  return canvas;
 }
 
-GpGraphics* GraphicsOf(GpImage* image) {
-  GpGraphics* graphics = nullptr;
-  gdiplus.GdipGetImageGraphicsContext(image, &graphics);
-  return graphics;
+void Release(const Canvas& canvas) {
+  gdiplus.GdipDeleteGraphics(canvas.graphics);
+  gdiplus.GdipDisposeImage(canvas.bitmap);
 }
 
 GpBrush* SolidBrush(UINT32 argb) {
@@ -37,42 +84,33 @@ void ApplyQualitySettings(GpGraphics* graphics) {
   gdiplus.GdipSetPixelOffsetMode(graphics, kPixelOffsetModeHighQuality);
 }
 
-void FillBackground(GpGraphics* frameGraphics, GpImage* frame) {
-  GpBrush* background = SolidBrush(setupGlobals.backgroundColor);
-  UINT height = 0;
-  UINT width = 0;
-  gdiplus.GdipGetImageHeight(frame, &height);
-  gdiplus.GdipGetImageWidth(frame, &width);
-  gdiplus.GdipFillRectangleI(frameGraphics, background, 0, 0, width, height);
+void FillBackground(GpGraphics* graphics) {
+  GpBrush* background = SolidBrush(cache.palette.background);
+  gdiplus.GdipFillRectangleI(graphics, background, 0, 0, cache.width, cache.height);
   gdiplus.GdipDeleteBrush(background);
 }
 
-// The tiles go into a layer of their own, turned as a whole, which is then
-// laid over the background with source-over blending.
-void DrawPattern(GpGraphics* frameGraphics, int width, int height) {
-  GpImage* layer = CreateArgbBitmap(width, height);
-  GpGraphics* layerGraphics = GraphicsOf(layer);
-  gdiplus.GdipRotateWorldTransform(layerGraphics, kPatternAngleDegrees, kMatrixOrderPrepend);
-  UINT layerHeight = 0;
-  UINT layerWidth = 0;
-  gdiplus.GdipGetImageHeight(layer, &layerHeight);
-  gdiplus.GdipGetImageWidth(layer, &layerWidth);
-  const TileGrid grid = PatternTileGrid(layerWidth, layerHeight);
-  GpImage* tile = NativeImage(setupGlobals.tileImage.load(std::memory_order_acquire));
+// The tiles go into a layer of their own over `pixels` (fully transparent),
+// turned as a whole, which is then laid over the background with source-over
+// blending.
+void DrawPattern(GpGraphics* graphics, std::uint32_t* pixels) {
+  const Canvas layer = CanvasOver(pixels);
+  gdiplus.GdipRotateWorldTransform(layer.graphics, kPatternAngleDegrees, kMatrixOrderPrepend);
+  const TileGrid grid = PatternTileGrid(cache.width, cache.height);
+  GpImage* tile = NativeImage(splashLook.tileImage.load(std::memory_order_acquire));
   for (int row = 0; row < grid.rows; ++row) {
     for (int column = 0; column < grid.columns; ++column) {
-      gdiplus.GdipDrawImageRectI(layerGraphics, tile, grid.firstX + column * grid.stepX,
+      gdiplus.GdipDrawImageRectI(layer.graphics, tile, grid.firstX + column * grid.stepX,
                                  grid.firstY + row * grid.stepY, grid.tileWidth, grid.tileHeight);
     }
   }
-  gdiplus.GdipResetWorldTransform(layerGraphics);
-  gdiplus.GdipDrawImageI(frameGraphics, layer, 0, 0);
-  gdiplus.GdipDeleteGraphics(layerGraphics);
-  gdiplus.GdipDisposeImage(layer);
+  gdiplus.GdipResetWorldTransform(layer.graphics);
+  gdiplus.GdipDrawImageI(graphics, layer.bitmap, 0, 0);
+  Release(layer);
 }
 
 void DrawLogo(GpGraphics* frameGraphics, const PixelRect& logo) {
-  GpImage* image = NativeImage(setupGlobals.logoImage.load(std::memory_order_acquire));
+  GpImage* image = NativeImage(splashLook.logoImage.load(std::memory_order_acquire));
   gdiplus.GdipDrawImageRectI(frameGraphics, image, logo.left, logo.top, logo.width, logo.height);
 }
 
@@ -109,10 +147,16 @@ int LineWidth(const void* context, const char16_t* text, int length, int pixels)
 // reaches the drawing call, which would draw it as a missing glyph. The
 // format lays a right-to-left paragraph out so; its lines stay centred.
 void DrawFittedText(const TextTools& tools, const char16_t* text, const TextPlacement& placement,
-                    GpBrush* brush) {
+                    LaidOutText& laidOut, GpBrush* brush) {
   gdiplus.GdipSetStringFormatFlags(
       tools.format, ReadsRightToLeft(text) ? kStringFormatFlagsDirectionRightToLeft : 0);
-  const FittedText fitted = FitText(text, placement, TextMeasure{LineWidth, &tools});
+  // The texts are immutable and never freed: the same pointer is the same text.
+  if (laidOut.text != text) {
+    laidOut.text = text;
+    // Laid out in place, without a copy.
+    new (&laidOut.fitted) FittedText(FitText(text, placement, TextMeasure{LineWidth, &tools}));
+  }
+  const FittedText& fitted = laidOut.fitted;
   GpFont* font = PixelFont(tools, fitted.fontPixels);
   // An empty rectangle at each line's centre point: the line is centred on
   // both axes, without wrapping or clipping.
@@ -134,12 +178,15 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   gdiplus.GdipCreateStringFormat(0, LANG_NEUTRAL, &tools.format);
   gdiplus.GdipSetStringFormatLineAlign(tools.format, kStringAlignmentCenter);
   gdiplus.GdipSetStringFormatAlign(tools.format, kStringAlignmentCenter);
-  GpBrush* textBrush = SolidBrush(setupGlobals.textColor);
+  GpBrush* textBrush = SolidBrush(cache.palette.text);
   // Each pointer is read once, as its text is drawn.
-  DrawFittedText(tools, ReadSharedText(setupGlobals.headline), layout.headline, textBrush);
-  DrawFittedText(tools, ReadSharedText(setupGlobals.progressText), layout.progress, textBrush);
-  GpBrush* hintBrush = SolidBrush(setupGlobals.hintColor);
-  DrawFittedText(tools, setupGlobals.hint.load(std::memory_order_acquire), layout.hint, hintBrush);
+  DrawFittedText(tools, ReadSharedText(setupGlobals.headline), layout.headline, cache.headline,
+                 textBrush);
+  DrawFittedText(tools, ReadSharedText(setupGlobals.progressText), layout.progress,
+                 cache.progress, textBrush);
+  GpBrush* hintBrush = SolidBrush(cache.palette.hint);
+  DrawFittedText(tools, setupGlobals.hint.load(std::memory_order_acquire), layout.hint,
+                 cache.hint, hintBrush);
   gdiplus.GdipDeleteBrush(hintBrush);
   gdiplus.GdipDeleteBrush(textBrush);
   gdiplus.GdipDeleteStringFormat(tools.format);
@@ -153,25 +200,65 @@ void DrawOnWindow(GpImage* frame) {
   gdiplus.GdipDeleteGraphics(windowGraphics);
 }
 
-// Composes the whole frame off-screen and draws it onto the window in one
-// operation, so a repaint never flickers.
+SplashPalette ReadPalette() {
+  const SplashPalette own{splashLook.backgroundColor, splashLook.textColor,
+                          splashLook.hintColor, kSplashLinkColor, true};
+  const SystemColors system{GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT),
+                            GetSysColor(COLOR_HOTLIGHT)};
+  return ChooseSplashPalette(own, HighContrastOn(), system);
+}
+
+std::size_t PixelCount() { return static_cast<std::size_t>(cache.width) * cache.height; }
+
+// The background, the pattern (unless the theme drops it) and the logo, as
+// the frame's first layers. The images are loaded before the window shows,
+// so a layer never lacks one that comes later.
+void DrawStaticLayer() {
+  const Canvas layer = CanvasOver(cache.pixels);
+  ApplyQualitySettings(layer.graphics);
+  FillBackground(layer.graphics);
+  // The frame's pixels are still zero: the pattern's layer until the first frame.
+  if (cache.palette.drawsPattern) DrawPattern(layer.graphics, cache.pixels + PixelCount());
+  DrawLogo(layer.graphics, cache.layout.logo);
+  // Deleting the graphics completes its drawing.
+  Release(layer);
+}
+
+// For a new size, DPI or theme: the static layer drawn again, and every
+// text laid out again in the next frame.
+void RenewCache(int width, int height, int dpi) {
+  std::free(cache.pixels);
+  cache.width = width;
+  cache.height = height;
+  cache.dpi = dpi;
+  cache.palette = ReadPalette();
+  cache.layout = LayoutSplash(width, dpi);
+  cache.headline.text = cache.progress.text = cache.hint.text = nullptr;
+  // Zeroed: a fresh bitmap starts fully transparent.
+  cache.pixels = static_cast<std::uint32_t*>(std::calloc(2 * PixelCount(), sizeof(std::uint32_t)));
+  if (cache.pixels != nullptr) DrawStaticLayer();
+}
+
+// Composes the whole frame off-screen, the static layer and the texts, and
+// draws it onto the window in one operation, so a repaint never flickers.
 void DrawSplash() {
   RECT bounds{};
   GetWindowRect(SetupWindow(), &bounds);
   const int width = bounds.right - bounds.left;
   const int height = bounds.bottom - bounds.top;
-  GpImage* frame = CreateArgbBitmap(width, height);
-  GpGraphics* frameGraphics = GraphicsOf(frame);
-  ApplyQualitySettings(frameGraphics);
-  FillBackground(frameGraphics, frame);
-  DrawPattern(frameGraphics, width, height);
-  const SplashLayout layout = LayoutSplash(width, setupGlobals.dpi.load(std::memory_order_acquire));
-  DrawLogo(frameGraphics, layout.logo);
-  DrawTexts(frameGraphics, layout);
-  gdiplus.GdipFlush(frameGraphics, kFlushIntentionFlush);
-  DrawOnWindow(frame);
-  gdiplus.GdipDeleteGraphics(frameGraphics);
-  gdiplus.GdipDisposeImage(frame);
+  const int dpi = setupGlobals.dpi.load(std::memory_order_acquire);
+  // Pixels that could not be had are asked for again at each frame.
+  if (cache.width != width || cache.height != height || cache.dpi != dpi || !cache.pixels)
+    RenewCache(width, height, dpi);
+  if (cache.pixels == nullptr) return;
+  std::uint32_t* framePixels = cache.pixels + PixelCount();
+  std::memcpy(framePixels, cache.pixels, PixelCount() * sizeof(std::uint32_t));
+  const Canvas frame = CanvasOver(framePixels);
+  ApplyQualitySettings(frame.graphics);
+  DrawTexts(frame.graphics, cache.layout);
+  gdiplus.GdipFlush(frame.graphics, kFlushIntentionFlush);
+  DrawOnWindow(frame.bitmap);
+  Release(frame);
 }
 
 }  // namespace
@@ -186,3 +273,5 @@ void PaintSplash(HWND hwnd) {
   if (GdiplusLoaded()) DrawSplash();
   EndPaint(hwnd, &paint);
 }
+
+void ForgetSplashTheme() { cache.dpi = -1; }

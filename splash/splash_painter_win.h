@@ -5,3 +5,7 @@
 #include <windows.h>
 
 void PaintSplash(HWND hwnd);
+
+// The theme or the system's colours changed: the next paint reads them again
+// and draws the splash's background, pattern and logo anew.
+void ForgetSplashTheme();

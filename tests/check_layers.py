@@ -3,7 +3,10 @@ Win32 edge named as such.
 
 - Each top folder with sources has a DEPS file listing what its files may
   include from other folders of ours: a folder ("base/") or one file
-  ("shell/setup_globals.h"). Anything else is an include up or sideways.
+  ("tag/sha256.h"). Anything else is an include up or sideways.
+- The folders stand on floors: no folder may reach, by what the DEPS files
+  allow or by what the files include, a folder that reaches it back. Such a
+  circle has no bottom floor, and a per-folder DEPS cannot see it.
 - A file that includes a Windows header, or a *_win.h of ours, is Win32 code
   and says so in its name: *_win.cpp or *_win.h. Every other file is the
   portable core, built and tested natively.
@@ -70,9 +73,37 @@ def is_win32_name(path):
     return os.path.splitext(path)[0].endswith("_win")
 
 
+def entry_folder(entry):
+    return entry.split("/", 1)[0]
+
+
+def reach(edges, start):
+    """Every folder `start` reaches through `edges` ({folder: {folder}})."""
+    seen, todo = set(), [start]
+    while todo:
+        for nxt in edges.get(todo.pop(), ()):
+            if nxt not in seen:
+                seen.add(nxt)
+                todo.append(nxt)
+    return seen
+
+
+def circles(edges):
+    """Each group of folders that reach one another, once, sorted: a group
+    of more than one folder has no bottom floor."""
+    reaches = {folder: reach(edges, folder) for folder in edges}
+    groups = []
+    for folder in sorted(edges):
+        group = sorted(f for f in reaches[folder] if folder in reaches.get(f, ()))
+        if group and group not in groups:
+            groups.append(group)
+    return groups
+
+
 def problems(root):
     found = []
     deps = {}
+    edges = {}
     for top, path in source_files(root):
         if top not in deps:
             deps[top] = read_deps(os.path.join(root, top))
@@ -80,12 +111,25 @@ def problems(root):
                 found.append(f"{top}/: has sources but no DEPS file saying what it may include")
         for number, kind, included in includes(os.path.join(root, path)):
             where = f"{path}:{number}"
+            if kind == '"' and "/" in included and entry_folder(included) != top:
+                edges.setdefault(top, set()).add(entry_folder(included))
             if kind == '"' and deps[top] is not None and not allowed(included, top, deps[top]):
                 found.append(f"{where}: includes {included}, which {top}/DEPS does not allow "
                              f"(allowed: {', '.join(deps[top]) or 'nothing outside ' + top + '/'})")
             if is_win32_include(kind, included) and not is_win32_name(path):
                 found.append(f"{where}: includes {included}, so it is Win32 code and its name "
                              "must end in _win")
+    # A folder without sources yet still declares where it stands.
+    for top in sorted(os.listdir(root)):
+        if top not in deps and not top.startswith(".") and top not in SKIPPED_FOLDERS:
+            deps[top] = read_deps(os.path.join(root, top))
+    for top, entries in deps.items():
+        for entry in entries or ():
+            if entry_folder(entry) != top:
+                edges.setdefault(top, set()).add(entry_folder(entry))
+    for circle in circles(edges):
+        found.append(f"{', '.join(f + '/' for f in circle)}: each reaches the others (by DEPS "
+                     "or includes), a circle with no bottom floor")
     return found
 
 

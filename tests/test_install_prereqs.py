@@ -42,6 +42,9 @@ STANDINS = {
         *) echo "1:10.0.2+ds-2" ;;
         esac
     """,
+    "systemctl": r"""
+        echo "systemctl $*" >> "$STATE/calls"
+    """,
     "dpkg": r"""
         case "$1" in
         --print-foreign-architectures) cat "$STATE/architectures" ;;
@@ -65,7 +68,7 @@ SET_32 = packages_of(SCRIPT, "packages_32") + ["qemu-user-static"]
 
 
 class InstallPrereqs(unittest.TestCase):
-    def run_script(self, installed=(), update_failures="0", uninstallable=()):
+    def run_script(self, installed=(), update_failures="0", uninstallable=(), systemd=False):
         root = tempfile.mkdtemp(prefix="zorva-prereqs-")
         self.addCleanup(subprocess.run, ["rm", "-rf", root])
         state, bin_dir = os.path.join(root, "state"), os.path.join(root, "bin")
@@ -81,6 +84,8 @@ class InstallPrereqs(unittest.TestCase):
         for name, text in files.items():
             with open(os.path.join(state, name), "w") as f:
                 f.write(text + "\n" if text else "")
+        if systemd:
+            os.makedirs(os.path.join(root, "run/systemd/system"))
         open(os.path.join(root, "usr/bin/qemu-i386-static"), "w").close()
         open(os.path.join(root, "proc/sys/fs/binfmt_misc/register"), "w").close()
         env = dict(os.environ, PATH=bin_dir + ":" + os.environ["PATH"], STATE=state, BROKEN_INDEX=BROKEN_INDEX,
@@ -136,6 +141,13 @@ class InstallPrereqs(unittest.TestCase):
         self.assertEqual(result.stderr.splitlines()[-1].split(" (")[0],
                          "error: could not install " + " ".join(FIRST_SET))
         self.assertFalse(registered)
+
+    def test_the_prometheus_server_the_package_starts_is_stopped_only_when_just_installed(self):
+        for installed, stopped in [((), True), (["prometheus"], False)]:
+            with self.subTest(installed=installed):
+                result, calls, _, _ = self.run_script(installed=installed, systemd=True)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual("systemctl disable --now prometheus.service" in calls, stopped)
 
     def test_nothing_missing_asks_apt_nothing(self):
         result, calls, note, registered = self.run_script(installed=FIRST_SET + SET_32)

@@ -252,6 +252,7 @@ std::array<std::uint8_t, kKeyFingerprintSize> PublicKeyDerSha256(EVP_PKEY* key) 
 std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
+  text.reserve(2 * size);
   for (std::size_t i = 0; i < size; ++i) {
     text += kDigits[bytes[i] >> 4];
     text += kDigits[bytes[i] & 0x0F];

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdio>
 
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
+#include "state/setup_state.h"
 
 namespace {
 

@@ -7,12 +7,13 @@
 #include <cstdlib>
 
 #include "resources/splash_artwork.h"
-#include "shell/setup_globals.h"
 #include "shell/setup_window_win.h"
 #include "shell/window_placement.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/splash_image_win.h"
 #include "splash/splash_layout.h"
+#include "splash/splash_look.h"
+#include "state/setup_state.h"
 
 namespace {
 
@@ -98,8 +99,8 @@ int wmain(int argc, wchar_t** argv) {
   HWND splash = CreateSetupWindow(instance);
   setupGlobals.window.store(splash);
   setupGlobals.dpi.store(dpi);
-  setupGlobals.tileImage.store(LoadEmbeddedImage(kPatternTilePng));
-  setupGlobals.logoImage.store(LoadEmbeddedImage(kLogoPng));
+  splashLook.tileImage.store(LoadEmbeddedImage(kPatternTilePng));
+  splashLook.logoImage.store(LoadEmbeddedImage(kLogoPng));
   ShowAtSize(splash, dpi);
   const double splashFrame = MillisecondsPerFrame(splash);
   ShowWindow(splash, SW_HIDE);

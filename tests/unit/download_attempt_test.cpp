@@ -7,9 +7,9 @@
 #include "download/download_attempt.h"
 #include "download/download_progress.h"
 #include "download/download_schedule.h"
-#include "download/percent_texts.h"
 #include "download/transfer_watch.h"
-#include "shell/setup_globals.h"
+#include "state/percent_texts.h"
+#include "state/setup_state.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {
@@ -20,12 +20,19 @@ constexpr std::uint32_t kConnectionReset = 12031;  // ERROR_INTERNET_CONNECTION_
 
 // A body that ended without an error, after an answer of `status`.
 AttemptFacts Ended(std::uint32_t status, std::uint32_t received = 100, std::uint32_t announced = 100) {
-  return {0, status, received, announced, false, false};
+  return {0, status, received, announced, false, false, false};
 }
 
 // A request or read that failed with `failure`.
-AttemptFacts FailedWith(std::uint32_t failure) { return {failure, 0, 0, 0, false, false}; }
+AttemptFacts FailedWith(std::uint32_t failure) { return {failure, 0, 0, 0, false, false, false}; }
 
+// The installer file failed with `failure`: not made again, not written, not
+// read back.
+AttemptFacts FileFailedWith(std::uint32_t failure, std::uint32_t received = 0) {
+  return {failure, 200, received, 100, false, false, true};
+}
+
+// Each case's outcome decides what follows; its class names the failure.
 TEST(ClassifyAttempt, JudgesTheStallThenTheStatusThenTheFailureThenTheLength) {
   AttemptFacts stalled = Ended(200, 10, 100);
   stalled.stalled = true;
@@ -40,42 +47,52 @@ TEST(ClassifyAttempt, JudgesTheStallThenTheStatusThenTheFailureThenTheLength) {
     const char* name;
     AttemptFacts facts;
     Outcome outcome;
+    FailureClass failureClass;
+    std::uint32_t detail;  // what the run ping tells of it
   };
   const Case cases[] = {
-      {"whole", Ended(200), Outcome::kComplete},
-      {"whole, length unknown", Ended(200, 5000, 0), Outcome::kComplete},
-      {"whole, no HTTP", Ended(0), Outcome::kComplete},
-      {"the rest, whole", Ended(206), Outcome::kComplete},
-      {"cut short without an error", Ended(200, 51200, 204800), Outcome::kTransient},
-      {"longer than its length", Ended(206, 1001, 1000), Outcome::kTransient},
-      {"reset in the rest", resetMidBody, Outcome::kTransient},
-      {"stalled", stalled, Outcome::kStalled},
-      {"a 206 that does not continue", refused, Outcome::kTransient},
-      {"416 to a request for the rest", refused416, Outcome::kTransient},
-      {"416 to a request for all", Ended(416, 0, 0), Outcome::kLasting},
-      {"503", Ended(503, 0, 0), Outcome::kTransient},
-      {"599", Ended(599, 0, 0), Outcome::kTransient},
-      {"408", Ended(408, 0, 0), Outcome::kTransient},
-      {"429", Ended(429, 0, 0), Outcome::kTransient},
-      {"404", Ended(404, 0, 0), Outcome::kLasting},
-      {"407", Ended(407, 0, 0), Outcome::kLasting},
-      {"600", Ended(600, 0, 0), Outcome::kLasting},
-      {"an unfollowed redirect", Ended(302, 0, 0), Outcome::kLasting},
-      {"timeout", FailedWith(12002), Outcome::kTransient},
-      {"name not resolved", FailedWith(12007), Outcome::kTransient},
-      {"cannot connect (refused)", FailedWith(12029), Outcome::kTransient},
-      {"connection aborted", FailedWith(12030), Outcome::kTransient},
-      {"connection reset", FailedWith(kConnectionReset), Outcome::kTransient},
-      {"closed before an answer", FailedWith(12152), Outcome::kTransient},
-      {"invalid URL", FailedWith(12005), Outcome::kLasting},
-      {"certificate authority unknown", FailedWith(12045), Outcome::kLasting},
-      {"just below WinINet's codes", FailedWith(11999), Outcome::kLasting},
-      {"just past the transient bits", FailedWith(12032), Outcome::kLasting},
-      {"disk full", FailedWith(112), Outcome::kLasting},
+      {"whole", Ended(200), Outcome::kComplete, FailureClass::kNone, 0},
+      {"whole, length unknown", Ended(200, 5000, 0), Outcome::kComplete, FailureClass::kNone, 0},
+      {"whole, no HTTP", Ended(0), Outcome::kComplete, FailureClass::kNone, 0},
+      {"the rest, whole", Ended(206), Outcome::kComplete, FailureClass::kNone, 0},
+      {"cut short without an error", Ended(200, 51200, 204800), Outcome::kTransient, FailureClass::kCut, 0},
+      {"longer than its length", Ended(206, 1001, 1000), Outcome::kTransient, FailureClass::kCut, 0},
+      {"reset in the rest", resetMidBody, Outcome::kTransient, FailureClass::kReset, 0},
+      {"stalled", stalled, Outcome::kStalled, FailureClass::kStall, 0},
+      {"a 206 that does not continue", refused, Outcome::kTransient, FailureClass::kHttp, 206},
+      {"416 to a request for the rest", refused416, Outcome::kTransient, FailureClass::kHttp, 416},
+      {"416 to a request for all", Ended(416, 0, 0), Outcome::kLasting, FailureClass::kHttp, 416},
+      {"503", Ended(503, 0, 0), Outcome::kTransient, FailureClass::kHttp, 503},
+      {"599", Ended(599, 0, 0), Outcome::kTransient, FailureClass::kHttp, 599},
+      {"408", Ended(408, 0, 0), Outcome::kTransient, FailureClass::kHttp, 408},
+      {"429", Ended(429, 0, 0), Outcome::kTransient, FailureClass::kHttp, 429},
+      {"404", Ended(404, 0, 0), Outcome::kLasting, FailureClass::kHttp, 404},
+      {"407", Ended(407, 0, 0), Outcome::kLasting, FailureClass::kProxyAuth, 0},
+      {"600", Ended(600, 0, 0), Outcome::kLasting, FailureClass::kHttp, 600},
+      {"an unfollowed redirect", Ended(302, 0, 0), Outcome::kLasting, FailureClass::kHttp, 302},
+      {"timeout", FailedWith(12002), Outcome::kTransient, FailureClass::kStall, 0},
+      {"name not resolved", FailedWith(12007), Outcome::kTransient, FailureClass::kDns, 0},
+      {"cannot connect (refused)", FailedWith(12029), Outcome::kTransient, FailureClass::kRefused, 0},
+      {"connection aborted", FailedWith(12030), Outcome::kTransient, FailureClass::kReset, 0},
+      {"connection reset", FailedWith(kConnectionReset), Outcome::kTransient, FailureClass::kReset, 0},
+      {"closed before an answer", FailedWith(12152), Outcome::kTransient, FailureClass::kCut, 0},
+      {"invalid URL", FailedWith(12005), Outcome::kLasting, FailureClass::kOther, 12005},
+      {"certificate authority unknown", FailedWith(12045), Outcome::kLasting, FailureClass::kTls, 0},
+      {"just below WinINet's codes", FailedWith(11999), Outcome::kLasting, FailureClass::kOther, 11999},
+      {"just past the transient bits", FailedWith(12032), Outcome::kLasting, FailureClass::kOther, 12032},
+      {"channel broken", FailedWith(12157), Outcome::kLasting, FailureClass::kTls, 0},
+      {"disk full", FileFailedWith(112, 60), Outcome::kLasting, FailureClass::kDisk, 0},
+      {"past 4 GB", FileFailedWith(223, 60), Outcome::kLasting, FailureClass::kDisk, 0},
+      {"not made again for a new start", FileFailedWith(32), Outcome::kLasting,
+       FailureClass::kDisk, 0},
+      {"not read back for the check", FileFailedWith(5, 100), Outcome::kLasting,
+       FailureClass::kDisk, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ClassifyAttempt(c.facts), c.outcome);
+    EXPECT_EQ(ClassifyFailure(c.facts), c.failureClass);
+    EXPECT_EQ(FailureDetail(c.failureClass, c.facts), c.detail);
   }
 }
 
@@ -233,13 +250,19 @@ TEST_F(TransferWatchTest, AbortsOnceAtTheStallAndTakesOverAfterTheGrace) {
   EXPECT_EQ(Steps(kWatchStepMs), std::vector<WatchAction>{WatchAction::kAbort});
   EXPECT_TRUE(AttemptStalled());
   EXPECT_EQ(Steps(schedule.abortGraceMs), std::vector<WatchAction>{WatchAction::kTakeOver});
+  // Bytes the worker reads after the take-over are not its to write.
+  EXPECT_FALSE(NoteBytesArrived());
   EXPECT_FALSE(EndWatchedAttempt());
 }
 
 TEST_F(TransferWatchTest, BytesAndNewAttemptsStartTheClockAgain) {
   const std::uint32_t almost = kDownloadSchedule.stallMs - kWatchStepMs;
   Steps(almost);
-  NoteBytesArrived();
+  EXPECT_TRUE(NoteBytesArrived());
+  EXPECT_EQ(Steps(almost), std::vector<WatchAction>{});
+  // Bytes after the abort, within the grace: the attempt goes on.
+  EXPECT_EQ(Steps(2 * kWatchStepMs), std::vector<WatchAction>{WatchAction::kAbort});
+  EXPECT_TRUE(NoteBytesArrived());
   EXPECT_EQ(Steps(almost), std::vector<WatchAction>{});
   BeginWatchedAttempt(2);
   EXPECT_EQ(Steps(almost), std::vector<WatchAction>{});
@@ -265,14 +288,30 @@ TEST_F(KeptBytesTest, ShowTheShareOfTheWholeFileAndKeepTheAttemptAlive) {
   const std::uint32_t steps = kDownloadSchedule.stallMs / kWatchStepMs;
   for (std::uint32_t step = 0; step + 1 < steps; ++step) StepTransferWatch();
   // A resumed attempt's first bytes: 850 of 1000 are there.
+  EXPECT_TRUE(NoteBytesArrived());
   EXPECT_TRUE(ReportKeptBytes(850, 1000));
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[85]);
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 1);
   EXPECT_EQ(RepaintRequests(), 1);
   for (std::uint32_t step = 0; step + 1 < steps; ++step) StepTransferWatch();
   EXPECT_FALSE(AttemptStalled());
   EXPECT_EQ(MsSinceLastByte(), kDownloadSchedule.stallMs - kWatchStepMs);
   StepTransferWatch();
   EXPECT_TRUE(AttemptStalled());
+}
+
+// The taskbar button stops moving at the first byte that a length measures:
+// one repaint tells it, also while the splash stays at "0%".
+TEST_F(KeptBytesTest, TheFirstMeasuredByteMakesTheShareKnownWithOneRepaint) {
+  EXPECT_TRUE(ReportKeptBytes(500, 0));
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 0);
+  EXPECT_EQ(RepaintRequests(), 0);
+  EXPECT_TRUE(ReportKeptBytes(1, 1000));
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 1);
+  EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
+  EXPECT_EQ(RepaintRequests(), 1);
+  EXPECT_TRUE(ReportKeptBytes(2, 1000));
+  EXPECT_EQ(RepaintRequests(), 1);
 }
 
 TEST_F(KeptBytesTest, InAnyOtherStateStopTheTransferAndChangeNothing) {

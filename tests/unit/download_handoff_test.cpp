@@ -115,6 +115,8 @@ TEST(Handoff, TheInstallerIsWrittenInAFolderOfTheSetupsOwnBesideTheProducts) {
   InstallerLocation deep;
   EXPECT_TRUE(ComposeInstallerLocation(longest.c_str(), 0, deep));
   EXPECT_EQ(View(deep.file), longest + u"\\ZorvaSetup\\ZorvaInstaller-0.exe");
+  // The pattern a new run looks for earlier runs' files by matches them.
+  EXPECT_EQ(std::u16string_view(kAnyRunsInstaller), u"\\ZorvaInstaller-*.exe");
 }
 
 TEST(Handoff, LaunchesUpdateExeOrOpensTheBareDeepLinkWithTheArgumentVerbatim) {

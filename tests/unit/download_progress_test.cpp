@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "download/download_progress.h"
-#include "download/percent_texts.h"
-#include "shell/setup_globals.h"
+#include "state/percent_texts.h"
+#include "state/setup_state.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {
@@ -74,7 +74,7 @@ TEST(PercentRule, ClampsAnyComputedValueIntoTheTable) {
 
 TEST_F(PercentRuleTest, ShowsTheMatchingEntryItselfAndRepaintsOncePerChange) {
   UpdateProgress(29, 100);
-  EXPECT_EQ(setupGlobals.percent.load(), 28);
+  EXPECT_EQ(ShownPercent(), 28);
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[28]);
   EXPECT_EQ(RepaintRequests(), 1);
   UpdateProgress(289, 1000);  // 28.9: the same whole percentage
@@ -90,7 +90,7 @@ TEST_F(PercentRuleTest, ShowsTheMatchingEntryItselfAndRepaintsOncePerChange) {
 TEST_F(PercentRuleTest, TotalZeroAtZeroChangesNothing) {
   UpdateProgress(0, 0);
   UpdateProgress(12345, 0);
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
   EXPECT_EQ(RepaintRequests(), 0);
 }
@@ -101,18 +101,23 @@ TEST_F(PercentRuleTest, FollowsDownwardMoves) {
   EXPECT_EQ(Shown(), u"30%");
   UpdateProgress(10, 0);
   EXPECT_EQ(Shown(), u"0%");
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(RepaintRequests(), 3);
 }
 
-TEST_F(PercentRuleTest, FailureShowsTheFailureTextsAndResetsThePercentage) {
+TEST_F(PercentRuleTest, FailureTextsOnceUpStayUpWhateverPercentageFollows) {
   UpdateProgress(40, 100);
   setupGlobals.state.store(Failed);
-  ShowDownloadFailure();
+  ShowFailureTexts();
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"FAILED TO DOWNLOAD");
   EXPECT_EQ(Shown(), u":(");
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(setupGlobals.state.load(), Failed);
+  EXPECT_EQ(RepaintRequests(), 2);
+  // A worker that read its percentage before the failure went up.
+  for (int percent : {40, 41, 0, 100}) EXPECT_FALSE(ShowPercent(percent));
+  UpdateProgress(90, 100);
+  EXPECT_EQ(Shown(), u":(");
   EXPECT_EQ(RepaintRequests(), 2);
 }
 

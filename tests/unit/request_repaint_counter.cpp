@@ -1,7 +1,7 @@
 // The native tests' repaint hook: counts the calls instead of invalidating a window.
 #include "tests/unit/request_repaint_counter.h"
 
-#include "shell/setup_globals.h"
+#include "state/setup_state.h"
 
 namespace {
 

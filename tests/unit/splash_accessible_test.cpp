@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "download/download_progress.h"
-#include "shell/setup_globals.h"
 #include "splash/accessible_splash.h"
+#include "state/setup_state.h"
 #include "tests/unit/request_repaint_counter.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST_F(AccessibleSplashTest, NameIsTheHeadlineValueTheProgressTextDescriptionThe
   EXPECT_EQ(Text(AccessibleProperty::kValue), u"37%");
   UpdateProgress(100, 100);
   EXPECT_EQ(Text(AccessibleProperty::kValue), u":)");
-  ShowDownloadFailure();
+  ShowFailureTexts();
   EXPECT_EQ(Text(AccessibleProperty::kName), u"FAILED TO DOWNLOAD");
   EXPECT_EQ(Text(AccessibleProperty::kValue), u":(");
   EXPECT_EQ(Text(AccessibleProperty::kDescription),
@@ -43,7 +43,7 @@ TEST_F(AccessibleSplashTest, EachChangedTextCallsForItsEventHeadlineFirst) {
   const AnnouncedTexts start = ShownTexts();
   UpdateProgress(5, 10);
   const AnnouncedTexts moved = ShownTexts();
-  ShowDownloadFailure();
+  ShowFailureTexts();
   const AnnouncedTexts failed = ShownTexts();
   const AnnouncedTexts renamed{failed.headline, moved.progressText};
   struct Case {

@@ -19,6 +19,7 @@ TEST(SplashLayout, ScaleToDpiRoundsHalvesAwayFromZero) {
       {30, 120, 38},  {14, 120, 18},   {151, 144, 227},  // 37.5, 17.5, 226.5
       {151, 168, 264}, {246, 168, 431},                  // 264.25, 430.5
       {-250, 120, -313}, {0, 144, 0},  {7, 1, 0},  {24, 4, 1},  // 0.07, 1.0
+      {500, 0xFFFF, 341328}, {-500, 0xFFFF, -341328},            // the largest product
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ScaleToDpi(c.length, c.dpi), c.expected) << c.length << " at " << c.dpi;

@@ -182,19 +182,30 @@ TEXTS_ONLY_COMMIT = "075f259"
 
 
 def older_exe(commit=OLDER_COMMIT):
-    """The exe under test as `commit` builds it, built once into the native
-    build folder from that commit's files."""
-    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", commit)
-    exe = os.path.join(folder, "build", BUILD.name, "ZorvaSetup.exe")
-    if not os.path.exists(exe):
-        os.makedirs(folder, exist_ok=True)
-        archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", commit],
-                                 check=True, stdout=subprocess.PIPE).stdout
-        subprocess.run(["tar", "-x", "-C", folder], input=archive, check=True)
+    """The exe under test as `commit` builds it."""
+    folder = commit_build(commit, commit, "ZorvaSetup")
+    return os.path.join(folder, "build", BUILD.name, "ZorvaSetup.exe")
+
+
+def commit_build(commit, name, target, prepare=None):
+    """The source folder of commit's files with `target` of the build under
+    test built in it, once, inside the native build folder under `name`;
+    prepare(folder), when given, changes the files first."""
+    folder = os.path.join(winetest.NATIVE_BUILD, "older-exe", name)
+    stamp = os.path.join(folder, f"built-{BUILD.name}-{target}")
+    if not os.path.exists(stamp):
+        if not os.path.isdir(folder):
+            os.makedirs(folder)
+            archive = subprocess.run(["git", "-C", winetest.SOURCE_DIR, "archive", commit],
+                                     check=True, stdout=subprocess.PIPE).stdout
+            subprocess.run(["tar", "-x", "-C", folder], input=archive, check=True)
+            if prepare:
+                prepare(folder)
         for step in (["cmake", "--preset", BUILD.name],
-                     ["cmake", "--build", "--preset", BUILD.name, "--target", "ZorvaSetup"]):
+                     ["cmake", "--build", "--preset", BUILD.name, "-j2", "--target", target]):
             subprocess.run(step, cwd=folder, check=True, stdout=subprocess.DEVNULL)
-    return exe
+        open(stamp, "w").close()
+    return folder
 
 
 def seconds(n):
@@ -364,6 +375,82 @@ class SetupRun:
             if process.poll() is None:
                 process.kill()
             process.communicate()
+
+
+# The taskbar button --------------------------------------------------------
+TASKBAR_LIST_CLASS = "{56FDF344-FD6D-11D0-958A-006097C9A090}"
+# The shell's TBPF_* values, as the stand-in records them.
+NO_PROGRESS, MOVING, NORMAL, ERROR, PAUSED = 0, 1, 2, 4, 8
+# Wine then prints each library a process asks to load, under the name it
+# asked for: 'load_dll looking for L"C:\\windows\\system32\\ole32.dll"'.
+LIBRARY_REQUESTS = {"WINEDEBUG": "+module"}
+
+
+def stand_in_taskbar_list(prefix):
+    """Registers the tests' taskbar list (programs/taskbar_list_dll_win.cpp)
+    for the exe under test in place of Wine's, which tells only of its first
+    call; returns the environment under which a run's calls on it are
+    recorded, to read with TaskbarCalls(prefix)."""
+    classes = winetest.MACHINE_CLASSES + (r"\Wow6432Node" if BUILD is WIN32 else "")
+    key = rf"{classes}\CLSID\{TASKBAR_LIST_CLASS}\InprocServer32"
+    prefix.reg_add(key, None, prefix.windows_path(os.path.join(BUILD.programs_dir, "taskbar_list.dll")))
+    prefix.reg_add(key, "ThreadingModel", "Apartment")
+    return {"ZORVA_TASKBAR_RECORD": prefix.windows_path(os.path.join(prefix.root, "taskbar.txt"))}
+
+
+class TaskbarCalls:
+    """The calls the stand-in taskbar list recorded so far: every line, and
+    the values of SetProgressState and of SetProgressValue (of 100) in order."""
+
+    def __init__(self, prefix):
+        path = os.path.join(prefix.root, "taskbar.txt")
+        with open(path) if os.path.exists(path) else contextlib.nullcontext([]) as f:
+            self.lines = [line.strip() for line in f]
+        self.states = [int(line.split()[1]) for line in self.lines
+                       if line.startswith("SetProgressState ")]
+        self.values = [int(line.split()[1]) for line in self.lines
+                       if line.startswith("SetProgressValue ")]
+
+
+def check_taskbar_calls(test, calls, states):
+    """The list was initialised first, then told `states` in this order, and
+    values of 100 that only grow, each on the window's thread; nothing else."""
+    test.assertEqual(calls.lines[:1], ["HrInit"], calls.lines)
+    test.assertEqual(calls.states, states, calls.lines)
+    test.assertEqual(calls.values, sorted(calls.values), "the value went back")
+    for line in calls.lines[1:]:
+        test.assertRegex(line, r"^SetProgress(State \d+|Value \d+ 100)$", calls.lines)
+
+
+def asked_for_by_path(process, library):
+    """Whether a run started with LIBRARY_REQUESTS loaded `library` by a
+    full path, as the program loads system DLLs (their own dependencies come
+    by bare name)."""
+    with open(process.output_path, errors="replace") as f:
+        return any("load_dll looking for" in line and f'\\{library}"' in line.lower() for line in f)
+
+
+class AttentionRequests:
+    """What the splash asks of the window manager, as an X client on the root
+    window sees it: Wine's FlashWindowEx sends a _NET_WM_STATE message that
+    asks for attention (no window manager runs, so nothing else does)."""
+
+    def __init__(self, prefix):
+        self.path = os.path.join(prefix.root, "xev.txt")
+        with open(self.path, "w") as out:
+            self.process = subprocess.Popen(["xev", "-display", prefix.display, "-root", "-event",
+                                             "substructure"], stdout=out, stderr=subprocess.STDOUT)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
+
+    def count(self):
+        with open(self.path, errors="replace") as f:
+            return f.read().count("(_NET_WM_STATE)")
 
 
 FAILURE_HEADLINE = "FAILED TO DOWNLOAD"

@@ -55,7 +55,11 @@ class DownloadOutcomeTest(worker_run.PrefixAndServerTest):
                 self.assertEqual(run.printed("requested_url"),
                                  ["http://127.0.0.1:9/unused.exe"] * calls)
                 self.assertEqual(len(run.printed("aborts")), aborts)
-                self.assertEqual(os.listdir(local), ["Zorva"])
+                # Given up while its read never returns, the worker still holds
+                # the file: it goes with the process, its folder with the next run.
+                left = os.path.join(local, "ZorvaSetup")
+                self.assertEqual(os.listdir(left) if os.path.isdir(left) else [], [])
+                self.assertEqual(sorted(set(os.listdir(local)) - {"ZorvaSetup"}), ["Zorva"])
                 self.assertEqual(os.listdir(os.path.join(local, "Zorva")), ["Update.exe"])
                 self.assertEqual(run.records(), [])
 

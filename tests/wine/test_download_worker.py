@@ -29,6 +29,11 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
             shutil.copy(worker_run.RECORDER, os.path.join(unix, "Zorva", "Update.exe"))
         return unix, self.prefix.windows_path(unix)
 
+    @staticmethod
+    def output_of(process):
+        with open(process.output_path, errors="replace") as f:
+            return f.read()
+
     def assert_state(self, values, expected):
         self.assertEqual({name: values.get(name) for name in expected}, expected)
 
@@ -158,6 +163,52 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
                     # A mismatch is fetched once more, whole.
                     self.assertEqual(route.requests, 0 if name == "malformed pin" else 2)
                     self.assertEqual(run.records(), [])
+
+    def test_a_take_over_between_two_reads_leaves_file_and_texts_to_one_owner(self):
+        # The first read's repaint holds the worker past the stall bound and
+        # its grace: the watchdog gives it up, then the worker goes on.
+        local_unix, local = self.local_appdata("taken over")
+        url = self.serve("/stuck/installer.exe",
+                         winetest.Route(bytes(600 * 1024), chunk=8192, delay=0.04))
+        run = worker_run.WorkerRun(self.prefix, "taken-over")
+        values = run.run("takeover", url, local_appdata=local)
+        self.assert_state(values, worker_run.FAILURE_TEXTS)
+        self.assertEqual(values["worker_returned"], "1")
+        # No write after the take-over, and the file was not deleted under
+        # the worker: it went once, with the process that held it.
+        self.assertGreater(int(values["file_bytes_at_take_over"]), 0)
+        self.assertEqual(values["file_bytes_at_end"], values["file_bytes_at_take_over"])
+        self.assertEqual(os.listdir(os.path.join(local_unix, "ZorvaSetup")), [])
+        # The failure texts once, and no percentage after them.
+        repaints = run.printed("repaint")
+        self.assertEqual(repaints.count(":("), 1, repaints)
+        self.assertEqual(repaints[-1], ":(", repaints)
+        self.assertTrue(all(text.endswith("%") for text in repaints[:-1]), repaints)
+
+    def test_a_run_removes_the_files_runs_left_and_never_a_held_one(self):
+        local_unix, local = self.local_appdata("left files", with_update_exe=True)
+        folder = os.path.join(local_unix, "ZorvaSetup")
+        os.makedirs(folder)
+        # A run ended from outside left its file, and a file that is none of
+        # a run's sits beside it.
+        for name in ("ZorvaInstaller-4000000003.exe", "notes.txt"):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(bytes(100))
+        # A run at work holds its file.
+        holder = self.prefix.start([worker_run.PROBE, "leave", self.prefix.windows_path(folder), "60"])
+        try:
+            self.assertTrue(winetest.wait_until(lambda: "holding=1" in self.output_of(holder), 30),
+                            "nothing held")
+            kept = sorted(os.listdir(folder))
+            url = self.serve("/left/installer.exe", winetest.Route(worker_run.recorder_bytes()))
+            run = worker_run.WorkerRun(self.prefix, "left")
+            self.assert_state(run.run("run", url, local_appdata=local), worker_run.FINISHED)
+            self.assertEqual(sorted(os.listdir(folder)),
+                             [name for name in kept if name != "ZorvaInstaller-4000000003.exe"])
+            self.assertEqual(len(kept), 3, kept)
+        finally:
+            holder.kill()
+            holder.wait()
 
     def test_a_cancel_ends_the_transfer_and_stays(self):
         # About three seconds of body, so the cancel lands mid-transfer.

@@ -4,8 +4,9 @@ another tag, each bring the first one's window forward, restored from
 minimised or in front of another program's window, and exit with 0 within
 seconds, with no window of their own; the first run alone asks for the
 installer, runs it and hands off. After a run whose transfers were all cut
-shows the failure texts, a start of the same copy closes that window, which
-asks nothing, and installs and hands off itself. A second start loads no
+shows the failure texts, or one whose worker could not start, a start of
+the same copy closes that window, which asks nothing, and installs and hands
+off itself. A second start loads no
 module that the first did not."""
 import os
 import sys
@@ -91,27 +92,38 @@ class SecondStart(unittest.TestCase):
     def test_a_start_after_a_failure_closes_it_and_installs(self):
         body = splash_run.padded_installer()
         cut = winetest.Route(body, cut_after=len(body) // 4)
-        # Four attempts, all cut: the first brings bytes, the three after it
-        # bring none beyond them, which ends the download; then the server
-        # answers.
-        route = winetest.Answers(cut, cut, cut, cut, winetest.Route(body))
-        shot = os.path.join(splash_run.artifacts_dir("second_start"), "failed.png")
-        with splash_run.session({"/installer.exe": route}) as s:
-            copy = s.tagged_copy("/installer.exe")
-            with s.running(copy) as run:
-                run.wait_for_window()
-                self.assertTrue(winetest.wait_until(lambda: failure_shown(run.shot(shot)),
-                                                    seconds(20), interval=0.5), "no failure texts")
-                self.assertEqual(route.requests, 4)
-                second = run.start_again(copy)
-                # A question would keep it open.
-                self.assertEqual(run.wait_for_exit(10), 0, "the failed window stayed")
-                second.communicate(timeout=seconds(60))
-                self.assertEqual(second.returncode, 0)
-                splash_run.check_commands(self, run.recorded(), "")
-                self.assertEqual(setup_windows(run)[0], 0, "a setup window is left")
-            self.assertEqual(route.requests, 5)
-
+        cases = [
+            # Four attempts, all cut: the first brings bytes, the three after
+            # it bring none beyond them, which ends the download; then the
+            # server answers.
+            ("transfers cut", splash_run.BUILD.exe,
+             winetest.Answers(cut, cut, cut, cut, winetest.Route(body)), 4),
+            # A test build whose worker's thread cannot be created.
+            ("worker never started", splash_run.BUILD.program("ZorvaSetupWorkerCannotStart"),
+             winetest.Route(body), 0),
+        ]
+        for name, first_exe, route, failed_requests in cases:
+            with self.subTest(name), splash_run.session({"/installer.exe": route}) as s:
+                shot = os.path.join(splash_run.artifacts_dir("second_start"),
+                                    f"failed-{failed_requests}.png")
+                failed = os.path.join(s.folder, "failed", "ZorvaSetup.exe")
+                os.makedirs(os.path.dirname(failed))
+                os.rename(s.tagged_copy("/installer.exe", exe=first_exe), failed)
+                copy = s.tagged_copy("/installer.exe")
+                with s.running(failed) as run:
+                    run.wait_for_window()
+                    self.assertTrue(winetest.wait_until(lambda: failure_shown(run.shot(shot)),
+                                                        seconds(20), interval=0.5),
+                                    "no failure texts")
+                    self.assertEqual(route.requests, failed_requests)
+                    second = run.start_again(copy)
+                    # A question would keep it open.
+                    self.assertEqual(run.wait_for_exit(10), 0, "the failed window stayed")
+                    second.communicate(timeout=seconds(60))
+                    self.assertEqual(second.returncode, 0)
+                    splash_run.check_commands(self, run.recorded(), "")
+                    self.assertEqual(setup_windows(run)[0], 0, "a setup window is left")
+                self.assertEqual(route.requests, failed_requests + 1)
 
 if __name__ == "__main__":
     unittest.main()

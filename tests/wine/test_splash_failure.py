@@ -3,7 +3,10 @@ window stays open, and a close then asks nothing and exits with 0. A screen
 reader that was there hears the failure as a name change and reads the
 failure texts as the name and value. A German copy fails in German: its
 failure headline, too wide for one line, and its hint show and are heard. A failure that comes while a frame is
-being composed shows too, in the next frame."""
+being composed shows too, in the next frame. The taskbar button, once the
+shell has made it, moves, then turns red with the failure; the failure
+flashes it while another window is in front, and never while the splash
+is; a run whose shell never makes the button loads no COM for it."""
 import os
 import socket
 import sys
@@ -55,6 +58,7 @@ class DownloadFailure(unittest.TestCase):
         # a tenth of a second of the window would come before it.
         not_found = winetest.Route(b"not found\n" * 200, status=404, head_delay=2)
         with splash_run.session({"/missing.exe": not_found}) as s, \
+                splash_run.AttentionRequests(s.prefix) as attention, \
                 s.running(s.tagged_copy("/missing.exe"), screen_reader=failure_timeout) as run:
             run.wait_for_window()
             self.assertTrue(wait_for_failure_texts(run, os.path.join(shots, "failed.png"),
@@ -74,6 +78,24 @@ class DownloadFailure(unittest.TestCase):
             self.assertIsNone(run.question(timeout=3), "a close after a failure asked")
             self.assertEqual(run.wait_for_exit(30), 0)
             self.assertEqual(run.recorded(), [], "something was started")
+            self.assertEqual(attention.count(), 0, "the splash in front flashed")
+
+    def test_a_failure_behind_another_window_turns_the_button_red_and_flashes_it(self):
+        with splash_run.session() as s, splash_run.AttentionRequests(s.prefix) as attention, \
+                s.running(s.tagged_copy(refused_url()), **splash_run.stand_in_taskbar_list(s.prefix)) as run:
+            run.wait_for_window()
+            self.assertEqual(run.poke("taskbar-button")[0], 0)
+            # Three attempts, 2 s and 5 s apart: time for another program's window.
+            s.prefix.run(["cmd", "/c", "start", "notepad"])  # ended with the prefix
+            self.assertTrue(winetest.wait_until(lambda: run.poke("state")[1].split()[-1:] == ["0"], 10),
+                            "the splash stayed in front")
+            self.assertTrue(winetest.wait_until(
+                lambda: splash_run.ERROR in splash_run.TaskbarCalls(s.prefix).states,
+                splash_run.seconds(15)), "the button did not turn red")
+            splash_run.check_taskbar_calls(self, splash_run.TaskbarCalls(s.prefix),
+                                           [splash_run.MOVING, splash_run.ERROR])
+            self.assertEqual(splash_run.TaskbarCalls(s.prefix).values, [100])
+            self.assertTrue(winetest.wait_until(attention.count, 5), "the button did not flash")
 
     def test_a_german_copy_fails_in_german(self):
         shot = os.path.join(splash_run.artifacts_dir("splash_failure"), "german.png")
@@ -100,12 +122,17 @@ class DownloadFailure(unittest.TestCase):
         shots = splash_run.artifacts_dir("splash_failure")
         for attempt in range(REFUSED_RUNS):
             with self.subTest(attempt=attempt), splash_run.session() as s, \
-                    s.running(s.tagged_copy(refused_url())) as run:
+                    s.running(s.tagged_copy(refused_url()), **splash_run.stand_in_taskbar_list(s.prefix),
+                              **splash_run.LIBRARY_REQUESTS) as run:
                 run.wait_for_window()
                 shot = os.path.join(shots, f"refused-{attempt}.png")
                 # Three attempts, 2 s and 5 s apart.
                 self.assertTrue(wait_for_failure_texts(run, shot, splash_run.seconds(15)), "no failure texts")
                 self.assertEqual(run.recorded(), [], "something was started")
+                # No shell made a button here.
+                self.assertFalse(splash_run.asked_for_by_path(run.process, "ole32.dll"),
+                                 "COM was loaded")
+                self.assertEqual(splash_run.TaskbarCalls(s.prefix).lines, [])
 
     def test_texts_replaced_during_a_paint_show_in_the_next_paint(self):
         # The download is held open and never moves, so nothing but the

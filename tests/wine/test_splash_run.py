@@ -5,7 +5,9 @@ installer is served slowly, the three folders appear, the installer runs with
 stands, and the window closes by itself with exit code 0. The copy is signed
 with Authenticode and then tagged, as a distributor ships it: the tag sits
 inside the signature and still shows its headline; it pins the installer,
-which passes its check, and the server is asked for the path alone.
+which passes its check, and the server is asked for the path alone. Its
+taskbar button, once the shell has made it, shows the percentage up to the
+whole and nothing after the hand-off.
 
 A screen reader beside a download hears it as a progress bar named by the
 tag's headline, with the hint as its description: each new percentage as a
@@ -46,12 +48,17 @@ class NormalRun(unittest.TestCase):
             shown = subprocess.run([winetest.ZORVA_TAG, "show", copy], check=True,
                                    stdout=subprocess.PIPE).stdout.decode()
             self.assertIn("placement: inside the signature", shown)
-            with s.running(copy) as run:
+            with s.running(copy, **splash_run.stand_in_taskbar_list(s.prefix)) as run:
                 self.check_run(s, run, shots)
+            calls = splash_run.TaskbarCalls(s.prefix)
+            splash_run.check_taskbar_calls(self, calls, [splash_run.NORMAL, splash_run.NO_PROGRESS])
+            self.assertEqual(calls.values[-1:], [100], calls.lines)
 
     def check_run(self, s, run, shots):
         """The splash, the progress, the installer and the hand-off."""
         self.assertEqual(run.wait_for_window(), (760, 290, 400, 500))
+        # The shell makes the button as the window shows; the first bytes are there by now.
+        self.assertEqual(run.poke("taskbar-button")[0], 0)
         first = run.shot(os.path.join(shots, "start.png"))
         self.check_layers(first)
         width = tagged.headline_width(first)

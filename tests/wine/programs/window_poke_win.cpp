@@ -10,6 +10,13 @@
 //   window_poke dpi N L T R B        sends WM_DPICHANGED for N DPI with the
 //                                    suggested rectangle (L, T, R, B)
 //   window_poke minimize             minimises the window
+//   window_poke theme                sends WM_SETTINGCHANGE for the
+//                                    high-contrast setting, as Windows
+//                                    does when a theme is turned on or off
+//   window_poke colors               sends WM_SYSCOLORCHANGE
+//   window_poke taskbar-button       posts the shell's "TaskbarButtonCreated",
+//                                    as Explorer does once it has made the
+//                                    window's button
 //   window_poke state                prints "windows N iconic 0|1 foreground
 //                                    0|1": how many setup windows exist, and
 //                                    whether the first is minimised and in
@@ -111,6 +118,18 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (std::wcscmp(command, L"state") == 0) return PrintState(window);
+  if (std::wcscmp(command, L"theme") == 0) {
+    SendMessageW(window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    return 0;
+  }
+  if (std::wcscmp(command, L"colors") == 0) {
+    SendMessageW(window, WM_SYSCOLORCHANGE, 0, 0);
+    return 0;
+  }
+  if (std::wcscmp(command, L"taskbar-button") == 0) {
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+    return 0;
+  }
   if (std::wcscmp(command, L"question") == 0) {
     HWND box = QuestionBox(window);
     return box ? PrintQuestion(box) : 3;

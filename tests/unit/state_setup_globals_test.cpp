@@ -3,9 +3,11 @@
 #include <cstdint>
 
 #include "download/download_progress.h"
-#include "download/percent_texts.h"
-#include "shell/setup_globals.h"
+#include "shell/shell_globals.h"
 #include "splash/accessible_splash.h"
+#include "splash/splash_look.h"
+#include "state/percent_texts.h"
+#include "state/setup_state.h"
 #include "tag/setup_tag.h"
 #include "tests/unit/request_repaint_counter.h"
 
@@ -15,26 +17,28 @@ class SetupGlobalsTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetSetupGlobals();
+    ResetShellGlobals();
     ResetRepaintRequests();
   }
 };
 
 TEST_F(SetupGlobalsTest, StartsWithTheDefaultsAndProgressTextIsTheTablesFirstEntry) {
   EXPECT_EQ(setupGlobals.state.load(), Idle);
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
   // The very pointer of entry 0, not a copy of "0%".
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
   EXPECT_EQ(setupGlobals.workerFinished.load(), 0);
   EXPECT_EQ(setupGlobals.window.load(), nullptr);
-  EXPECT_EQ(reinterpret_cast<std::intptr_t>(setupGlobals.workerThread.load()), -1);
+  EXPECT_EQ(reinterpret_cast<std::intptr_t>(shellGlobals.workerThread.load()), -1);
   EXPECT_EQ(setupGlobals.dpi.load(), 96);
-  EXPECT_EQ(setupGlobals.backgroundColor, 0xFF242424u);
-  EXPECT_EQ(setupGlobals.textColor, 0xFFD9D9D9u);
-  EXPECT_EQ(setupGlobals.hintColor, 0xFFB3B3B3u);
-  EXPECT_EQ(setupGlobals.tileImage.load(), nullptr);
-  EXPECT_EQ(setupGlobals.logoImage.load(), nullptr);
-  EXPECT_EQ(setupGlobals.inProgressObject.load(), nullptr);
+  EXPECT_EQ(splashLook.backgroundColor, 0xFF242424u);
+  EXPECT_EQ(splashLook.textColor, 0xFFD9D9D9u);
+  EXPECT_EQ(splashLook.hintColor, 0xFFB3B3B3u);
+  EXPECT_EQ(splashLook.tileImage.load(), nullptr);
+  EXPECT_EQ(splashLook.logoImage.load(), nullptr);
+  EXPECT_EQ(shellGlobals.inProgressObject.load(), nullptr);
+  EXPECT_EQ(setupGlobals.shareKnown.load(), 0);
 }
 
 TagFields Texts(const char16_t* headline, const char16_t* failure, const char16_t* hint,
@@ -71,12 +75,13 @@ TEST_F(SetupGlobalsTest, TagTextsReplaceTheBuiltInOnesTheyCarry) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResetSetupGlobals();
+    ResetShellGlobals();
     TakeTagTexts(c.tag);
     EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), c.headline);
     EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kDescription)), c.hint);
-    EXPECT_EQ(std::u16string_view(setupGlobals.cancelQuestion.load()), c.question);
-    EXPECT_EQ(std::u16string_view(setupGlobals.cancelTitle.load()), c.title);
-    ShowDownloadFailure();
+    EXPECT_EQ(std::u16string_view(shellGlobals.cancelQuestion.load()), c.question);
+    EXPECT_EQ(std::u16string_view(shellGlobals.cancelTitle.load()), c.title);
+    ShowFailureTexts();
     EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kName)), c.failure);
   }
 }
@@ -100,10 +105,9 @@ TEST_F(SetupGlobalsTest, CancelTurnsOnlyDownloadingIntoCancelled) {
 
 TEST_F(SetupGlobalsTest, CancelChangesNoTextAndRequestsNoRepaint) {
   setupGlobals.state.store(Downloading);
-  setupGlobals.percent.store(40);
   setupGlobals.progressText.store(PercentTexts[40]);
   CancelSetup();
-  EXPECT_EQ(setupGlobals.percent.load(), 40);
+  EXPECT_EQ(ShownPercent(), 40);
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[40]);
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
   EXPECT_EQ(RepaintRequests(), 0);
@@ -111,20 +115,22 @@ TEST_F(SetupGlobalsTest, CancelChangesNoTextAndRequestsNoRepaint) {
 
 TEST_F(SetupGlobalsTest, ResetUndoesEveryWrite) {
   setupGlobals.state.store(Failed);
-  setupGlobals.percent.store(7);
+  setupGlobals.watchdogThread.store(&setupGlobals);
+  setupGlobals.failureClass.store(FailureClass::kDisk);
   setupGlobals.headline.store(u"X");
   setupGlobals.progressText.store(PercentTexts[7]);
   setupGlobals.workerFinished.store(1);
   setupGlobals.dpi.store(144);
-  setupGlobals.inProgressObject.store(&setupGlobals);
+  shellGlobals.inProgressObject.store(&setupGlobals);
   ResetSetupGlobals();
+  ResetShellGlobals();
   EXPECT_EQ(setupGlobals.state.load(), Idle);
-  EXPECT_EQ(setupGlobals.percent.load(), 0);
+  EXPECT_EQ(ShownPercent(), 0);
   EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), u"INSTALLING ZORVA");
   EXPECT_EQ(setupGlobals.progressText.load(), PercentTexts[0]);
   EXPECT_EQ(setupGlobals.workerFinished.load(), 0);
   EXPECT_EQ(setupGlobals.dpi.load(), 96);
-  EXPECT_EQ(setupGlobals.inProgressObject.load(), nullptr);
+  EXPECT_EQ(shellGlobals.inProgressObject.load(), nullptr);
 }
 
 }  // namespace
