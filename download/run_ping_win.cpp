@@ -40,9 +40,9 @@ const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 // (advapi32 through shell32 and shlwapi, which it imports): nothing is
 // loaded for them. GetModuleHandle adds ".dll".
 void LookUpMachineFunctions() {
-  LookUpSystemFunctions(SystemModule::kKernel32, GetModuleHandleW(L"kernel32"));
-  LookUpSystemFunctions(SystemModule::kNtdll, GetModuleHandleW(L"ntdll"));
-  LookUpSystemFunctions(SystemModule::kAdvapi32, GetModuleHandleW(L"advapi32"));
+  LookUpSystemFunctions(SystemModule::kKernel32, GetModuleHandleA("kernel32"));
+  LookUpSystemFunctions(SystemModule::kNtdll, GetModuleHandleA("ntdll"));
+  LookUpSystemFunctions(SystemModule::kAdvapi32, GetModuleHandleA("advapi32"));
 }
 
 void ReadOsVersion(RunReport& report) {
