@@ -12,9 +12,7 @@
 //   asks for the window's object; ole32 once the shell has made the taskbar
 //   button), the functions that some supported Windows lacks
 //   (GetDpiForWindow, GetDpiForMonitor, IsWow64Process2): an import of those
-//   would keep the exe from starting there at all, and the two a run ping
-//   asks of ntdll and advapi32 (RtlGetVersion, RtlGenRandom), which no import
-//   library offers.
+//   would keep the exe from starting there at all.
 // GDI+, loaded the same way for the painter, has a table of its own beside
 // the painter (splash/gdiplus_flat_win.h), since no header here declares its
 // flat functions; SetDefaultDllDirectories is looked up before anything
@@ -36,15 +34,7 @@ enum class SystemModule : unsigned char {
   kUser32,
   kShcore,
   kKernel32,
-  kNtdll,
-  kAdvapi32,
 };
-
-// Declared here, since no header of the toolchain's user-mode set does:
-// the true version of Windows, whatever the manifest lets GetVersionEx say,
-// and random bytes from the system's generator (RtlGenRandom).
-extern "C" LONG WINAPI RtlGetVersion(OSVERSIONINFOW* version);
-extern "C" BOOLEAN WINAPI SystemFunction036(void* buffer, ULONG length);
 
 // module, name
 #define ZORVA_SYSTEM_FUNCTIONS(X) \
@@ -61,9 +51,7 @@ extern "C" BOOLEAN WINAPI SystemFunction036(void* buffer, ULONG length);
   X(kOleaut32, SysAllocString)    \
   X(kUser32, GetDpiForWindow)     \
   X(kShcore, GetDpiForMonitor)    \
-  X(kKernel32, IsWow64Process2)   \
-  X(kNtdll, RtlGetVersion)        \
-  X(kAdvapi32, SystemFunction036)
+  X(kKernel32, IsWow64Process2)
 
 struct SystemFunctions {
 #define ZORVA_SYSTEM_POINTER(module, name) decltype(&::name) name;

@@ -80,7 +80,8 @@ DWORD downloadStartTick;
 
 // The report's bytes: while the attempt is the worker's own (bytes just came,
 // so a take-over is a stall bound away), or once it has ended as its own.
-void NoteKeptBytes(std::uint32_t kept, std::uint32_t length) {
+// Not inlined: it has two callers, and each copy would cost the exe bytes.
+__attribute__((noinline)) void NoteKeptBytes(std::uint32_t kept, std::uint32_t length) {
   runReport.numbers[kBytes] = kept;
   runReport.numbers[kSize] = length;
   runReport.numbers[kDownloadMs] = GetTickCount() - downloadStartTick;

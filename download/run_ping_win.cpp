@@ -7,6 +7,11 @@
 #include "download/internet_lookup_win.h"
 #include "state/setup_state.h"
 
+// RtlGenRandom: random bytes from the system's generator. advapi32, a
+// KnownDLL, is in every process of the exe before its first instruction
+// (shell32 and shlwapi import it), so the import loads nothing.
+extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(void* buffer, ULONG length);
+
 namespace {
 
 // Written at start-up, before any thread that sends exists.
@@ -36,20 +41,18 @@ constexpr DWORD kPingFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE
 // GetCurrentProcess's pseudo-handle, without the call.
 const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
-// The modules of the ping's look-ups are in every process of the exe
-// (advapi32 through shell32 and shlwapi, which it imports): nothing is
-// loaded for them. GetModuleHandle adds ".dll".
+// kernel32 is in every process: nothing is loaded for the look-up.
+// GetModuleHandle adds ".dll".
 void LookUpMachineFunctions() {
   LookUpSystemFunctions(SystemModule::kKernel32, GetModuleHandleA("kernel32"));
-  LookUpSystemFunctions(SystemModule::kNtdll, GetModuleHandleA("ntdll"));
-  LookUpSystemFunctions(SystemModule::kAdvapi32, GetModuleHandleA("advapi32"));
 }
 
+// The version as GetVersionEx tells it to an exe manifested for Windows 7
+// to 10: the true one on each of them and on 11.
 void ReadOsVersion(RunReport& report) {
   OSVERSIONINFOW version;
   version.dwOSVersionInfoSize = sizeof version;
-  if (systemFunctions.RtlGetVersion == nullptr || systemFunctions.RtlGetVersion(&version) != 0)
-    return;
+  if (!GetVersionExW(&version)) return;
   report.numbers[kOsMajor] = version.dwMajorVersion;
   report.numbers[kOsMinor] = version.dwMinorVersion;
   report.numbers[kOsBuild] = version.dwBuildNumber;
@@ -81,9 +84,7 @@ void ReadUiLanguage(RunReport& report) {
 // A fresh id for this ping alone; false when the system gives no random bytes.
 bool DrawPingId(RunReport& report) {
   std::uint8_t random[8];
-  if (systemFunctions.SystemFunction036 == nullptr ||
-      !systemFunctions.SystemFunction036(random, sizeof random))
-    return false;
+  if (!SystemFunction036(random, sizeof random)) return false;
   FormatPingId(random, report.id);
   return true;
 }
