@@ -19,20 +19,19 @@
 
 namespace {
 
-// WinINet (looked up: download/internet_lookup_win.h) is called directly:
-// the request carries the Range headers, the answer's headers are read, and
-// the body comes as it arrives, with the system's proxy settings, its
-// automatic logins and its redirect handling all as they were.
-
 SetupState CurrentState() {
   return static_cast<SetupState>(setupGlobals.state.load(std::memory_order_acquire));
 }
 
 void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_order_release); }
 
-// Every attempt asks the server, never a cache, which might hold an older
-// build or the very file whose pin did not match; nothing is written to the
-// cache, since the program keeps the file itself; nothing may put up a dialog.
+// WinINet (looked up: download/internet_lookup_win.h) is called directly:
+// the request carries the Range headers, the answer's headers are read, and
+// the body comes as it arrives, with the system's proxy settings, its
+// automatic logins and its redirect handling all as they were. Every attempt
+// asks the server, never a cache, which might hold an older build or the
+// very file whose pin did not match; nothing is written to the cache, since
+// the program keeps the file itself; nothing may put up a dialog.
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 
