@@ -3,9 +3,11 @@
 //
 // What is imported and what is looked up:
 // - Imported: every function of kernel32, user32, gdi32, shell32 and shlwapi
-//   that every supported Windows (7 and later) has. Those DLLs are KnownDLLs,
-//   mapped from the system folder into every process before the exe's first
-//   instruction, so an import costs no load and no search of any folder.
+//   that every supported Windows (7 and later) has, and advapi32's
+//   RtlGenRandom (SystemFunction036) for the run ping's id. Those DLLs are
+//   KnownDLLs, mapped from the system folder into every process before the
+//   exe's first instruction (advapi32 as shell32's and shlwapi's import), so
+//   an import costs no load and no search of any folder.
 // - Looked up, here: the functions of a DLL that the exe loads itself, by
 //   its full path in the system folder, only when a step needs it (WinINet
 //   for the download; oleacc, ole32 and oleaut32 once assistive technology
