@@ -25,6 +25,15 @@ class FixedText {
     return true;
   }
 
+  // Appends the first `count` bytes of the ASCII `text`, one unit each, or
+  // leaves the string unchanged and returns false when they would not fit.
+  bool AppendAscii(const char* text, std::size_t count) {
+    if (count >= Capacity - length_) return false;
+    for (std::size_t i = 0; i < count; ++i) units_[length_++] = static_cast<unsigned char>(text[i]);
+    units_[length_] = u'\0';
+    return true;
+  }
+
   const char16_t* Text() const { return units_; }
   // Writable for the process-creation call, which may write into its command line.
   char16_t* WritableText() { return units_; }

@@ -3,15 +3,17 @@
 //
 // What is imported and what is looked up:
 // - Imported: every function of kernel32, user32, gdi32, shell32 and shlwapi
-//   that every supported Windows (7 and later) has. Those DLLs are KnownDLLs,
-//   mapped from the system folder into every process before the exe's first
-//   instruction, so an import costs no load and no search of any folder.
+//   that every supported Windows (7 and later) has, and advapi32's
+//   RtlGenRandom (SystemFunction036) for the run ping's id. Those DLLs are
+//   KnownDLLs, mapped from the system folder into every process before the
+//   exe's first instruction (advapi32 as shell32's and shlwapi's import), so
+//   an import costs no load and no search of any folder.
 // - Looked up, here: the functions of a DLL that the exe loads itself, by
 //   its full path in the system folder, only when a step needs it (WinINet
 //   for the download; oleacc, ole32 and oleaut32 once assistive technology
 //   asks for the window's object; ole32 once the shell has made the taskbar
-//   button), and the functions that some supported
-//   Windows lacks (GetDpiForWindow, GetDpiForMonitor): an import of those
+//   button), the functions that some supported Windows lacks
+//   (GetDpiForWindow, GetDpiForMonitor, IsWow64Process2): an import of those
 //   would keep the exe from starting there at all.
 // GDI+, loaded the same way for the painter, has a table of its own beside
 // the painter (splash/gdiplus_flat_win.h), since no header here declares its
@@ -26,11 +28,20 @@
 
 // Where a function is looked up: a DLL LoadSystemLibrary loads, or one
 // already among the process's modules (shcore only where something loaded it).
-enum class SystemModule : unsigned char { kWininet, kOleacc, kOle32, kOleaut32, kUser32, kShcore };
+enum class SystemModule : unsigned char {
+  kWininet,
+  kOleacc,
+  kOle32,
+  kOleaut32,
+  kUser32,
+  kShcore,
+  kKernel32,
+};
 
 // module, name
 #define ZORVA_SYSTEM_FUNCTIONS(X) \
   X(kWininet, InternetOpenW)      \
+  X(kWininet, InternetSetOptionW) \
   X(kWininet, InternetOpenUrlW)   \
   X(kWininet, HttpQueryInfoW)     \
   X(kWininet, InternetReadFile)   \
@@ -41,7 +52,8 @@ enum class SystemModule : unsigned char { kWininet, kOleacc, kOle32, kOleaut32, 
   X(kOle32, CoCreateInstance)     \
   X(kOleaut32, SysAllocString)    \
   X(kUser32, GetDpiForWindow)     \
-  X(kShcore, GetDpiForMonitor)
+  X(kShcore, GetDpiForMonitor)    \
+  X(kKernel32, IsWow64Process2)
 
 struct SystemFunctions {
 #define ZORVA_SYSTEM_POINTER(module, name) decltype(&::name) name;

@@ -80,6 +80,11 @@ FailureClass ClassifyFailure(const AttemptFacts& facts) {
   return whole ? FailureClass::kNone : FailureClass::kCut;
 }
 
+std::uint32_t FailureDetail(FailureClass failure, const AttemptFacts& facts) {
+  if (failure == FailureClass::kHttp) return facts.httpStatus;
+  return failure == FailureClass::kOther ? facts.failure : 0;
+}
+
 std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,
                           std::uint32_t msSinceLastByte) {
   constexpr OutcomeSet kOnceOnly =

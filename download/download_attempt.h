@@ -43,6 +43,10 @@ AttemptOutcome ClassifyAttempt(const AttemptFacts& facts);
 // order; kNone for a whole file.
 FailureClass ClassifyFailure(const AttemptFacts& facts);
 
+// What the run ping's `detail` tells of a failure of class `failure`: the
+// HTTP status for kHttp, the WinINet or system error for kOther, else 0.
+std::uint32_t FailureDetail(FailureClass failure, const AttemptFacts& facts);
+
 // The outcomes of the earlier attempts, one bit each.
 using OutcomeSet = std::uint8_t;
 

@@ -3,7 +3,6 @@
 #include <atomic>
 
 #include "base/system_functions_win.h"
-#include "base/system_library_win.h"
 #include "base/system_text_win.h"
 #include "base/zero_filled.h"
 #include "download/download_attempt.h"
@@ -13,22 +12,12 @@
 #include "download/download_url.h"
 #include "download/installer_file_win.h"
 #include "download/installer_run_win.h"
+#include "download/internet_lookup_win.h"
+#include "download/run_ping_win.h"
 #include "download/transfer_watch.h"
 #include "state/setup_state.h"
 
 namespace {
-
-// WinINet (looked up: base/system_functions_win.h) is called directly: the
-// request carries the Range headers, the answer's headers are read, and the
-// body comes as it arrives, with the system's proxy settings, its automatic
-// logins and its redirect handling all as they were.
-bool LookUpInternet() {
-  // First the library WinINet brings in that is no KnownDLL, so that where
-  // Windows cannot restrict the search no load of it by name looks in the
-  // exe's folder. The modules stay loaded.
-  PreloadSystemLibraries({u"mpr.dll"});
-  return LookUpSystemFunctions(SystemModule::kWininet, LoadSystemLibrary(u"wininet.dll"));
-}
 
 SetupState CurrentState() {
   return static_cast<SetupState>(setupGlobals.state.load(std::memory_order_acquire));
@@ -36,9 +25,13 @@ SetupState CurrentState() {
 
 void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_order_release); }
 
-// Every attempt asks the server, never a cache, which might hold an older
-// build or the very file whose pin did not match; nothing is written to the
-// cache, since the program keeps the file itself; nothing may put up a dialog.
+// WinINet (looked up: download/internet_lookup_win.h) is called directly:
+// the request carries the Range headers, the answer's headers are read, and
+// the body comes as it arrives, with the system's proxy settings, its
+// automatic logins and its redirect handling all as they were. Every attempt
+// asks the server, never a cache, which might hold an older build or the
+// very file whose pin did not match; nothing is written to the cache, since
+// the program keeps the file itself; nothing may put up a dialog.
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 
@@ -72,10 +65,25 @@ void CloseAttemptSession() {
 // window procedure handles it) or the failure texts are put up.
 void FinishWorker(bool ok) {
   setupGlobals.workerFinished.store(1, std::memory_order_release);
-  if (ok)
+  if (ok) {
     SendMessageA(SetupWindow(), WM_CLOSE, 0, 0);
-  else
+  } else {
     ShowFailureTexts();
+    // Once the failure is up; the window stands meanwhile.
+    SendRunPing(RunEnd::kEnded);
+  }
+}
+
+// When the download began, for the report's download time.
+DWORD downloadStartTick;
+
+// The report's bytes: while the attempt is the worker's own (bytes just came,
+// so a take-over is a stall bound away), or once it has ended as its own.
+// Not inlined: it has two callers, and each copy would cost the exe bytes.
+__attribute__((noinline)) void NoteKeptBytes(std::uint32_t kept, std::uint32_t length) {
+  runReport.numbers[kBytes] = kept;
+  runReport.numbers[kSize] = length;
+  runReport.numbers[kDownloadMs] = GetTickCount() - downloadStartTick;
 }
 
 // The watchdog thread: a stalled transfer returns from no call, so something
@@ -149,6 +157,7 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
       facts.fileFailed = true;
       return;
     }
+    NoteKeptBytes(InstallerFileKept(), identity.length);
     // A cancel: the attempt ends here.
     if (!ReportKeptBytes(InstallerFileKept(), identity.length)) return;
   }
@@ -159,13 +168,16 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
 // took the download over meanwhile; else `facts` say how it ended.
 bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFacts& facts) {
   facts = {};
+  // Before the watchdog watches it, so never while the run is reported.
+  runReport.stage = RunStage::kDownloading;
+  runReport.numbers[kAttempts] = number;
+  bool resumed = false;
   BeginWatchedAttempt(number);
   ResumeHeaders headers;
   const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
-      systemFunctions.InternetOpenW(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                    nullptr, 0);
+      systemFunctions.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   attemptSession.store(session);
   const HINTERNET answer =
       session == nullptr ? nullptr
@@ -176,6 +188,7 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
     facts.failure = GetLastError();
   } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, facts);
              fit == AnswerFit::kContinues || fit == AnswerFit::kWholeFile) {
+    resumed = fit == AnswerFit::kContinues;
     ReceiveBody(answer, facts);
   }
   facts.received = InstallerFileKept();
@@ -185,7 +198,10 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
   if (answer != nullptr && attemptSession.load() == session)
     systemFunctions.InternetCloseHandle(answer);
   CloseAttemptSession();
-  return EndWatchedAttempt();
+  if (!EndWatchedAttempt()) return false;
+  runReport.numbers[kResumes] += resumed;
+  NoteKeptBytes(facts.received, facts.announced);
+  return true;
 }
 
 // The download's end, and what it failed on.
@@ -221,14 +237,17 @@ DownloadEnd DownloadWithRetries(const DownloadRequest& request) {
     if (outcome == AttemptOutcome::kComplete) {
       outcome = CheckWholeFile(request, facts);
       if (outcome == AttemptOutcome::kComplete) return DownloadEnd::kHeld;
+      if (outcome == AttemptOutcome::kPinMismatch) runReport.stage = RunStage::kPinMismatched;
     }
     history.attemptsMade = static_cast<int>(attempt);
     history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
     if (kept > mostKept) mostKept = kept;
     const std::uint32_t waitMs = DecideRetry(outcome, history, MsSinceLastByte());
     if (waitMs == kGiveUp) {
-      const FailureClass failure = ClassifyFailure(facts);
-      FailDownload(failure == FailureClass::kNone ? FailureClass::kOther : failure);
+      FailureClass failure = ClassifyFailure(facts);
+      if (failure == FailureClass::kNone) failure = FailureClass::kOther;
+      runReport.numbers[kDetail] = FailureDetail(failure, facts);
+      FailDownload(failure);
       return DownloadEnd::kFailed;
     }
     history.earlier |= OutcomeBit(outcome);
@@ -255,6 +274,7 @@ void StartWatchdog() {
 
 DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
   SetState(Downloading);
+  downloadStartTick = GetTickCount();
   DownloadRequest request;
   // A malformed pin admits no installer, so nothing is fetched for it.
   if (!PrepareDownload(url, request) || request.pin == InstallerPin::kMalformed ||
@@ -273,9 +293,14 @@ DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgumen
   if (end == DownloadEnd::kTakenOver) return end;
   EndTransferWatch();
   if (end == DownloadEnd::kHeld) {
+    runReport.stage = RunStage::kDownloaded;
     SetState(Downloaded);
     const SetupState ran = InstallerRun(InstallerFilePath(), launchArgument);
-    if (ran == Failed) FailDownload(FailureClass::kOther);
+    if (ran == Failed) {
+      // Why the installer's process could not be created.
+      runReport.numbers[kDetail] = GetLastError();
+      FailDownload(FailureClass::kOther);
+    }
     SetState(ran);
   }
   DiscardInstallerFile();

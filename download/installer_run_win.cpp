@@ -5,6 +5,7 @@
 
 #include "base/system_text_win.h"
 #include "download/handoff_commands.h"
+#include "download/run_ping.h"
 
 // The process-creation call takes the structure's size as a version check.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);
@@ -27,8 +28,13 @@ bool RunInstallerToEnd(const char16_t* filePath) {
       CreateProcessW(nullptr, SystemText(commandLine.WritableText()), nullptr, nullptr, FALSE,
                      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
   if (!started) return false;
-  // The installer's exit code is not read: a failing installer still hands off.
+  runReport.stage = RunStage::kInstallerStarted;
+  const DWORD startTick = GetTickCount();
+  // A failing installer still hands off; the run's report tells how it ended.
   WaitForSingleObject(process.hProcess, INFINITE);
+  runReport.numbers[kInstallerMs] = GetTickCount() - startTick;
+  DWORD exitCode = 0;
+  if (GetExitCodeProcess(process.hProcess, &exitCode)) runReport.numbers[kInstallerExit] = exitCode;
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   return true;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "base/system_library_win.h"
+#include "download/run_ping_win.h"
 #include "resources/splash_artwork.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_window_win.h"
@@ -81,8 +82,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
   ListenForTaskbarButton(window);
+  PrepareRunPing(tag.pingUrl, tag.textsLanguage);
   workerInputs = {tag.downloadUrl, tag.launchArgument};
   StartWorker(workerInputs);
   RunMessageLoop();
+  // The window is gone after the hand-off, or after a close that followed
+  // the failure texts, whose ping went while the window stood.
+  SendRunPing(RunEnd::kEnded);
+  AwaitRunPing();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "shell/setup_window_proc_win.h"
 
 #include "base/system_text_win.h"
+#include "download/run_ping_win.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_window_win.h"
 #include "shell/shell_globals.h"
@@ -35,10 +36,16 @@ void EndThread(HANDLE thread) {
 // ended so may have held a lock of the heap, the file system or WinINet,
 // which nothing after it may wait for: no window is destroyed, no file
 // deleted, no exit handler run. The process ends here, its handles with it,
-// and the next run removes the file the worker was writing.
+// and the next run removes the file the worker was writing. The cancel's
+// ping starts first, while every lock can still be had, and reads the report
+// once the worker is gone; the window hides while it goes, for 3 s at most.
 [[noreturn]] void EndSetupAtOnce() {
+  SendRunPing(RunEnd::kCancelled, false);
   EndThread(setupGlobals.watchdogThread.load(std::memory_order_acquire));
   EndThread(shellGlobals.workerThread.load(std::memory_order_acquire));
+  FinishRunReport();
+  ShowWindow(SetupWindow(), SW_HIDE);
+  AwaitRunPing();
   TerminateProcess(kThisProcess, 0);
   __builtin_unreachable();
 }
@@ -99,6 +106,7 @@ void GiveUpWorker() {
   setupGlobals.failureClass.store(FailureClass::kStall, std::memory_order_release);
   setupGlobals.state.store(Failed, std::memory_order_release);
   EndRun();
+  SendRunPing(RunEnd::kTakenOver);
 }
 
 LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 
 #include "base/system_functions_win.h"
 #include "base/system_library_win.h"
+#include "download/run_ping_win.h"
 #include "shell/earlier_setup_win.h"
 #include "shell/setup_window_proc_win.h"
 #include "shell/shell_globals.h"
@@ -84,6 +85,7 @@ void StartWorker(const WorkerInputs& inputs) {
     setupGlobals.failureClass.store(FailureClass::kOther, std::memory_order_release);
     setupGlobals.state.store(Failed, std::memory_order_release);
     EndRun();
+    SendRunPing(RunEnd::kEnded);
     return;
   }
   shellGlobals.workerThread.store(worker, std::memory_order_release);

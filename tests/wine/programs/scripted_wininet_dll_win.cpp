@@ -43,6 +43,11 @@ __declspec(dllexport) HINTERNET WINAPI InternetOpenW(LPCWSTR, DWORD, LPCWSTR, LP
   return &session;
 }
 
+// The run ping's time-outs; the download sets none.
+__declspec(dllexport) BOOL WINAPI InternetSetOptionW(HINTERNET, DWORD, LPVOID, DWORD) {
+  return TRUE;
+}
+
 __declspec(dllexport) HINTERNET WINAPI InternetOpenUrlW(HINTERNET, LPCWSTR url, LPCWSTR, DWORD,
                                                         DWORD, DWORD_PTR) {
   PrintText("requested_url", reinterpret_cast<const char16_t*>(url));
