@@ -112,7 +112,7 @@ std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
 }
 
 // The answer's status and headers decide what becomes of the kept bytes.
-AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
+AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, std::uint8_t url, AttemptFacts& facts) {
   facts.httpStatus = QueryNumber(answer, HTTP_QUERY_STATUS_CODE);
   // "bytes " and three counts of up to 10 digits fit.
   constexpr DWORD kRangeCapacity = 48;
@@ -131,6 +131,7 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
   QueryHeader(answer, HTTP_QUERY_ETAG, etag, sizeof etag);
   QueryHeader(answer, HTTP_QUERY_LAST_MODIFIED, lastModified, sizeof lastModified);
   IdentifyFile(etag, lastModified, QueryNumber(answer, HTTP_QUERY_CONTENT_LENGTH), identity);
+  identity.url = url;
   return fit;
 }
 
@@ -154,14 +155,16 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
   }
 }
 
-// One attempt: the request (for the rest of the kept bytes when they can be
-// continued), the answer's headers, then the body. False when the watchdog
-// took the download over meanwhile; else `facts` say how it ended.
-bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFacts& facts) {
+// One attempt on the copy's URL `url`, which `request` holds: the request
+// (for the rest of the kept bytes when they can be continued), the answer's
+// headers, then the body. False when the watchdog took the download over
+// meanwhile; else `facts` say how it ended.
+bool RunAttempt(const DownloadRequest& request, std::uint8_t url, std::uint32_t number,
+                AttemptFacts& facts) {
   facts = {};
   BeginWatchedAttempt(number);
   ResumeHeaders headers;
-  const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
+  const bool askRest = ShouldResume(InstallerFileKept(), identity, url) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
       systemFunctions.InternetOpenW(L"Zorva Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
@@ -174,7 +177,7 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
                                             askRest ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
   if (answer == nullptr) {
     facts.failure = GetLastError();
-  } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, facts);
+  } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, url, facts);
              fit == AnswerFit::kContinues || fit == AnswerFit::kWholeFile) {
     ReceiveBody(answer, facts);
   }
@@ -205,15 +208,22 @@ AttemptOutcome CheckWholeFile(const DownloadRequest& request, AttemptFacts& fact
   return ClassifyAttempt(facts);
 }
 
-// Attempts until one brings the whole file, held checked, or until the
-// schedule gives up or the download is cancelled (kFailed, `state` says
-// which) or taken over by the watchdog.
-DownloadEnd DownloadWithRetries(const DownloadRequest& request) {
-  RetryHistory history{};
-  std::uint32_t mostKept = 0;
+// Prepares `request` for the copy's URL `url`, one that UsableUrls admits.
+void UseUrl(const WorkerInputs& inputs, std::uint8_t url, DownloadRequest& request) {
+  if (url == 0)
+    PrepareDownload(ChooseDownloadUrl(inputs.downloadUrl), request);
+  else
+    PrepareMirror(inputs.mirrorUrls[url - 1], request);
+}
+
+// Attempts, on the URL PlanNextAttempt names each time, until one brings the
+// whole file, held checked, or until the plan gives up or the download is
+// cancelled (kFailed, `state` says which) or taken over by the watchdog.
+DownloadEnd DownloadWithRetries(const WorkerInputs& inputs, DownloadRequest& request) {
+  RetryHistory history = FirstAttemptHistory(UsableUrls(inputs.mirrorUrls));
   for (std::uint32_t attempt = 1;; ++attempt) {
     AttemptFacts facts;
-    if (!RunAttempt(request, attempt, facts)) return DownloadEnd::kTakenOver;
+    if (!RunAttempt(request, history.url, attempt, facts)) return DownloadEnd::kTakenOver;
     // A cancel ends the attempts, whatever this one came to.
     if (CurrentState() == Cancelled) return DownloadEnd::kFailed;
     AttemptOutcome outcome = ClassifyAttempt(facts);
@@ -222,24 +232,20 @@ DownloadEnd DownloadWithRetries(const DownloadRequest& request) {
       outcome = CheckWholeFile(request, facts);
       if (outcome == AttemptOutcome::kComplete) return DownloadEnd::kHeld;
     }
-    history.attemptsMade = static_cast<int>(attempt);
-    history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
-    if (kept > mostKept) mostKept = kept;
-    const std::uint32_t waitMs = DecideRetry(outcome, history, MsSinceLastByte());
+    const std::uint32_t waitMs = PlanNextAttempt(outcome, kept, MsSinceLastByte(), history);
     if (waitMs == kGiveUp) {
       const FailureClass failure = ClassifyFailure(facts);
       FailDownload(failure == FailureClass::kNone ? FailureClass::kOther : failure);
       return DownloadEnd::kFailed;
     }
-    history.earlier |= OutcomeBit(outcome);
-    // Bytes that cannot be continued go now, so the splash shows what is
-    // there: the headline stays, and the count goes on from the kept bytes.
-    if ((outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity)) &&
+    // Bytes the next URL cannot continue go now, never to be spliced with
+    // another file's; the splash keeps the highest share it showed.
+    if ((outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity, history.url)) &&
         !ForgetKeptBytes(facts.failure)) {
       FailDownload(FailureClass::kDisk);
       return DownloadEnd::kFailed;
     }
-    UpdateProgress(InstallerFileKept(), identity.length);
+    UseUrl(inputs, history.url, request);
     Sleep(waitMs);
   }
 }
@@ -253,12 +259,12 @@ void StartWatchdog() {
 
 }  // namespace
 
-DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
+DownloadEnd DownloadInstaller(const WorkerInputs& inputs) {
   SetState(Downloading);
   DownloadRequest request;
   // A malformed pin admits no installer, so nothing is fetched for it.
-  if (!PrepareDownload(url, request) || request.pin == InstallerPin::kMalformed ||
-      !LookUpInternet()) {
+  if (!PrepareDownload(ChooseDownloadUrl(inputs.downloadUrl), request) ||
+      request.pin == InstallerPin::kMalformed || !LookUpInternet()) {
     FailDownload(FailureClass::kOther);
     return DownloadEnd::kFailed;
   }
@@ -267,14 +273,14 @@ DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgumen
     return DownloadEnd::kFailed;
   }
   StartWatchdog();
-  const DownloadEnd end = DownloadWithRetries(request);
+  const DownloadEnd end = DownloadWithRetries(inputs, request);
   // Taken over, the download is no longer the worker's: the file stays held
   // until the process ends, and the next run removes it.
   if (end == DownloadEnd::kTakenOver) return end;
   EndTransferWatch();
   if (end == DownloadEnd::kHeld) {
     SetState(Downloaded);
-    const SetupState ran = InstallerRun(InstallerFilePath(), launchArgument);
+    const SetupState ran = InstallerRun(InstallerFilePath(), inputs.launchArgument);
     if (ran == Failed) FailDownload(FailureClass::kOther);
     SetState(ran);
   }
@@ -283,9 +289,7 @@ DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgumen
 }
 
 bool DownloadWorker(const WorkerInputs& inputs) {
-  const DownloadEnd end =
-      DownloadInstaller(ChooseDownloadUrl(inputs.downloadUrl), inputs.launchArgument);
-  if (end == DownloadEnd::kTakenOver) return false;
+  if (DownloadInstaller(inputs) == DownloadEnd::kTakenOver) return false;
   FinishWorker(CurrentState() == Finished);
   return true;
 }

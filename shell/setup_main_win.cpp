@@ -81,7 +81,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   PlaceSetupWindow(window, dpi);
   ShowWindow(window, showCommand);
   ListenForTaskbarButton(window);
-  workerInputs = {tag.downloadUrl, tag.launchArgument};
+  workerInputs = {tag.downloadUrl, tag.launchArgument, {tag.mirrorUrls[0], tag.mirrorUrls[1]}};
   StartWorker(workerInputs);
   RunMessageLoop();
   return 0;
