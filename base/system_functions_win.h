@@ -32,6 +32,8 @@ enum class SystemModule : unsigned char { kWininet, kOleacc, kOle32, kOleaut32, 
 #define ZORVA_SYSTEM_FUNCTIONS(X) \
   X(kWininet, InternetOpenW)      \
   X(kWininet, InternetOpenUrlW)   \
+  X(kWininet, HttpSendRequestW)   \
+  X(kWininet, InternetErrorDlg)   \
   X(kWininet, HttpQueryInfoW)     \
   X(kWininet, InternetReadFile)   \
   X(kWininet, InternetCloseHandle) \

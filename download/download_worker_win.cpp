@@ -38,7 +38,8 @@ void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_or
 
 // Every attempt asks the server, never a cache, which might hold an older
 // build or the very file whose pin did not match; nothing is written to the
-// cache, since the program keeps the file itself; nothing may put up a dialog.
+// cache, since the program keeps the file itself; nothing may put up a dialog
+// but the proxy's login prompt, which the worker asks for itself.
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 
@@ -155,6 +156,36 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
   }
 }
 
+// A proxy that asks for a login gets it from the person, once a run.
+constinit bool proxyLoginAsked = false;
+
+// When the answer is a proxy's 407 and the run has not asked yet: the
+// system's own prompt for the proxy's login, then the request sent again on
+// the same handle with what was entered (or, on a cancel, the 407 stands).
+// The prompt is modal to the splash, its owner: WinINet's dialog runs its
+// loop here, on the worker thread, while the window thread goes on painting
+// the splash, which stays disabled meanwhile, so no cancel can end the
+// worker under the open prompt unasked. The login lives in WinINet's handles
+// only, which go with the run. The watch pauses while the prompt waits for
+// the person, and its clocks start again after it. False, GetLastError
+// telling why, when the request could not be sent again.
+bool AnswerProxyLogin(HINTERNET answer, std::uint32_t number) {
+  if (proxyLoginAsked || QueryNumber(answer, HTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PROXY_AUTH_REQ ||
+      !EndWatchedAttempt()) {
+    return true;
+  }
+  proxyLoginAsked = true;
+  const DWORD entered = systemFunctions.InternetErrorDlg(
+      SetupWindow(), answer, ERROR_INTERNET_INCORRECT_PASSWORD,
+      FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
+          FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
+      nullptr);
+  BeginWatchedAttempt(number);
+  NoteBytesArrived();
+  return entered != ERROR_INTERNET_FORCE_RETRY ||
+         systemFunctions.HttpSendRequestW(answer, nullptr, 0, nullptr, 0);
+}
+
 // One attempt on the copy's URL `url`, which `request` holds: the request
 // (for the rest of the kept bytes when they can be continued), the answer's
 // headers, then the body. False when the watchdog took the download over
@@ -175,7 +206,7 @@ bool RunAttempt(const DownloadRequest& request, std::uint8_t url, std::uint32_t 
                          : systemFunctions.InternetOpenUrlW(session, SystemText(request.url),
                                             askRest ? SystemText(headers.Text()) : nullptr,
                                             askRest ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
-  if (answer == nullptr) {
+  if (answer == nullptr || !AnswerProxyLogin(answer, number)) {
     facts.failure = GetLastError();
   } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, url, facts);
              fit == AnswerFit::kContinues || fit == AnswerFit::kWholeFile) {

@@ -54,6 +54,15 @@ __declspec(dllexport) HINTERNET WINAPI InternetOpenUrlW(HINTERNET, LPCWSTR url, 
   return &answer;
 }
 
+// Every scripted answer is a 200: no login is ever asked for or sent.
+__declspec(dllexport) BOOL WINAPI HttpSendRequestW(HINTERNET, LPCWSTR, DWORD, LPVOID, DWORD) {
+  return FALSE;
+}
+
+__declspec(dllexport) DWORD WINAPI InternetErrorDlg(HWND, HINTERNET, DWORD, DWORD, LPVOID*) {
+  return ERROR_CANCELLED;
+}
+
 __declspec(dllexport) BOOL WINAPI HttpQueryInfoW(HINTERNET, DWORD info, LPVOID buffer, LPDWORD size,
                                                  LPDWORD) {
   if (info == kStatusCodeNumber) {
