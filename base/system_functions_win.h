@@ -34,6 +34,8 @@ enum class SystemModule : unsigned char { kWininet, kOleacc, kOle32, kOleaut32, 
   X(kWininet, InternetOpenUrlW)   \
   X(kWininet, HttpSendRequestW)   \
   X(kWininet, InternetErrorDlg)   \
+  X(kWininet, InternetQueryOptionW) \
+  X(kWininet, InternetSetOptionW) \
   X(kWininet, HttpQueryInfoW)     \
   X(kWininet, InternetReadFile)   \
   X(kWininet, InternetCloseHandle) \

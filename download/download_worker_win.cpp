@@ -5,6 +5,7 @@
 #include "base/system_functions_win.h"
 #include "base/system_library_win.h"
 #include "base/system_text_win.h"
+#include "base/utf16_string.h"
 #include "base/zero_filled.h"
 #include "download/download_attempt.h"
 #include "download/download_progress.h"
@@ -159,21 +160,22 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
 // A proxy that asks for a login gets it from the person, once a run.
 constinit bool proxyLoginAsked = false;
 
-// When the answer is a proxy's 407 and the run has not asked yet: the
-// system's own prompt for the proxy's login, then the request sent again on
-// the same handle with what was entered (or, on a cancel, the 407 stands).
-// The prompt is modal to the splash, its owner: WinINet's dialog runs its
-// loop here, on the worker thread, while the window thread goes on painting
-// the splash, which stays disabled meanwhile, so no cancel can end the
-// worker under the open prompt unasked. The login lives in WinINet's handles
-// only, which go with the run. The watch pauses while the prompt waits for
-// the person, and its clocks start again after it. False, GetLastError
-// telling why, when the request could not be sent again.
-bool AnswerProxyLogin(HINTERNET answer, std::uint32_t number) {
-  if (proxyLoginAsked || QueryNumber(answer, HTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PROXY_AUTH_REQ ||
-      !EndWatchedAttempt()) {
-    return true;
-  }
+// The login entered (user, then password), for the requests of the later
+// attempts: WinINet keeps it with the attempt's session, and each attempt
+// opens one of its own. In memory only, for the run; empty until entered.
+constexpr DWORD kProxyLoginCapacity = 256;
+constexpr DWORD kProxyLoginOptions[2] = {INTERNET_OPTION_PROXY_USERNAME,
+                                         INTERNET_OPTION_PROXY_PASSWORD};
+constinit ZERO_FILLED char16_t proxyLogin[2][kProxyLoginCapacity];
+
+// Asks the person for the proxy's login with the system's own prompt and
+// keeps what was entered; false on a cancel. The prompt is modal to the
+// splash, its owner: WinINet's dialog runs its loop here, on the worker
+// thread, while the window thread goes on painting the splash, which stays
+// disabled meanwhile, so no cancel can end the worker under the open prompt
+// unasked. The watch pauses while the prompt waits for the person, and its
+// clocks start again after it.
+bool AskProxyLogin(HINTERNET answer, std::uint32_t number) {
   proxyLoginAsked = true;
   const DWORD entered = systemFunctions.InternetErrorDlg(
       SetupWindow(), answer, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -182,8 +184,31 @@ bool AnswerProxyLogin(HINTERNET answer, std::uint32_t number) {
       nullptr);
   BeginWatchedAttempt(number);
   NoteBytesArrived();
-  return entered != ERROR_INTERNET_FORCE_RETRY ||
-         systemFunctions.HttpSendRequestW(answer, nullptr, 0, nullptr, 0);
+  if (entered != ERROR_INTERNET_FORCE_RETRY) return false;
+  for (int i = 0; i < 2; ++i) {
+    DWORD bytes = sizeof proxyLogin[i];
+    systemFunctions.InternetQueryOptionW(answer, kProxyLoginOptions[i], proxyLogin[i], &bytes);
+  }
+  return true;
+}
+
+// When the answer is a proxy's 407: the login, asked for on the run's first
+// one and given again to a later attempt's request, which is then sent
+// again on the same handle; without one (a cancel) the 407 stands, and so
+// does a 407 to the request sent again. False, GetLastError telling why,
+// when the request could not be sent again.
+bool AnswerProxyLogin(HINTERNET answer, std::uint32_t number) {
+  if (QueryNumber(answer, HTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PROXY_AUTH_REQ) return true;
+  if (!proxyLoginAsked) {
+    if (!EndWatchedAttempt() || !AskProxyLogin(answer, number)) return true;
+  } else if (proxyLogin[0][0] == 0) {
+    return true;
+  } else {
+    for (int i = 0; i < 2; ++i)
+      systemFunctions.InternetSetOptionW(answer, kProxyLoginOptions[i], proxyLogin[i],
+                                         static_cast<DWORD>(Utf16Length(proxyLogin[i]) + 1));
+  }
+  return systemFunctions.HttpSendRequestW(answer, nullptr, 0, nullptr, 0);
 }
 
 // One attempt on the copy's URL `url`, which `request` holds: the request

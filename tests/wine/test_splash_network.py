@@ -245,30 +245,34 @@ class BadNetwork(unittest.TestCase):
         login = ("zorva", "pass word")
         expected = "Basic " + base64.b64encode(b"zorva:pass word").decode()
         shots = splash_run.artifacts_dir("splash_network")
-        for answer in ("login", "cancel"):
+        # The answer to the prompt, and what the proxy serves; a cut makes
+        # a second attempt, whose request the login is given again.
+        cases = [("login", served_route), ("cancel", served_route),
+                 ("login, then a cut", lambda: winetest.Answers(cut_route(), served_route()))]
+        for answer, make_route in cases:
             with self.subTest(answer), \
-                    splash_run.session({"/installer.exe": served_route()}, login) as s:
+                    splash_run.session({"/installer.exe": make_route()}, login) as s:
                 # Nothing listens there: only the proxy can serve it.
                 copy = s.tagged_copy("http://127.0.0.2:9/installer.exe" + pinned())
                 with s.running(copy) as run:
                     run.wait_for_window()
                     self.assertIsNotNone(run.question(30), "no login prompt")
-                    if answer == "login":
-                        self.assertEqual(run.poke("login", *login)[0], 0)
-                        self.assertEqual(run.wait_for_exit(30), 0)
-                        self.assertEqual(run.ran_sha256(), pinned()[len("#sha256="):])
-                    else:
+                    if answer == "cancel":
                         self.assertEqual(run.poke("answer", "cancel")[0], 0)
                         shot = os.path.join(shots, "proxy-login-cancelled.png")
                         self.assertTrue(winetest.wait_until(lambda: failure_shown(run.shot(shot)),
                                                             SLACK + 5, interval=0.5))
                         self.assertEqual(run.recorded(), [], "something was started")
-                    # One prompt only.
-                    self.assertIsNone(run.question(2))
+                        self.assertIsNone(run.question(2), "asked twice")
+                    else:
+                        self.assertEqual(run.poke("login", *login)[0], 0)
+                        self.assertEqual(run.wait_for_exit(30), 0, "asked twice, or failed")
+                        self.assertEqual(run.ran_sha256(), pinned()[len("#sha256="):])
                 given = s.server.proxy_authorizations
                 self.assertIsNone(given[0], given)
-                self.assertEqual(given[-1] == expected, answer == "login", given)
-                self.assertNotIn(expected, given[:-1], given)
+                self.assertEqual(given[-1] == expected, answer != "cancel", given)
+                self.assertEqual(given.count(expected), 2 if "cut" in answer else
+                                 int(answer != "cancel"), given)
 
     def test_shipping_schedule_gives_up_a_stall_within_75_seconds(self):
         self.assertLessEqual(STALL + WAITS[0] + STALL, 75)

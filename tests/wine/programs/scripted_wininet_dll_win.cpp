@@ -63,6 +63,14 @@ __declspec(dllexport) DWORD WINAPI InternetErrorDlg(HWND, HINTERNET, DWORD, DWOR
   return ERROR_CANCELLED;
 }
 
+__declspec(dllexport) BOOL WINAPI InternetQueryOptionW(HINTERNET, DWORD, LPVOID, LPDWORD) {
+  return FALSE;
+}
+
+__declspec(dllexport) BOOL WINAPI InternetSetOptionW(HINTERNET, DWORD, LPVOID, DWORD) {
+  return FALSE;
+}
+
 __declspec(dllexport) BOOL WINAPI HttpQueryInfoW(HINTERNET, DWORD info, LPVOID buffer, LPDWORD size,
                                                  LPDWORD) {
   if (info == kStatusCodeNumber) {
