@@ -162,7 +162,8 @@ constinit bool proxyLoginAsked = false;
 
 // The login entered (user, then password), for the requests of the later
 // attempts: WinINet keeps it with the attempt's session, and each attempt
-// opens one of its own. In memory only, for the run; empty until entered.
+// opens one of its own. In memory only, empty until entered, and wiped once
+// the download is over, before the installer runs.
 constexpr DWORD kProxyLoginCapacity = 256;
 constexpr DWORD kProxyLoginOptions[2] = {INTERNET_OPTION_PROXY_USERNAME,
                                          INTERNET_OPTION_PROXY_PASSWORD};
@@ -172,9 +173,9 @@ constinit ZERO_FILLED char16_t proxyLogin[2][kProxyLoginCapacity];
 // keeps what was entered; false on a cancel. The prompt is modal to the
 // splash, its owner: WinINet's dialog runs its loop here, on the worker
 // thread, while the window thread goes on painting the splash, which stays
-// disabled meanwhile, so no cancel can end the worker under the open prompt
-// unasked. The watch pauses while the prompt waits for the person, and its
-// clocks start again after it.
+// disabled meanwhile, so no close can reach it while the prompt is up. The
+// watch pauses while the prompt waits for the person, and its clocks start
+// again after it.
 bool AskProxyLogin(HINTERNET answer, std::uint32_t number) {
   proxyLoginAsked = true;
   const DWORD entered = systemFunctions.InternetErrorDlg(
@@ -334,6 +335,7 @@ DownloadEnd DownloadInstaller(const WorkerInputs& inputs) {
   // until the process ends, and the next run removes it.
   if (end == DownloadEnd::kTakenOver) return end;
   EndTransferWatch();
+  SecureZeroMemory(proxyLogin, sizeof proxyLogin);
   if (end == DownloadEnd::kHeld) {
     SetState(Downloaded);
     const SetupState ran = InstallerRun(InstallerFilePath(), inputs.launchArgument);
