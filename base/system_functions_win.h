@@ -43,6 +43,9 @@ enum class SystemModule : unsigned char {
   X(kWininet, InternetOpenW)      \
   X(kWininet, InternetSetOptionW) \
   X(kWininet, InternetOpenUrlW)   \
+  X(kWininet, HttpSendRequestW)   \
+  X(kWininet, InternetErrorDlg)   \
+  X(kWininet, InternetQueryOptionW) \
   X(kWininet, HttpQueryInfoW)     \
   X(kWininet, InternetReadFile)   \
   X(kWininet, InternetCloseHandle) \

@@ -61,9 +61,13 @@ bool IsTransientStatus(std::uint32_t status) {
 AttemptOutcome ClassifyAttempt(const AttemptFacts& facts) {
   if (facts.stalled) return AttemptOutcome::kStalled;
   if (facts.refused || IsTransientStatus(facts.httpStatus)) return AttemptOutcome::kTransient;
-  if (IsErrorResponse(facts.httpStatus)) return AttemptOutcome::kLasting;
-  if (facts.failure != 0)
-    return IsTransientFailure(facts.failure) ? AttemptOutcome::kTransient : AttemptOutcome::kLasting;
+  if (facts.fileFailed || facts.httpStatus == kProxyAuthenticationRequired)
+    return AttemptOutcome::kLasting;
+  if (IsErrorResponse(facts.httpStatus)) return AttemptOutcome::kFinalForUrl;
+  if (facts.failure != 0) {
+    return IsTransientFailure(facts.failure) ? AttemptOutcome::kTransient
+                                             : AttemptOutcome::kFinalForUrl;
+  }
   // With the length known, fewer bytes are a cut, and more are no part of
   // the file: either way they go, and the next attempt asks for all.
   const bool whole = facts.announced == 0 || facts.received == facts.announced;
@@ -90,14 +94,40 @@ std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,
   constexpr OutcomeSet kOnceOnly =
       OutcomeBit(AttemptOutcome::kStalled) | OutcomeBit(AttemptOutcome::kPinMismatch);
   const bool retryable = outcome == AttemptOutcome::kTransient ||
+                         outcome == AttemptOutcome::kFinalForUrl ||
                          (OutcomeBit(outcome) & kOnceOnly & ~history.earlier) != 0;
-  if (!retryable || history.attemptsMade >= kMostAttempts ||
+  if (!retryable || history.standing == 0 || history.attemptsMade >= kMostAttempts ||
       history.barrenInARow >= kMostBarrenInARow) {
     return kGiveUp;
   }
   const DownloadSchedule& schedule = kDownloadSchedule;
-  const std::uint32_t wait = schedule.waitMs[history.barrenInARow < 2 ? 0 : 1];
+  // A fault that may be the network's gets time to clear, whichever URL
+  // comes next; a URL that answered for good gives none to wait for.
+  const std::uint32_t wait = outcome == AttemptOutcome::kFinalForUrl
+                                 ? 0
+                                 : schedule.waitMs[history.barrenInARow < 2 ? 0 : 1];
   const bool fits = msSinceLastByte + wait + schedule.stallMs + schedule.abortGraceMs <=
                     schedule.budgetMs;
   return fits ? wait : kGiveUp;
+}
+
+std::uint8_t NextUrl(std::uint8_t url, UrlSet standing) {
+  for (int step = 1; step <= kMostUrls; ++step) {
+    const int next = (url + step) % kMostUrls;
+    if ((standing & UrlBit(next)) != 0) return static_cast<std::uint8_t>(next);
+  }
+  return url;
+}
+
+std::uint32_t PlanNextAttempt(AttemptOutcome outcome, std::uint32_t kept,
+                              std::uint32_t msSinceLastByte, RetryHistory& history) {
+  ++history.attemptsMade;
+  history.barrenInARow = BroughtNewBytes(kept, history.mostKept) ? 0 : history.barrenInARow + 1;
+  if (kept > history.mostKept) history.mostKept = kept;
+  if (outcome == AttemptOutcome::kFinalForUrl)
+    history.standing = static_cast<UrlSet>(history.standing & ~UrlBit(history.url));
+  const std::uint32_t wait = DecideRetry(outcome, history, msSinceLastByte);
+  history.earlier |= OutcomeBit(outcome);
+  history.url = NextUrl(history.url, history.standing);
+  return wait;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "download/download_schedule.h"
+#include "download/download_url.h"
 #include "state/setup_state.h"
 
 // What an attempt left behind once it ended.
@@ -25,7 +26,10 @@ enum class AttemptOutcome : std::uint8_t {
   kTransient,    // refused, reset or cut, a name not resolved, HTTP 5xx, 408,
                  // 429, or a request for the rest refused
   kPinMismatch,  // complete, but not the pinned installer
-  kLasting,      // anything else: another HTTP status, another failure, a cancel
+  kFinalForUrl,  // what this URL will answer again: another HTTP status, a
+                 // secure channel that cannot be made, a URL WinINet cannot use
+  kLasting,      // what no URL mends: the installer file failed, the proxy
+                 // refused the login
 };
 
 // A response whose status says its body is no installer: anything but 2xx
@@ -59,7 +63,14 @@ struct RetryHistory {
   int attemptsMade;       // from 1
   int barrenInARow;       // the last attempts in a row that brought no new byte
   OutcomeSet earlier;     // the outcomes of the attempts before the last one
+  UrlSet standing;        // the URLs not given up
+  std::uint8_t url;       // the last attempt's URL; PlanNextAttempt moves it on
+  std::uint32_t mostKept; // the most bytes any attempt ended with
 };
+
+// The history before the first attempt, which fetches the download URL, of
+// a copy whose URLs `usable` admits.
+constexpr RetryHistory FirstAttemptHistory(UrlSet usable) { return {0, 0, 0, usable, 0, 0}; }
 
 // Whether an attempt brought a byte the file had not held before: it ended
 // with more bytes kept than any attempt before it.
@@ -74,7 +85,20 @@ inline constexpr std::uint32_t kGiveUp = 0xFFFFFFFF;
 // after the last byte arrived: the wait before the next attempt, from the
 // program's schedule, or kGiveUp. The transient faults are retried until
 // kMostBarrenInARow attempts in a row brought no new byte or kMostAttempts
-// were made, a stall and a pin mismatch only once each, nothing else ever,
-// and nothing that would overrun the schedule's budget.
+// were made, a stall and a pin mismatch only once each in the run, a URL's
+// final answer on the URLs still standing, at once, since a wait would
+// change nothing, and nothing that would overrun the schedule's budget.
 std::uint32_t DecideRetry(AttemptOutcome outcome, const RetryHistory& history,
                           std::uint32_t msSinceLastByte);
+
+// The URL after `url` among `standing`, in the order of the copy and round
+// to the first again: `url` itself when it stands alone.
+std::uint8_t NextUrl(std::uint8_t url, UrlSet standing);
+
+// The run's one decision after each attempt that did not bring the checked
+// installer: counts the attempt on history.url, which ended with `outcome`
+// and `kept` bytes held, into `history` (a URL's final answer gives that URL
+// up), and returns DecideRetry's wait, with history.url moved on to the URL
+// of the next attempt, or kGiveUp. The edge only acts on it.
+std::uint32_t PlanNextAttempt(AttemptOutcome outcome, std::uint32_t kept,
+                              std::uint32_t msSinceLastByte, RetryHistory& history);

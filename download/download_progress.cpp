@@ -15,7 +15,10 @@ int WholePercent(std::uint32_t progress, std::uint32_t total) {
 }
 
 bool UpdateProgress(std::uint32_t progress, std::uint32_t total) {
-  return ShowPercent(WholePercent(progress, total));
+  // Only the worker shows percentages, so what it reads back is what it
+  // showed last, or the failure texts, which ShowPercent leaves up.
+  const int percent = WholePercent(progress, total);
+  return percent > ShownPercent() && ShowPercent(percent);
 }
 
 bool ReportKeptBytes(std::uint32_t kept, std::uint32_t length) {

@@ -14,9 +14,11 @@ int ClampedPercent(double percent);
 // 32-bit words, so counts of 2^31 and more are ordinary sizes.
 int WholePercent(std::uint32_t progress, std::uint32_t total);
 
-// Shows the new whole percentage (ShowPercent): a repaint only when it
-// changed, so at most 101, and none once the failure texts are up; true when
-// it was shown.
+// Shows the new whole percentage (ShowPercent) when it is higher than the
+// one shown: a repaint only when it rose, so at most 101, and none once the
+// failure texts are up; true when it was shown. The percentage never goes
+// back: a download that starts over, from the same URL or another, keeps
+// the highest share shown until the new transfer passes it.
 bool UpdateProgress(std::uint32_t progress, std::uint32_t total);
 
 // Body bytes were written: `kept` bytes of the whole file's `length` (0 when

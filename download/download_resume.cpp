@@ -24,8 +24,9 @@ void IdentifyFile(const char16_t* etag, const char16_t* lastModified, std::uint3
   identity.validator.Append(IsStrongEntityTag(etag) ? etag : lastModified);
 }
 
-bool ShouldResume(std::uint32_t kept, const FileIdentity& identity) {
-  return kept > 0 && kept < identity.length && identity.validator.Length() > 0;
+bool ShouldResume(std::uint32_t kept, const FileIdentity& identity, std::uint8_t url) {
+  return kept > 0 && kept < identity.length && identity.validator.Length() > 0 &&
+         (url == identity.url || identity.validator.Text()[0] == u'"');
 }
 
 bool ComposeResumeHeaders(std::uint32_t kept, const FileIdentity& identity,

@@ -21,6 +21,7 @@ using ValidatorText = ComposedText;
 struct FileIdentity {
   std::uint32_t length = 0;  // its Content-Length; 0 when absent
   ValidatorText validator;   // for If-Range; empty when the answer had none
+  std::uint8_t url = 0;      // the URL of the copy that gave the answer
 };
 
 // The identity a 200 gives, written over `identity` (which starts empty), from its ETag and Last-Modified headers (empty
@@ -30,9 +31,12 @@ struct FileIdentity {
 void IdentifyFile(const char16_t* etag, const char16_t* lastModified, std::uint32_t length,
                   FileIdentity& identity);
 
-// Whether the next attempt asks for the rest of the file: some bytes are kept,
-// fewer than the whole, whose length and validator are known.
-bool ShouldResume(std::uint32_t kept, const FileIdentity& identity);
+// Whether the next attempt, on the copy's URL `url`, asks for the rest of the
+// file: some bytes are kept, fewer than the whole, whose length and validator
+// are known. Another URL than the one they came from only under a strong
+// entity tag, which names the same bytes wherever they are served; a date
+// does not.
+bool ShouldResume(std::uint32_t kept, const FileIdentity& identity, std::uint8_t url);
 
 // "Range: bytes=N-" and "If-Range: <validator>", each ended by CRLF.
 using ResumeHeaders = ComposedText;

@@ -34,6 +34,13 @@ bool ReadDigest(const char16_t* digits, std::uint8_t* digest) {
   return digits[2 * kSha256DigestSize] == 0;
 }
 
+// The units of an ASCII URL a server sees: those before its first '#'.
+std::size_t SentLength(const char* url) {
+  std::size_t length = 0;
+  while (url[length] != 0 && url[length] != '#') ++length;
+  return length;
+}
+
 InstallerPin ReadPin(const char16_t* fragment, std::uint8_t* digest) {
   if (!StartsWithPinKey(fragment)) return InstallerPin::kNone;
   return ReadDigest(fragment + kPinKeyLength, digest) ? InstallerPin::kPinned : InstallerPin::kMalformed;
@@ -56,4 +63,19 @@ bool PrepareDownload(const char16_t* url, DownloadRequest& request) {
     }
   }
   return true;
+}
+
+UrlSet UsableUrls(const char* const (&mirrorUrls)[2]) {
+  UrlSet usable = UrlBit(0);
+  for (int i = 0; i < 2; ++i) {
+    if (mirrorUrls[i] != nullptr && SentLength(mirrorUrls[i]) < kDownloadUrlCapacity)
+      usable |= UrlBit(i + 1);
+  }
+  return usable;
+}
+
+void PrepareMirror(const char* mirror, DownloadRequest& request) {
+  const std::size_t length = SentLength(mirror);
+  for (std::size_t i = 0; i < length; ++i) request.url[i] = static_cast<unsigned char>(mirror[i]);
+  request.url[length] = 0;
 }

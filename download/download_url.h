@@ -36,6 +36,22 @@ struct DownloadRequest {
 // either case too. False, with `request` unusable, when `url` does not fit.
 bool PrepareDownload(const char16_t* url, DownloadRequest& request);
 
+// A copy's URLs by index, in the order they are tried: the download URL 0,
+// its mirrors 1 and 2; a set of them holds one bit each.
+inline constexpr int kMostUrls = 3;
+using UrlSet = std::uint8_t;
+constexpr UrlSet UrlBit(int url) { return static_cast<UrlSet>(1u << url); }
+
+// The URLs a download may use: the download URL, and each mirror that is
+// there and whose part before its fragment fits `request.url`; a longer one
+// is skipped rather than cut.
+UrlSet UsableUrls(const char* const (&mirrorUrls)[2]);
+
+// Writes the ASCII `mirror`, one that UsableUrls admits, into `request.url`
+// up to its first '#'. Its fragment goes unread: the download URL's pin,
+// which `request` keeps, holds for every URL of the copy.
+void PrepareMirror(const char* mirror, DownloadRequest& request);
+
 // Hashes everything `read` delivers through `buffer` and compares the digest
 // with `pinned`. `read(buffer, capacity)` returns the bytes read, 0 at the end
 // of the file, or a negative number for a failed read, which fails the check.

@@ -4,6 +4,7 @@
 
 #include "base/system_functions_win.h"
 #include "base/system_text_win.h"
+#include "base/utf16_string.h"
 #include "base/zero_filled.h"
 #include "download/download_attempt.h"
 #include "download/download_progress.h"
@@ -31,7 +32,8 @@ void SetState(SetupState state) { setupGlobals.state.store(state, std::memory_or
 // automatic logins and its redirect handling all as they were. Every attempt
 // asks the server, never a cache, which might hold an older build or the
 // very file whose pin did not match; nothing is written to the cache, since
-// the program keeps the file itself; nothing may put up a dialog.
+// the program keeps the file itself; nothing may put up a dialog but the
+// proxy's login prompt, which the worker asks for itself.
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 
@@ -120,7 +122,7 @@ std::uint32_t QueryNumber(HINTERNET answer, DWORD header) {
 }
 
 // The answer's status and headers decide what becomes of the kept bytes.
-AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
+AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, std::uint8_t url, AttemptFacts& facts) {
   facts.httpStatus = QueryNumber(answer, HTTP_QUERY_STATUS_CODE);
   // "bytes " and three counts of up to 10 digits fit.
   constexpr DWORD kRangeCapacity = 48;
@@ -139,6 +141,7 @@ AnswerFit AcceptAnswer(HINTERNET answer, bool askedRest, AttemptFacts& facts) {
   QueryHeader(answer, HTTP_QUERY_ETAG, etag, sizeof etag);
   QueryHeader(answer, HTTP_QUERY_LAST_MODIFIED, lastModified, sizeof lastModified);
   IdentifyFile(etag, lastModified, QueryNumber(answer, HTTP_QUERY_CONTENT_LENGTH), identity);
+  identity.url = url;
   return fit;
 }
 
@@ -163,10 +166,67 @@ void ReceiveBody(HINTERNET answer, AttemptFacts& facts) {
   }
 }
 
-// One attempt: the request (for the rest of the kept bytes when they can be
-// continued), the answer's headers, then the body. False when the watchdog
-// took the download over meanwhile; else `facts` say how it ended.
-bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFacts& facts) {
+// A proxy that asks for a login gets it from the person, once a run.
+constinit bool proxyLoginAsked = false;
+
+// The login entered (user, then password), for the requests of the later
+// attempts: WinINet keeps it with the attempt's session, and each attempt
+// opens one of its own. In memory only, empty until entered, and wiped once
+// the download is over, before the installer runs.
+constexpr DWORD kProxyLoginCapacity = 256;
+constexpr DWORD kProxyLoginOptions[2] = {INTERNET_OPTION_PROXY_USERNAME,
+                                         INTERNET_OPTION_PROXY_PASSWORD};
+constinit ZERO_FILLED char16_t proxyLogin[2][kProxyLoginCapacity];
+
+// Asks the person for the proxy's login with the system's own prompt and
+// keeps what was entered; false on a cancel. The prompt is modal to the
+// splash, its owner: WinINet's dialog runs its loop here, on the worker
+// thread, while the window thread goes on painting the splash, which stays
+// disabled meanwhile, so no close can reach it while the prompt is up. The
+// watch pauses while the prompt waits for the person, and its clocks start
+// again after it.
+bool AskProxyLogin(HINTERNET answer, std::uint32_t number) {
+  proxyLoginAsked = true;
+  const DWORD entered = systemFunctions.InternetErrorDlg(
+      SetupWindow(), answer, ERROR_INTERNET_INCORRECT_PASSWORD,
+      FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
+          FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
+      nullptr);
+  BeginWatchedAttempt(number);
+  NoteBytesArrived();
+  if (entered != ERROR_INTERNET_FORCE_RETRY) return false;
+  for (int i = 0; i < 2; ++i) {
+    DWORD bytes = sizeof proxyLogin[i];
+    systemFunctions.InternetQueryOptionW(answer, kProxyLoginOptions[i], proxyLogin[i], &bytes);
+  }
+  return true;
+}
+
+// When the answer is a proxy's 407: the login, asked for on the run's first
+// one and given again to a later attempt's request, which is then sent
+// again on the same handle; without one (a cancel) the 407 stands, and so
+// does a 407 to the request sent again. False, GetLastError telling why,
+// when the request could not be sent again.
+bool AnswerProxyLogin(HINTERNET answer, std::uint32_t number) {
+  if (QueryNumber(answer, HTTP_QUERY_STATUS_CODE) != HTTP_STATUS_PROXY_AUTH_REQ) return true;
+  if (!proxyLoginAsked) {
+    if (!EndWatchedAttempt() || !AskProxyLogin(answer, number)) return true;
+  } else if (proxyLogin[0][0] == 0) {
+    return true;
+  } else {
+    for (int i = 0; i < 2; ++i)
+      systemFunctions.InternetSetOptionW(answer, kProxyLoginOptions[i], proxyLogin[i],
+                                         static_cast<DWORD>(Utf16Length(proxyLogin[i]) + 1));
+  }
+  return systemFunctions.HttpSendRequestW(answer, nullptr, 0, nullptr, 0);
+}
+
+// One attempt on the copy's URL `url`, which `request` holds: the request
+// (for the rest of the kept bytes when they can be continued), the answer's
+// headers, then the body. False when the watchdog took the download over
+// meanwhile; else `facts` say how it ended.
+bool RunAttempt(const DownloadRequest& request, std::uint8_t url, std::uint32_t number,
+                AttemptFacts& facts) {
   facts = {};
   // Before the watchdog watches it, so never while the run is reported.
   runReport.stage = RunStage::kDownloading;
@@ -174,7 +234,7 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
   bool resumed = false;
   BeginWatchedAttempt(number);
   ResumeHeaders headers;
-  const bool askRest = ShouldResume(InstallerFileKept(), identity) &&
+  const bool askRest = ShouldResume(InstallerFileKept(), identity, url) &&
                        ComposeResumeHeaders(InstallerFileKept(), identity, headers);
   const HINTERNET session =
       systemFunctions.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
@@ -184,9 +244,9 @@ bool RunAttempt(const DownloadRequest& request, std::uint32_t number, AttemptFac
                          : systemFunctions.InternetOpenUrlW(session, SystemText(request.url),
                                             askRest ? SystemText(headers.Text()) : nullptr,
                                             askRest ? static_cast<DWORD>(-1) : 0, kRequestFlags, 0);
-  if (answer == nullptr) {
+  if (answer == nullptr || !AnswerProxyLogin(answer, number)) {
     facts.failure = GetLastError();
-  } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, facts);
+  } else if (const AnswerFit fit = AcceptAnswer(answer, askRest, url, facts);
              fit == AnswerFit::kContinues || fit == AnswerFit::kWholeFile) {
     resumed = fit == AnswerFit::kContinues;
     ReceiveBody(answer, facts);
@@ -221,28 +281,35 @@ AttemptOutcome CheckWholeFile(const DownloadRequest& request, AttemptFacts& fact
   return ClassifyAttempt(facts);
 }
 
-// Attempts until one brings the whole file, held checked, or until the
-// schedule gives up or the download is cancelled (kFailed, `state` says
-// which) or taken over by the watchdog.
-DownloadEnd DownloadWithRetries(const DownloadRequest& request) {
-  RetryHistory history{};
-  std::uint32_t mostKept = 0;
+// Prepares `request` for the copy's URL `url`, one that UsableUrls admits.
+void UseUrl(const WorkerInputs& inputs, std::uint8_t url, DownloadRequest& request) {
+  if (url == 0)
+    PrepareDownload(ChooseDownloadUrl(inputs.downloadUrl), request);
+  else
+    PrepareMirror(inputs.mirrorUrls[url - 1], request);
+}
+
+// Attempts, on the URL PlanNextAttempt names each time, until one brings the
+// whole file, held checked, or until the plan gives up or the download is
+// cancelled (kFailed, `state` says which) or taken over by the watchdog.
+DownloadEnd DownloadWithRetries(const WorkerInputs& inputs, DownloadRequest& request) {
+  RetryHistory history = FirstAttemptHistory(UsableUrls(inputs.mirrorUrls));
   for (std::uint32_t attempt = 1;; ++attempt) {
     AttemptFacts facts;
-    if (!RunAttempt(request, attempt, facts)) return DownloadEnd::kTakenOver;
+    if (!RunAttempt(request, history.url, attempt, facts)) return DownloadEnd::kTakenOver;
     // A cancel ends the attempts, whatever this one came to.
     if (CurrentState() == Cancelled) return DownloadEnd::kFailed;
     AttemptOutcome outcome = ClassifyAttempt(facts);
     const std::uint32_t kept = InstallerFileKept();
     if (outcome == AttemptOutcome::kComplete) {
       outcome = CheckWholeFile(request, facts);
-      if (outcome == AttemptOutcome::kComplete) return DownloadEnd::kHeld;
+      if (outcome == AttemptOutcome::kComplete) {
+        runReport.numbers[kMirror] = history.url;
+        return DownloadEnd::kHeld;
+      }
       if (outcome == AttemptOutcome::kPinMismatch) runReport.stage = RunStage::kPinMismatched;
     }
-    history.attemptsMade = static_cast<int>(attempt);
-    history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
-    if (kept > mostKept) mostKept = kept;
-    const std::uint32_t waitMs = DecideRetry(outcome, history, MsSinceLastByte());
+    const std::uint32_t waitMs = PlanNextAttempt(outcome, kept, MsSinceLastByte(), history);
     if (waitMs == kGiveUp) {
       FailureClass failure = ClassifyFailure(facts);
       if (failure == FailureClass::kNone) failure = FailureClass::kOther;
@@ -250,15 +317,14 @@ DownloadEnd DownloadWithRetries(const DownloadRequest& request) {
       FailDownload(failure);
       return DownloadEnd::kFailed;
     }
-    history.earlier |= OutcomeBit(outcome);
-    // Bytes that cannot be continued go now, so the splash shows what is
-    // there: the headline stays, and the count goes on from the kept bytes.
-    if ((outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity)) &&
+    // Bytes the next URL cannot continue go now, never to be spliced with
+    // another file's; the splash keeps the highest share it showed.
+    if ((outcome == AttemptOutcome::kPinMismatch || !ShouldResume(kept, identity, history.url)) &&
         !ForgetKeptBytes(facts.failure)) {
       FailDownload(FailureClass::kDisk);
       return DownloadEnd::kFailed;
     }
-    UpdateProgress(InstallerFileKept(), identity.length);
+    UseUrl(inputs, history.url, request);
     Sleep(waitMs);
   }
 }
@@ -272,13 +338,13 @@ void StartWatchdog() {
 
 }  // namespace
 
-DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgument) {
+DownloadEnd DownloadInstaller(const WorkerInputs& inputs) {
   SetState(Downloading);
   downloadStartTick = GetTickCount();
   DownloadRequest request;
   // A malformed pin admits no installer, so nothing is fetched for it.
-  if (!PrepareDownload(url, request) || request.pin == InstallerPin::kMalformed ||
-      !LookUpInternet()) {
+  if (!PrepareDownload(ChooseDownloadUrl(inputs.downloadUrl), request) ||
+      request.pin == InstallerPin::kMalformed || !LookUpInternet()) {
     FailDownload(FailureClass::kOther);
     return DownloadEnd::kFailed;
   }
@@ -287,15 +353,16 @@ DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgumen
     return DownloadEnd::kFailed;
   }
   StartWatchdog();
-  const DownloadEnd end = DownloadWithRetries(request);
+  const DownloadEnd end = DownloadWithRetries(inputs, request);
   // Taken over, the download is no longer the worker's: the file stays held
   // until the process ends, and the next run removes it.
   if (end == DownloadEnd::kTakenOver) return end;
   EndTransferWatch();
+  SecureZeroMemory(proxyLogin, sizeof proxyLogin);
   if (end == DownloadEnd::kHeld) {
     runReport.stage = RunStage::kDownloaded;
     SetState(Downloaded);
-    const SetupState ran = InstallerRun(InstallerFilePath(), launchArgument);
+    const SetupState ran = InstallerRun(InstallerFilePath(), inputs.launchArgument);
     if (ran == Failed) {
       // Why the installer's process could not be created.
       runReport.numbers[kDetail] = GetLastError();
@@ -308,9 +375,7 @@ DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgumen
 }
 
 bool DownloadWorker(const WorkerInputs& inputs) {
-  const DownloadEnd end =
-      DownloadInstaller(ChooseDownloadUrl(inputs.downloadUrl), inputs.launchArgument);
-  if (end == DownloadEnd::kTakenOver) return false;
+  if (DownloadInstaller(inputs) == DownloadEnd::kTakenOver) return false;
   FinishWorker(CurrentState() == Finished);
   return true;
 }

@@ -7,6 +7,7 @@
 struct WorkerInputs {
   const char16_t* downloadUrl;     // null: the built-in URL
   const char16_t* launchArgument;  // null: the deep link carries none
+  const char* mirrorUrls[2];       // the tag's, tried after downloadUrl; null when absent
 };
 
 // How a download ended: the installer held checked, a failure or a cancel
@@ -20,7 +21,7 @@ enum class DownloadEnd { kHeld, kFailed, kTakenOver };
 // watchdog took the download over: the window thread then ends the run.
 bool DownloadWorker(const WorkerInputs& inputs);
 
-// Downloads url and runs the installer, which hands launchArgument on;
-// `state` is Finished when all went well. Unless taken over, the installer
-// file is gone when it returns.
-DownloadEnd DownloadInstaller(const char16_t* url, const char16_t* launchArgument);
+// Downloads the installer from the URLs of `inputs` and runs it, handing the
+// launch argument on; `state` is Finished when all went well. Unless taken
+// over, the installer file is gone when it returns.
+DownloadEnd DownloadInstaller(const WorkerInputs& inputs);

@@ -10,19 +10,10 @@ constinit ZERO_FILLED RunReport runReport;
 
 namespace {
 
-// The ping's fixed texts are read-only, as in .rdata, but sit in .text in
-// the exe: the last 512-byte block of .rdata is full, that of .text has
-// room for them, and each block taken adds 512 bytes to the exe.
-#ifdef _WIN32
-#define IN_CODE_SECTION __attribute__((section(".text$run_ping")))
-#else
-#define IN_CODE_SECTION
-#endif
-
 // The version the ping reports is the version record's: its text must be
 // its four numbers.
 constexpr unsigned kVersionNumbers[] = {ZORVA_VERSION_NUMBERS};
-IN_CODE_SECTION constexpr char kVersion[] = ZORVA_VERSION_TEXT;
+constexpr char kVersion[] = ZORVA_VERSION_TEXT;
 
 constexpr bool VersionTextIsNumbers() {
   const char* text = kVersion;
@@ -37,13 +28,13 @@ constexpr bool VersionTextIsNumbers() {
 }
 static_assert(VersionTextIsNumbers(), "ZORVA_VERSION_TEXT must spell ZORVA_VERSION_NUMBERS");
 
-IN_CODE_SECTION constexpr const char* kOutcomeNames[] = {"installed",        "download_failed", "pin_mismatch",
+constexpr const char* kOutcomeNames[] = {"installed",        "download_failed", "pin_mismatch",
                                          "installer_failed", "cancelled",       "stalled"};
 
 // The query as it goes: a byte below kFirstText stands for that number
 // (RunNumber + 1), one from kFirstText up for that text of ComposeRunPing's.
 constexpr char kFirstText = 0x10;
-IN_CODE_SECTION constexpr char kQuery[] =
+constexpr char kQuery[] =
     "\x10outcome=\x11&reason=\x12&detail=\x01&bytes=\x02&size=\x03&attempts=\x04&resumes=\x05"
     "&mirror=\x06&download_ms=\x07&installer_ms=\x08&installer_exit=\x09&os=\x0A.\x0B.\x0C"
     "&arch=\x13&ui_lang=\x14&tag_lang=\x15&version=\x16&id=\x17";
@@ -74,7 +65,7 @@ const char* ArchitectureName(std::uint16_t machine, std::uint16_t processor) {
     std::uint16_t processor;  // PROCESSOR_ARCHITECTURE_INTEL, _AMD64, _ARM64
     char name[6];
   };
-  IN_CODE_SECTION static constexpr Architecture kArchitectures[] = {
+  static constexpr Architecture kArchitectures[] = {
       {0x014C, 0, "x86"}, {0x8664, 9, "x64"}, {0xAA64, 12, "arm64"}};
   for (const Architecture& architecture : kArchitectures) {
     if ((machine != 0 && machine == architecture.machine) ||

@@ -83,7 +83,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   ShowWindow(window, showCommand);
   ListenForTaskbarButton(window);
   PrepareRunPing(tag.pingUrl, tag.textsLanguage);
-  workerInputs = {tag.downloadUrl, tag.launchArgument};
+  workerInputs = {tag.downloadUrl, tag.launchArgument, {tag.mirrorUrls[0], tag.mirrorUrls[1]}};
   StartWorker(workerInputs);
   RunMessageLoop();
   // The window is gone after the hand-off, or after a close that followed

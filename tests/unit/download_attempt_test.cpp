@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "download/download_attempt.h"
@@ -61,26 +62,26 @@ TEST(ClassifyAttempt, JudgesTheStallThenTheStatusThenTheFailureThenTheLength) {
       {"stalled", stalled, Outcome::kStalled, FailureClass::kStall, 0},
       {"a 206 that does not continue", refused, Outcome::kTransient, FailureClass::kHttp, 206},
       {"416 to a request for the rest", refused416, Outcome::kTransient, FailureClass::kHttp, 416},
-      {"416 to a request for all", Ended(416, 0, 0), Outcome::kLasting, FailureClass::kHttp, 416},
+      {"416 to a request for all", Ended(416, 0, 0), Outcome::kFinalForUrl, FailureClass::kHttp, 416},
       {"503", Ended(503, 0, 0), Outcome::kTransient, FailureClass::kHttp, 503},
       {"599", Ended(599, 0, 0), Outcome::kTransient, FailureClass::kHttp, 599},
       {"408", Ended(408, 0, 0), Outcome::kTransient, FailureClass::kHttp, 408},
       {"429", Ended(429, 0, 0), Outcome::kTransient, FailureClass::kHttp, 429},
-      {"404", Ended(404, 0, 0), Outcome::kLasting, FailureClass::kHttp, 404},
+      {"404", Ended(404, 0, 0), Outcome::kFinalForUrl, FailureClass::kHttp, 404},
       {"407", Ended(407, 0, 0), Outcome::kLasting, FailureClass::kProxyAuth, 0},
-      {"600", Ended(600, 0, 0), Outcome::kLasting, FailureClass::kHttp, 600},
-      {"an unfollowed redirect", Ended(302, 0, 0), Outcome::kLasting, FailureClass::kHttp, 302},
+      {"600", Ended(600, 0, 0), Outcome::kFinalForUrl, FailureClass::kHttp, 600},
+      {"an unfollowed redirect", Ended(302, 0, 0), Outcome::kFinalForUrl, FailureClass::kHttp, 302},
       {"timeout", FailedWith(12002), Outcome::kTransient, FailureClass::kStall, 0},
       {"name not resolved", FailedWith(12007), Outcome::kTransient, FailureClass::kDns, 0},
       {"cannot connect (refused)", FailedWith(12029), Outcome::kTransient, FailureClass::kRefused, 0},
       {"connection aborted", FailedWith(12030), Outcome::kTransient, FailureClass::kReset, 0},
       {"connection reset", FailedWith(kConnectionReset), Outcome::kTransient, FailureClass::kReset, 0},
       {"closed before an answer", FailedWith(12152), Outcome::kTransient, FailureClass::kCut, 0},
-      {"invalid URL", FailedWith(12005), Outcome::kLasting, FailureClass::kOther, 12005},
-      {"certificate authority unknown", FailedWith(12045), Outcome::kLasting, FailureClass::kTls, 0},
-      {"just below WinINet's codes", FailedWith(11999), Outcome::kLasting, FailureClass::kOther, 11999},
-      {"just past the transient bits", FailedWith(12032), Outcome::kLasting, FailureClass::kOther, 12032},
-      {"channel broken", FailedWith(12157), Outcome::kLasting, FailureClass::kTls, 0},
+      {"invalid URL", FailedWith(12005), Outcome::kFinalForUrl, FailureClass::kOther, 12005},
+      {"certificate authority unknown", FailedWith(12045), Outcome::kFinalForUrl, FailureClass::kTls, 0},
+      {"just below WinINet's codes", FailedWith(11999), Outcome::kFinalForUrl, FailureClass::kOther, 11999},
+      {"just past the transient bits", FailedWith(12032), Outcome::kFinalForUrl, FailureClass::kOther, 12032},
+      {"channel broken", FailedWith(12157), Outcome::kFinalForUrl, FailureClass::kTls, 0},
       {"disk full", FileFailedWith(112, 60), Outcome::kLasting, FailureClass::kDisk, 0},
       {"past 4 GB", FileFailedWith(223, 60), Outcome::kLasting, FailureClass::kDisk, 0},
       {"not made again for a new start", FileFailedWith(32), Outcome::kLasting,
@@ -96,6 +97,11 @@ TEST(ClassifyAttempt, JudgesTheStallThenTheStatusThenTheFailureThenTheLength) {
   }
 }
 
+// The history after `made` attempts on the download URL alone.
+RetryHistory OnOneUrl(int made, int barren, OutcomeSet earlier) {
+  return {made, barren, earlier, UrlBit(0), 0, 0};
+}
+
 TEST(DecideRetry, GoesOnWhileAttemptsBringBytesAndRetriesAStallOrAMismatchOnce) {
   const DownloadSchedule& schedule = kDownloadSchedule;
   const std::uint32_t first = schedule.waitMs[0], second = schedule.waitMs[1];
@@ -108,29 +114,34 @@ TEST(DecideRetry, GoesOnWhileAttemptsBringBytesAndRetriesAStallOrAMismatchOnce) 
                    transient = OutcomeBit(Outcome::kTransient);
   struct Case {
     Outcome outcome;
-    RetryHistory history;  // attempts made, barren in a row, earlier outcomes
+    RetryHistory history;  // attempts made, barren in a row, earlier outcomes, URLs standing
     std::uint32_t msSinceLastByte, wait;
   };
   const Case cases[] = {
       // On a network that brings nothing: two waits, then the end.
-      {Outcome::kTransient, {1, 1, none}, 0, first},
-      {Outcome::kTransient, {2, 2, transient}, 0, second},
-      {Outcome::kTransient, {3, 3, transient}, 0, kGiveUp},
+      {Outcome::kTransient, OnOneUrl(1, 1, none), 0, first},
+      {Outcome::kTransient, OnOneUrl(2, 2, transient), 0, second},
+      {Outcome::kTransient, OnOneUrl(3, 3, transient), 0, kGiveUp},
       // An attempt that brought bytes starts the count of barren ones again.
-      {Outcome::kTransient, {3, 0, transient}, 0, first},
-      {Outcome::kTransient, {9, 0, transient}, 0, first},
-      {Outcome::kTransient, {9, 2, transient}, 0, second},
-      {Outcome::kTransient, {10, 0, transient}, 0, kGiveUp},
-      {Outcome::kTransient, {2, 2, stalled}, roomy, second},
-      {Outcome::kTransient, {2, 2, stalled}, roomy + 1, kGiveUp},
-      {Outcome::kStalled, {1, 1, none}, schedule.stallMs, first},
-      {Outcome::kStalled, {2, 0, transient}, roomy, first},
-      {Outcome::kStalled, {2, 0, stalled}, 0, kGiveUp},
-      {Outcome::kStalled, {3, 3, transient}, 0, kGiveUp},
-      {Outcome::kPinMismatch, {1, 0, none}, 0, first},
-      {Outcome::kPinMismatch, {2, 0, stalled}, 0, first},
-      {Outcome::kPinMismatch, {2, 0, mismatched}, 0, kGiveUp},
-      {Outcome::kLasting, {1, 0, none}, 0, kGiveUp},
+      {Outcome::kTransient, OnOneUrl(3, 0, transient), 0, first},
+      {Outcome::kTransient, OnOneUrl(9, 0, transient), 0, first},
+      {Outcome::kTransient, OnOneUrl(9, 2, transient), 0, second},
+      {Outcome::kTransient, OnOneUrl(10, 0, transient), 0, kGiveUp},
+      {Outcome::kTransient, OnOneUrl(2, 2, stalled), roomy, second},
+      {Outcome::kTransient, OnOneUrl(2, 2, stalled), roomy + 1, kGiveUp},
+      {Outcome::kStalled, OnOneUrl(1, 1, none), schedule.stallMs, first},
+      {Outcome::kStalled, OnOneUrl(2, 0, transient), roomy, first},
+      {Outcome::kStalled, OnOneUrl(2, 0, stalled), 0, kGiveUp},
+      {Outcome::kStalled, OnOneUrl(3, 3, transient), 0, kGiveUp},
+      {Outcome::kPinMismatch, OnOneUrl(1, 0, none), 0, first},
+      {Outcome::kPinMismatch, OnOneUrl(2, 0, stalled), 0, first},
+      {Outcome::kPinMismatch, OnOneUrl(2, 0, mismatched), 0, kGiveUp},
+      {Outcome::kLasting, OnOneUrl(1, 0, none), 0, kGiveUp},
+      // A URL's final answer goes on at once on the URLs still standing.
+      {Outcome::kFinalForUrl, {1, 1, none, UrlBit(1), 0, 0}, 0, 0},
+      {Outcome::kFinalForUrl, {3, 3, none, UrlBit(1), 0, 0}, 0, kGiveUp},
+      {Outcome::kFinalForUrl, {1, 1, none, 0, 0, 0}, 0, kGiveUp},
+      {Outcome::kLasting, {1, 0, none, UrlBit(0) | UrlBit(1), 0, 0}, 0, kGiveUp},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << static_cast<int>(c.outcome) << " after "
@@ -147,74 +158,116 @@ TEST(DecideRetry, CountsAsNewOnlyBytesBeyondTheMostEverKept) {
   EXPECT_FALSE(BroughtNewBytes(0, 850));    // started over, then cut at once
 }
 
+// How one attempt ended: its outcome, the bytes it left and how long it took.
+struct Ending {
+  Outcome outcome;
+  std::uint32_t kept;
+  std::uint32_t ms = 0;
+};
+
+// A run of attempts on the copy's `usable` URLs ending as `endings` say (the
+// last one repeated as needed), on a network whose only bytes are the kept
+// ones: the URL of each attempt in order, then '.' where the run gives up;
+// from the first attempt's start to that in *ms.
+std::string PlanRun(UrlSet usable, const std::vector<Ending>& endings, std::uint32_t* ms = nullptr) {
+  RetryHistory history = FirstAttemptHistory(usable);
+  std::string urls;
+  std::uint32_t elapsed = 0, sinceLastByte = 0;
+  for (std::size_t made = 0;; ++made) {
+    const Ending& ending = endings[std::min(made, endings.size() - 1)];
+    urls += static_cast<char>('0' + history.url);
+    elapsed += ending.ms;
+    sinceLastByte = BroughtNewBytes(ending.kept, history.mostKept) ? 0 : sinceLastByte + ending.ms;
+    const std::uint32_t wait = PlanNextAttempt(ending.outcome, ending.kept, sinceLastByte, history);
+    if (wait == kGiveUp) break;
+    elapsed += wait;
+    sinceLastByte += wait;
+  }
+  if (ms != nullptr) *ms = elapsed;
+  return urls + ".";
+}
+
+// Which URL each attempt fetches, and when the run ends: every failure moves
+// on to the next URL still standing, in the copy's order and round again; a
+// URL's final answer gives it up; the run's bounds are those of one URL.
+TEST(PlanNextAttempt, MovesOnToTheNextUrlStandingWithinTheRunsBounds) {
+  const UrlSet one = UrlBit(0), two = UrlBit(0) | UrlBit(1), three = two | UrlBit(2),
+               noFirstMirror = UrlBit(0) | UrlBit(2);
+  const Ending refused{Outcome::kTransient, 0}, missing{Outcome::kFinalForUrl, 0},
+      mismatch{Outcome::kPinMismatch, 1000}, disk{Outcome::kLasting, 0},
+      stall{Outcome::kStalled, 0, kDownloadSchedule.stallMs};
+  std::vector<Ending> further;  // cut further each time
+  for (std::uint32_t kept = 1; kept <= 20; ++kept) further.push_back({Outcome::kTransient, kept});
+  struct Case {
+    const char* name;
+    UrlSet usable;
+    std::vector<Ending> endings;
+    std::string urls;
+  };
+  const Case cases[] = {
+      {"one URL, refused", one, {refused}, "000."},
+      {"one URL, 404", one, {missing}, "0."},
+      {"three refused", three, {refused}, "012."},
+      {"a mirror skipped", noFirstMirror, {refused}, "020."},
+      {"404s, then refused", three, {missing, missing, refused}, "012."},
+      {"404, then refused on the other", two, {missing, refused}, "011."},
+      {"every URL 404", three, {missing}, "012."},
+      {"other bytes twice", three, {mismatch}, "01."},
+      {"a file failure ends it", three, {disk}, "0."},
+      {"a stall, then another", three, {stall}, "01."},
+      {"cut further each time, round and round", two, further, "0101010101."},
+      {"the same cut on each", three, {{Outcome::kTransient, 850}}, "0120."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PlanRun(c.usable, c.endings), c.urls);
+  }
+}
+
+TEST(PlanNextAttempt, MeetsTheRunsTimeTargetsWithMirrors) {
+  const UrlSet three = UrlBit(0) | UrlBit(1) | UrlBit(2);
+  std::uint32_t ms = 0;
+  // Three refused URLs: the failure texts within 20 s.
+  EXPECT_EQ(PlanRun(three, {{Outcome::kTransient, 0}}, &ms), "012.");
+  EXPECT_LE(ms, 20'000u);
+  // A refused download URL: the mirror's attempt begins within 15 s.
+  EXPECT_EQ(PlanRun(three, {{Outcome::kTransient, 0}, {Outcome::kLasting, 0}}, &ms), "01.");
+  EXPECT_LE(ms, 15'000u);
+  // A 404 costs no wait.
+  EXPECT_EQ(PlanRun(three, {{Outcome::kFinalForUrl, 0}, {Outcome::kLasting, 0}}, &ms), "01.");
+  EXPECT_EQ(ms, 0u);
+}
+
 // A server that ignores Range and cuts every transfer at the same byte ends
 // the download after three attempts that bring nothing new; one that lets
 // each attempt go further goes on to the tenth.
 TEST(DecideRetry, EndsRepeatsOfTheSameCutButLetsProgressGoOn) {
-  for (bool progressing : {false, true}) {
-    SCOPED_TRACE(progressing);
-    RetryHistory history{};
-    std::uint32_t mostKept = 0;
-    int attempts = 0;
-    for (int made = 1;; ++made) {
-      const std::uint32_t kept = progressing ? 1000u * static_cast<std::uint32_t>(made) : 850u;
-      history.attemptsMade = made;
-      history.barrenInARow = BroughtNewBytes(kept, mostKept) ? 0 : history.barrenInARow + 1;
-      if (kept > mostKept) mostKept = kept;
-      const std::uint32_t wait = DecideRetry(Outcome::kTransient, history, 0);
-      history.earlier |= OutcomeBit(Outcome::kTransient);
-      if (wait == kGiveUp) {
-        attempts = made;
-        break;
-      }
-    }
-    EXPECT_EQ(attempts, progressing ? kMostAttempts : 1 + kMostBarrenInARow);
-  }
-}
-
-// How an attempt on a dead network ends, and how long it takes.
-struct DeadAttempt {
-  Outcome outcome;
-  std::uint32_t ms;
-};
-
-// From the first attempt's start to the failure texts, on a network that
-// brings no byte, when the attempts end as `endings` say (the last one
-// repeated as needed); the attempts made in *attempts.
-std::uint32_t MsToFailureTexts(const std::vector<DeadAttempt>& endings, int* attempts) {
-  std::uint32_t elapsed = 0;
-  RetryHistory history{};
-  for (int made = 1;; ++made) {
-    const DeadAttempt& ending = endings[std::min<std::size_t>(made - 1, endings.size() - 1)];
-    elapsed += ending.ms;
-    history.attemptsMade = made;
-    history.barrenInARow = made;
-    const std::uint32_t wait = DecideRetry(ending.outcome, history, elapsed);
-    if (wait == kGiveUp) {
-      *attempts = made;
-      return elapsed;
-    }
-    history.earlier |= OutcomeBit(ending.outcome);
-    elapsed += wait;
-  }
+  EXPECT_EQ(PlanRun(UrlBit(0), {{Outcome::kTransient, 850}}), "0000.");
+  std::vector<Ending> further;
+  for (std::uint32_t kept = 1000; kept <= 20000; kept += 1000)
+    further.push_back({Outcome::kTransient, kept});
+  EXPECT_EQ(PlanRun(UrlBit(0), further), std::string(kMostAttempts, '0') + ".");
 }
 
 TEST(DownloadSchedule, EndsADeadNetworkSoonEnough) {
   const DownloadSchedule& schedule = kDownloadSchedule;
-  const DeadAttempt refused{Outcome::kTransient, 0},
+  const Ending refused{Outcome::kTransient, 0, 0},
       // Windows gives up a connection that is never answered after about 21 s.
-      unanswered{Outcome::kTransient, 21'000}, stall{Outcome::kStalled, schedule.stallMs},
-      deaf{Outcome::kLasting, schedule.stallMs + schedule.abortGraceMs};
-  int attempts = 0;
-  EXPECT_LE(MsToFailureTexts({refused}, &attempts), 15'000u);
-  EXPECT_EQ(attempts, 3);
-  EXPECT_LE(MsToFailureTexts({stall}, &attempts), 75'000u);
-  EXPECT_EQ(attempts, 2);
-  const DeadAttempt kinds[] = {refused, unanswered, stall, deaf};
-  for (const DeadAttempt& a : kinds) {
-    for (const DeadAttempt& b : kinds) {
-      for (const DeadAttempt& c : kinds) {
-        EXPECT_LE(MsToFailureTexts({a, b, c}, &attempts), schedule.budgetMs);
+      unanswered{Outcome::kTransient, 0, 21'000}, stall{Outcome::kStalled, 0, schedule.stallMs},
+      deaf{Outcome::kLasting, 0, schedule.stallMs + schedule.abortGraceMs};
+  std::uint32_t ms = 0;
+  EXPECT_EQ(PlanRun(UrlBit(0), {refused}, &ms), "000.");
+  EXPECT_LE(ms, 15'000u);
+  EXPECT_EQ(PlanRun(UrlBit(0), {stall}, &ms), "00.");
+  EXPECT_LE(ms, 75'000u);
+  const Ending kinds[] = {refused, unanswered, stall, deaf};
+  for (UrlSet usable : {UrlSet{1}, UrlSet{7}}) {
+    for (const Ending& a : kinds) {
+      for (const Ending& b : kinds) {
+        for (const Ending& c : kinds) {
+          PlanRun(usable, {a, b, c}, &ms);
+          EXPECT_LE(ms, schedule.budgetMs);
+        }
       }
     }
   }

@@ -73,6 +73,30 @@ TEST(DownloadPin, RefusesAUrlLongerThanATagCanHold) {
   EXPECT_FALSE(PrepareDownload((longest + u"u").c_str(), request));
 }
 
+// A mirror is widened up to its fragment, which may repeat the pin but is
+// never read: the download URL's pin stays. One whose part before the
+// fragment does not fit is skipped, never cut.
+TEST(DownloadMirror, KeepsThePinAndSkipsAMirrorTooLongToSend) {
+  DownloadRequest request;
+  ASSERT_TRUE(PrepareDownload((u"https://d.test/a.exe#sha256=" + kLower).c_str(), request));
+  const std::string fits(kDownloadUrlCapacity - 1, 'm'), pinned = "http://m.test/a.exe#sha256=" + std::string(64, '0');
+  for (const std::string& mirror : {std::string("https://m.test/b.exe"), pinned, fits + "#x"}) {
+    SCOPED_TRACE(mirror.size());
+    const char* mirrors[2] = {mirror.c_str(), nullptr};
+    ASSERT_EQ(UsableUrls(mirrors), UrlBit(0) | UrlBit(1));
+    PrepareMirror(mirror.c_str(), request);
+    const std::string sent = mirror.substr(0, mirror.find('#'));
+    EXPECT_EQ(std::u16string(request.url), std::u16string(sent.begin(), sent.end()));
+    EXPECT_EQ(request.pin, InstallerPin::kPinned);
+    EXPECT_EQ(HexOf(request.digest, kSha256DigestSize), kDigest);
+  }
+  const std::string tooLong = fits + "m";
+  const char* mirrors[2] = {tooLong.c_str(), "https://m.test/c.exe"};
+  EXPECT_EQ(UsableUrls(mirrors), UrlBit(0) | UrlBit(2));
+  const char* none[2] = {nullptr, nullptr};
+  EXPECT_EQ(UsableUrls(none), UrlBit(0));
+}
+
 // The file's bytes, handed out in reads of at most `step` bytes; a failed
 // read after `failAfter` bytes.
 struct FileReads {

@@ -95,14 +95,24 @@ TEST_F(PercentRuleTest, TotalZeroAtZeroChangesNothing) {
   EXPECT_EQ(RepaintRequests(), 0);
 }
 
-TEST_F(PercentRuleTest, FollowsDownwardMoves) {
-  UpdateProgress(40, 100);
-  UpdateProgress(30, 100);
-  EXPECT_EQ(Shown(), u"30%");
-  UpdateProgress(10, 0);
-  EXPECT_EQ(Shown(), u"0%");
-  EXPECT_EQ(ShownPercent(), 0);
-  EXPECT_EQ(RepaintRequests(), 3);
+// A download that starts over, on its URL or a mirror, keeps the highest
+// percentage shown until the new transfer passes it.
+TEST_F(PercentRuleTest, NeverGoesBackAndHoldsTheHighestUntilPassed) {
+  struct Step {
+    std::uint32_t progress, total;
+    int shown, repaints;
+  };
+  const Step steps[] = {
+      {40, 100, 40, 1}, {30, 100, 40, 1},  // started over
+      {10, 0, 40, 1},                      // an answer of unknown length
+      {0, 1000, 40, 1}, {399, 1000, 40, 1}, {410, 1000, 41, 2}, {1000, 1000, 100, 3},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message() << step.progress << "/" << step.total);
+    UpdateProgress(step.progress, step.total);
+    EXPECT_EQ(ShownPercent(), step.shown);
+    EXPECT_EQ(RepaintRequests(), step.repaints);
+  }
 }
 
 TEST_F(PercentRuleTest, FailureTextsOnceUpStayUpWhateverPercentageFollows) {

@@ -44,25 +44,33 @@ TEST(ResumeValidator, IsTheStrongEntityTagElseTheDateElseNone) {
 TEST(ResumeDecision, AsksForTheRestOnlyOfAKnownFileWithSomeButNotAllOfItKept) {
   const FileIdentity tagged = Identify(u"\"a\"", u"", 1000), dated = Identify(u"", kDate, 1000),
                      bare = Identify(u"", u"", 1000), unsized = Identify(u"\"a\"", kDate, 0);
+  FileIdentity taggedByMirror = tagged;
+  taggedByMirror.url = 2;
   struct Case {
     const char* name;
     std::uint32_t kept;
     const FileIdentity& identity;
+    std::uint8_t url;  // the URL of the next attempt; the kept bytes came from 0
     bool resume;
   };
   const Case cases[] = {
-      {"850 of 1000, tagged", 850, tagged, true},
-      {"1 of 1000, dated", 1, dated, true},
-      {"999 of 1000", 999, tagged, true},
-      {"nothing kept", 0, tagged, false},
-      {"all kept", 1000, tagged, false},
-      {"more than all", 1001, tagged, false},
-      {"no validator", 850, bare, false},
-      {"no length", 850, unsized, false},
+      {"850 of 1000, tagged", 850, tagged, 0, true},
+      {"1 of 1000, dated", 1, dated, 0, true},
+      {"999 of 1000", 999, tagged, 0, true},
+      {"nothing kept", 0, tagged, 0, false},
+      {"all kept", 1000, tagged, 0, false},
+      {"more than all", 1001, tagged, 0, false},
+      {"no validator", 850, bare, 0, false},
+      {"no length", 850, unsized, 0, false},
+      // From another URL, only the strong entity tag names the same bytes.
+      {"tagged, from a mirror", 850, tagged, 1, true},
+      {"tagged by a mirror, from the download URL", 850, taggedByMirror, 0, true},
+      {"dated, from a mirror", 850, dated, 1, false},
+      {"nothing kept, from a mirror", 0, tagged, 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(ShouldResume(c.kept, c.identity), c.resume);
+    EXPECT_EQ(ShouldResume(c.kept, c.identity, c.url), c.resume);
   }
 }
 

@@ -219,6 +219,9 @@ if BUILD is WIN32 and (why := winetest.why_i386_cannot_run()):
 
 
 # Programs and the run ------------------------------------------------------
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+
 def padded_installer():
     """The recorder, padded to INSTALLER_SIZE: the loader ignores the overlay,
     and a larger body gives the progress time to move."""
@@ -268,9 +271,14 @@ class Session:
 
 
 @contextlib.contextmanager
-def session(routes=None):
+def session(routes=None, proxy_login=None):
+    """proxy_login: the server is the prefix's system proxy too, and asks
+    for that login (winetest.HttpServer)."""
     with tempfile.TemporaryDirectory() as folder, winetest.WinePrefix() as prefix, \
-            winetest.HttpServer(routes) as server:
+            winetest.HttpServer(routes, proxy_login) as server:
+        if proxy_login:
+            prefix.reg_add(INTERNET_SETTINGS, "ProxyEnable", 1, "REG_DWORD")
+            prefix.reg_add(INTERNET_SETTINGS, "ProxyServer", f"127.0.0.1:{server.port}")
         yield Session(folder, prefix, server)
 
 

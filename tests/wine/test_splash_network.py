@@ -13,6 +13,7 @@ stall ends by the watchdog's take-over, the stall bound and its grace after
 the last byte, without the retry Windows makes.
 Each case prints how long it took, from the first request (the exe's start,
 when nothing answers) to what it ends in."""
+import base64
 import hashlib
 import os
 import sys
@@ -106,19 +107,64 @@ RESUMED_CASES = [
 ]
 
 
+def pinned(installer=splash_run.padded_installer):
+    return "#sha256=" + hashlib.sha256(installer()).hexdigest()
+
+
+def refused():
+    return None
+
+
+# Mirrors, each of a copy pinned to the bytes that must run (sign takes a
+# plain http:// mirror only so): name, the download URL's route (None:
+# nothing listens), the mirrors' routes, whether it installs (with the bytes
+# that must run, the served installer by default), the requests each route
+# that listens must see, and the schedule's time to the failure texts.
+MIRROR_CASES = [
+    ("404, then a mirror", lambda: winetest.Route(b"not found", status=404), [served_route],
+     True, None, [1, 1], None),
+    ("refused, then a mirror", None, [served_route], True, None, [1], None),
+    ("other bytes, then a mirror with the pinned ones",
+     lambda: winetest.Route(second_version()), [served_route], True, None, [1, 1], None),
+    ("every URL failing", lambda: winetest.Route(b"busy", status=503),
+     [lambda: winetest.Route(b"not found", status=404), refused], False, None, [1, 1],
+     SHORT_WAITS[0]),
+    # Cut at 85 %: the rest from a mirror of the same strong ETag, the whole
+    # file from one of another; bytes dated only are not resumed elsewhere.
+    ("resumed from a mirror", cut_at_85,
+     [lambda: winetest.Route(splash_run.padded_installer(), validators=V1, ranges="honour")],
+     True, None, [1, 1], None),
+    ("another ETag on the mirror", cut_at_85,
+     [lambda: winetest.Route(second_version(), validators=V2, ranges="honour")],
+     True, second_version, [1, 1], None),
+    ("dated only, then a mirror",
+     lambda: cut_at_85(validators={"Last-Modified": V1["Last-Modified"]}),
+     [lambda: winetest.Route(splash_run.padded_installer(), validators=V1, ranges="honour")],
+     True, None, [1, 1], None),
+]
+# What the mirror of each resumed case was asked: the rest, or all.
+MIRROR_ASKED = {"resumed from a mirror": [ASKED_REST], "another ETag on the mirror": [ASKED_REST],
+                "dated only, then a mirror": [ASKED_ALL]}
+
+
 class BadNetwork(unittest.TestCase):
     def run_case(self, name, make_route, exe, installs, requests, failure_after, runs=None,
-                 pin="", listen=False):
+                 pin="", listen=False, mirrors=()):
         """runs: the bytes the installer that runs must be (the served
         installer by default); pin: a fragment for the download URL; listen:
         a screen reader must hear the percentage only grow, no "0%" after
-        the cut."""
+        the cut; mirrors: (path, route) of each mirror, a route of None for
+        one where nothing listens. Returns the download URL's route."""
         shots = splash_run.artifacts_dir("splash_network")
         route = make_route() if make_route else None
-        with splash_run.session({"/installer.exe": route} if route else None) as s:
-            url = ("/installer.exe" if route else
-                   f"http://127.0.0.1:{winetest.unused_port()}/installer.exe")
-            copy = s.tagged_copy(s.server.url(url) + pin if route else url, exe=exe)
+        served = [(p, r) for p, r in [("/installer.exe", route)] + list(mirrors) if r]
+        with splash_run.session(dict(served)) as s:
+            def url(path, route):
+                return (s.server.url(path) if route else
+                        f"http://127.0.0.1:{winetest.unused_port()}{path}")
+            mirror_urls = [url(p, r) for p, r in mirrors]
+            copy = s.tagged_copy(url("/installer.exe", route) + pin, exe=exe,
+                                 **({"mirror": mirror_urls} if mirrors else {}))
             started = time.monotonic()
             with s.running(copy, screen_reader=splash_run.seconds(60) if listen else None) as run:
                 if installs:
@@ -145,10 +191,11 @@ class BadNetwork(unittest.TestCase):
                     self.assertTrue(shown, "no failure texts in time")
                     self.assertIsNone(run.process.poll(), "the window did not stay open")
                     self.assertEqual(run.recorded(), [], "something was started")
-                start = route.request_times[0] if route else started
-                sent = f", {route.bytes_sent} bytes sent" if route else ""
-                print(f"{splash_run.BUILD.name} {name}: {time.monotonic() - start:.1f} s{sent}",
-                      file=sys.stderr)
+                first = min((r.request_times[0] for _, r in served if r.request_times),
+                            default=started)
+                sent = sum(r.bytes_sent for _, r in served)
+                print(f"{splash_run.BUILD.name} {name}: {time.monotonic() - first:.1f} s, "
+                      f"{sent} bytes sent", file=sys.stderr)
         if route:
             self.assertEqual(route.requests, requests)
         return route
@@ -174,6 +221,58 @@ class BadNetwork(unittest.TestCase):
                                   None, pin=pin, listen=True)
             self.assertEqual(route.range_headers, [ASKED_ALL, ASKED_REST])
             self.assertLessEqual(route.bytes_sent, 1.2 * size)
+
+    def test_mirrors_take_over_under_the_download_urls_pin(self):
+        for name, make_route, make_mirrors, installs, runs, requests, failure_after in MIRROR_CASES:
+            with self.subTest(name):
+                mirrors = [(f"/mirror-{i + 1}.exe", make()) for i, make in enumerate(make_mirrors)]
+                route = self.run_case(name, make_route, SHORT_SCHEDULE_EXE, installs,
+                                      requests[0], failure_after, runs,
+                                      pinned(runs or splash_run.padded_installer), mirrors=mirrors)
+                listened = [r for _, r in mirrors if r]
+                self.assertEqual([r.requests for r in listened], requests[-len(listened):])
+                if name in MIRROR_ASKED:
+                    self.assertEqual(listened[0].range_headers, MIRROR_ASKED[name])
+                    self.assertEqual(route.range_headers, [ASKED_ALL])
+
+    def test_three_refused_urls_show_the_failure_within_20_seconds(self):
+        started = time.monotonic()
+        self.run_case("three refused", None, splash_run.BUILD.exe, False, 0, sum(WAITS),
+                      pin=pinned(), mirrors=[("/mirror-1.exe", None), ("/mirror-2.exe", None)])
+        self.assertLessEqual(time.monotonic() - started, splash_run.seconds(20) + 10)
+
+    def test_a_proxy_that_asks_for_a_login_gets_the_system_prompt_once(self):
+        login = ("zorva", "pass word")
+        expected = "Basic " + base64.b64encode(b"zorva:pass word").decode()
+        shots = splash_run.artifacts_dir("splash_network")
+        # The answer to the prompt, and what the proxy serves; a cut makes
+        # a second attempt, whose request the login is given again.
+        cases = [("login", served_route), ("cancel", served_route),
+                 ("login, then a cut", lambda: winetest.Answers(cut_route(), served_route()))]
+        for answer, make_route in cases:
+            with self.subTest(answer), \
+                    splash_run.session({"/installer.exe": make_route()}, login) as s:
+                # Nothing listens there: only the proxy can serve it.
+                copy = s.tagged_copy("http://127.0.0.2:9/installer.exe" + pinned())
+                with s.running(copy) as run:
+                    run.wait_for_window()
+                    self.assertIsNotNone(run.question(30), "no login prompt")
+                    if answer == "cancel":
+                        self.assertEqual(run.poke("answer", "cancel")[0], 0)
+                        shot = os.path.join(shots, "proxy-login-cancelled.png")
+                        self.assertTrue(winetest.wait_until(lambda: failure_shown(run.shot(shot)),
+                                                            SLACK + 5, interval=0.5))
+                        self.assertEqual(run.recorded(), [], "something was started")
+                        self.assertIsNone(run.question(2), "asked twice")
+                    else:
+                        self.assertEqual(run.poke("login", *login)[0], 0)
+                        self.assertEqual(run.wait_for_exit(30), 0, "asked twice, or failed")
+                        self.assertEqual(run.ran_sha256(), pinned()[len("#sha256="):])
+                given = s.server.proxy_authorizations
+                self.assertIsNone(given[0], given)
+                self.assertEqual(given[-1] == expected, answer != "cancel", given)
+                self.assertEqual(given.count(expected), 2 if "cut" in answer else
+                                 int(answer != "cancel"), given)
 
     def test_shipping_schedule_gives_up_a_stall_within_75_seconds(self):
         self.assertLessEqual(STALL + WAITS[0] + STALL, 75)

@@ -1,5 +1,6 @@
 """What the Wine tests share: a fresh prefix with its own display, a loopback
 HTTP server with scripted answers, and the paths of the built programs."""
+import base64
 import contextlib
 import getpass
 import http.server
@@ -11,6 +12,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import pe_file  # noqa: E402
@@ -301,11 +303,18 @@ class Answers(Route):
 
 
 class HttpServer:
-    """A loopback HTTP server in a thread, answering each path with its Route."""
+    """A loopback HTTP server in a thread, answering each path with its Route.
 
-    def __init__(self, routes=None):
+    With proxy_login (user, password) it is also a proxy that asks for that
+    login: a request for an absolute URL is answered from the routes by its
+    path, and one without the login's Proxy-Authorization with a 407."""
+
+    def __init__(self, routes=None, proxy_login=None):
         self.routes = dict(routes or {})
         self.request_lines = []  # as they arrived, e.g. "GET /installer.exe HTTP/1.1"
+        # The Proxy-Authorization of each request (None where absent).
+        self.proxy_authorizations = []
+        login = proxy_login and "Basic " + base64.b64encode(":".join(proxy_login).encode()).decode()
         self.closing = threading.Event()
         server = self
 
@@ -317,7 +326,16 @@ class HttpServer:
 
             def do_GET(self):
                 server.request_lines.append(self.requestline)
-                entry = server.routes.get(self.path.split("?")[0])
+                if login:
+                    given = self.headers.get("Proxy-Authorization")
+                    server.proxy_authorizations.append(given)
+                    if given != login:
+                        self.send_response(407)
+                        self.send_header("Proxy-Authenticate", 'Basic realm="zorva-test"')
+                        self.send_header("Content-Length", "0")
+                        self.end_headers()
+                        return
+                entry = server.routes.get(urllib.parse.urlsplit(self.path).path)
                 if entry is None:
                     entry = Route(b"not found", status=404)
                 entry.requests += 1

@@ -43,7 +43,7 @@ __declspec(dllexport) HINTERNET WINAPI InternetOpenW(LPCWSTR, DWORD, LPCWSTR, LP
   return &session;
 }
 
-// The run ping's time-outs; the download sets none.
+// The run ping's time-outs, and a proxy login the download never meets here.
 __declspec(dllexport) BOOL WINAPI InternetSetOptionW(HINTERNET, DWORD, LPVOID, DWORD) {
   return TRUE;
 }
@@ -57,6 +57,19 @@ __declspec(dllexport) HINTERNET WINAPI InternetOpenUrlW(HINTERNET, LPCWSTR url, 
     return nullptr;
   }
   return &answer;
+}
+
+// Every scripted answer is a 200: no login is ever asked for or sent.
+__declspec(dllexport) BOOL WINAPI HttpSendRequestW(HINTERNET, LPCWSTR, DWORD, LPVOID, DWORD) {
+  return FALSE;
+}
+
+__declspec(dllexport) DWORD WINAPI InternetErrorDlg(HWND, HINTERNET, DWORD, DWORD, LPVOID*) {
+  return ERROR_CANCELLED;
+}
+
+__declspec(dllexport) BOOL WINAPI InternetQueryOptionW(HINTERNET, DWORD, LPVOID, LPDWORD) {
+  return FALSE;
 }
 
 __declspec(dllexport) BOOL WINAPI HttpQueryInfoW(HINTERNET, DWORD info, LPVOID buffer, LPDWORD size,

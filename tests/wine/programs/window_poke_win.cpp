@@ -6,7 +6,12 @@
 //                                    text (UTF-8, as the wide-character
 //                                    functions read them) and buttons; fails
 //                                    when none is open
-//   window_poke answer yes|no        clicks that button of the question box
+//   window_poke answer yes|no|cancel clicks that button of the question box
+//                                    (or of the proxy's login prompt)
+//   window_poke login USER PASSWORD  types USER and PASSWORD into the first
+//                                    and second edit fields of the login
+//                                    prompt the setup window owns, then
+//                                    clicks its OK
 //   window_poke dpi N L T R B        sends WM_DPICHANGED for N DPI with the
 //                                    suggested rectangle (L, T, R, B)
 //   window_poke minimize             minimises the window
@@ -137,7 +142,21 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(command, L"answer") == 0 && argc == 3) {
     HWND box = QuestionBox(window);
     if (box == nullptr) return 3;
-    PostMessageW(box, WM_COMMAND, std::wcscmp(argv[2], L"yes") == 0 ? IDYES : IDNO, 0);
+    const int button = std::wcscmp(argv[2], L"yes") == 0      ? IDYES
+                       : std::wcscmp(argv[2], L"cancel") == 0 ? IDCANCEL
+                                                              : IDNO;
+    PostMessageW(box, WM_COMMAND, button, 0);
+    return 0;
+  }
+  if (std::wcscmp(command, L"login") == 0 && argc == 4) {
+    HWND box = QuestionBox(window);
+    if (box == nullptr) return 3;
+    HWND user = FindWindowExW(box, nullptr, L"Edit", nullptr);
+    HWND password = user ? FindWindowExW(box, user, L"Edit", nullptr) : nullptr;
+    if (password == nullptr) return 3;
+    SendMessageW(user, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+    SendMessageW(password, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     return 0;
   }
   if (std::wcscmp(command, L"dpi") == 0 && argc == 7) {

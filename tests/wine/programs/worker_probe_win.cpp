@@ -119,7 +119,7 @@ void HoldFirstPercentRepaint() {
 int RunWorker(const wchar_t* url, bool holdFirstRepaint) {
   SetRepaintHook(holdFirstRepaint ? HoldFirstPercentRepaint : PrintRepaint);
   setupGlobals.window.store(CreateProbeWindow());
-  WorkerInputs inputs{reinterpret_cast<const char16_t*>(url), ReadSetupTag().launchArgument};
+  WorkerInputs inputs{reinterpret_cast<const char16_t*>(url), ReadSetupTag().launchArgument, {}};
   HANDLE thread = CreateThread(nullptr, 0, RunDownloadWorker, &inputs, 0, nullptr);
   shellGlobals.workerThread.store(thread);
   PumpUntilEnded(thread);
@@ -147,7 +147,7 @@ bool downloadResult = false;
 
 DWORD WINAPI DownloadOnly(LPVOID url) {
   downloadResult =
-      DownloadInstaller(static_cast<const char16_t*>(url), ReadSetupTag().launchArgument) ==
+      DownloadInstaller({static_cast<const char16_t*>(url), ReadSetupTag().launchArgument, {}}) ==
           DownloadEnd::kHeld &&
       setupGlobals.state.load() == Finished;
   return 0;
