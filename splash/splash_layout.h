@@ -33,6 +33,9 @@ struct SplashLayout {
   TextPlacement headline;
   TextPlacement progress;
   TextPlacement hint;
+  // The fallback page's link, drawn only after a failure: between the
+  // progress text and the hint, clear of both at their most lines.
+  TextPlacement link;
 };
 
 SplashLayout LayoutSplash(int windowWidth, int dpi);
@@ -66,10 +69,12 @@ struct TextLine {
   int length;
 };
 
-// A text as it is drawn: its lines, top to bottom, in a font of fontPixels.
+// A text as it is drawn: its lines, top to bottom, in a font of fontPixels;
+// `width` is the widest line's.
 struct FittedText {
   int fontPixels;
   int lineCount;
+  int width;
   TextLine lines[kMaxTextLines];
 };
 
@@ -107,3 +112,10 @@ inline float LineSpacing(int fontPixels) {
 inline float FirstLineCentreY(int centreY, int count, float spacing) {
   return static_cast<float>(centreY) - static_cast<float>(count - 1) * spacing / 2.0f;
 }
+
+// Whether a press at the window point (x, y) is on the link laid out as
+// `fitted` for `placement`: on its block of lines, as wide as its widest line
+// and half the font size more on each side (the system's layout pads a
+// line, and a pointer need not be exact), as high as its lines, edges
+// included.
+bool LinkHolds(const TextPlacement& placement, const FittedText& fitted, int x, int y);
