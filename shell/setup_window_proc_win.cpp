@@ -84,7 +84,8 @@ void HandleDpiChange(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 // Whether the screen point of a hit test (two signed 16-bit coordinates)
 // lies on the link. The borderless window's client area is the whole window.
 bool LinkAt(HWND hwnd, LPARAM lParam) {
-  RECT bounds{};
+  // Filled by the call: the window is this thread's own.
+  RECT bounds;
   GetWindowRect(hwnd, &bounds);
   return SplashLinkAt(static_cast<short>(LOWORD(lParam)) - bounds.left,
                       static_cast<short>(HIWORD(lParam)) - bounds.top);
@@ -139,10 +140,11 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       OpenFallbackPage();
       return 0;
     case WM_KEYDOWN:
-      // Enter or Space opens the link while it is there; a key held down, once.
-      if (wParam != VK_RETURN && wParam != VK_SPACE) break;
-      if ((lParam & (1 << 30)) == 0) OpenFallbackPage();
-      return 0;
+      // Enter or Space opens the link while it is there; a key held down,
+      // once. The default procedure does nothing with either.
+      if ((wParam == VK_RETURN || wParam == VK_SPACE) && (lParam & (1 << 30)) == 0)
+        OpenFallbackPage();
+      break;
     case kOpenFallbackPageMessage:
       OpenFallbackPage();
       return 0;

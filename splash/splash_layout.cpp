@@ -1,7 +1,5 @@
 #include "splash/splash_layout.h"
 
-#include <cstdlib>
-
 namespace {
 
 // Layout lengths at 96 DPI.
@@ -151,16 +149,6 @@ FittedText FitText(const char16_t* text, const TextPlacement& placement,
     // most once, so even a long shrink takes few measurements.
     --fitted.fontPixels;
   }
-}
-
-bool LinkHolds(const TextPlacement& placement, const FittedText& fitted, int x, int y) {
-  const int width = fitted.width + fitted.fontPixels;
-  // The lines' spacing (LineSpacing) in whole pixels, rounded up so that the
-  // block holds every pixel row of the lines. Shifts, since every length is
-  // positive: a signed division brings its sign fix-up.
-  const int height = (fitted.lineCount * fitted.fontPixels * 2355 + 2047) >> 11;
-  return 2 * std::abs(x - placement.centreX) <= width &&
-         2 * std::abs(y - placement.centreY) <= height;
 }
 
 bool ReadsRightToLeft(const char16_t* text) {

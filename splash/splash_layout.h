@@ -2,6 +2,8 @@
 // and DPI. Portable arithmetic, shared by the painter and the native tests.
 #pragma once
 
+#include <cstdlib>
+
 // A layout length given at 96 DPI in pixels at `dpi`, rounded to nearest with
 // halves away from zero (the rounding of the system's MulDiv). For any length
 // of the splash (the window's 500 at most) at any DPI a message can carry
@@ -118,4 +120,13 @@ inline float FirstLineCentreY(int centreY, int count, float spacing) {
 // and half the font size more on each side (the system's layout pads a
 // line, and a pointer need not be exact), as high as its lines, edges
 // included.
-bool LinkHolds(const TextPlacement& placement, const FittedText& fitted, int x, int y);
+// Inline: its one caller, the hit test, then needs no call.
+inline bool LinkHolds(const TextPlacement& placement, const FittedText& fitted, int x, int y) {
+  const int width = fitted.width + fitted.fontPixels;
+  // The lines' spacing (LineSpacing) in whole pixels, rounded up so that the
+  // block holds every pixel row of the lines. A shift, since every length is
+  // positive: a signed division brings its sign fix-up.
+  const int height = (fitted.lineCount * fitted.fontPixels * 2355 + 2047) >> 11;
+  return 2 * std::abs(x - placement.centreX) <= width &&
+         2 * std::abs(y - placement.centreY) <= height;
+}
