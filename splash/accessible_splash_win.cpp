@@ -89,7 +89,8 @@ class AccessibleSplash final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override
       ZORVA_FORWARDED(get_accSelection);
   // After a failure, in a copy that names a fallback page, the link's text.
-  // Otherwise none, as the standard client object has none.
+  // Otherwise none: S_FALSE and no text, as the standard client object
+  // answers.
   HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
     return AnswerText(child.vt, child.lVal, AccessibleProperty::kDefaultAction, action);
   }
@@ -118,14 +119,14 @@ class AccessibleSplash final : public IAccessible {
   // The splash has no children: only the object itself answers.
   static bool IsSelf(VARTYPE type, LONG child) { return type == VT_I4 && child == CHILDID_SELF; }
 
-  // A property the object has not at this moment (a default action before
-  // the link is there) is a member not found, as the standard object says.
+  // A property without a value at this moment (a default action before the
+  // link is there) answers S_FALSE and no text.
   static HRESULT AnswerText(VARTYPE type, LONG child, AccessibleProperty property, BSTR* answer) {
     *answer = nullptr;
     if (!IsSelf(type, child)) return E_INVALIDARG;
     AccessibleAnswer room;
     const char16_t* text = AccessibleText(property, room);
-    if (text == nullptr) return DISP_E_MEMBERNOTFOUND;
+    if (text == nullptr) return S_FALSE;
     *answer = systemFunctions.SysAllocString(SystemText(text));
     return *answer != nullptr ? S_OK : E_OUTOFMEMORY;
   }

@@ -114,7 +114,7 @@ class DownloadFailure(unittest.TestCase):
                 # default action, which opens the page.
                 reading = run.screen_reader.reading(30)
                 self.assertEqual(reading.code, 0, reading.output)
-                self.assertEqual(reading.first.get("action"), "<failed 0x80020003>", reading.output)
+                self.assertEqual(reading.first.get("action"), "<failed 0x00000001>", reading.output)
                 self.assertEqual(reading.last, dict(reading.last, name=splash_run.FAILURE_HEADLINE,
                                                     description=splash_run.HINT + r"\r\n" + ENGLISH_LINK,
                                                     action=ENGLISH_LINK), reading.output)
