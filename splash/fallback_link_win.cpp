@@ -13,6 +13,7 @@ void OpenFallbackPage() {
   // The window's thread is in COM's single-threaded apartment, which a
   // browser's handler may want, once the shell has made the taskbar button
   // (or a screen reader asked for the splash's object); without, the shell
-  // still opens the page through the browser's command line. What the browser shows is the person's to see: the result is not needed.
+  // still opens the page through the browser's command line. What the
+  // browser shows is the person's to see: the result is not needed.
   ShellExecuteW(SetupWindow(), L"open", SystemText(page), nullptr, nullptr, SW_SHOWNORMAL);
 }
