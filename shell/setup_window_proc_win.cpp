@@ -7,6 +7,7 @@
 #include "shell/shell_globals.h"
 #include "shell/taskbar_button_win.h"
 #include "splash/accessible_splash_win.h"
+#include "splash/fallback_link_win.h"
 #include "splash/splash_painter_win.h"
 #include "state/setup_state.h"
 
@@ -87,10 +88,21 @@ void HandleDpiChange(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   RequestRepaint();
 }
 
-// Every point of the client area acts as a caption: a press anywhere drags.
+// Whether the screen point of a hit test (two signed 16-bit coordinates)
+// lies on the link. The borderless window's client area is the whole window.
+bool LinkAt(HWND hwnd, LPARAM lParam) {
+  // Filled by the call: the window is this thread's own.
+  RECT bounds;
+  GetWindowRect(hwnd, &bounds);
+  return SplashLinkAt(static_cast<short>(LOWORD(lParam)) - bounds.left,
+                      static_cast<short>(HIWORD(lParam)) - bounds.top);
+}
+
+// Every point of the client area acts as a caption, so a press anywhere
+// drags; but the fallback page's link, once drawn, is client area, pressed.
 LRESULT HitTest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   const LRESULT hit = DefWindowProcA(hwnd, WM_NCHITTEST, wParam, lParam);
-  return hit == HTCLIENT ? HTCAPTION : hit;
+  return hit == HTCLIENT && !LinkAt(hwnd, lParam) ? HTCAPTION : hit;
 }
 
 }  // namespace
@@ -130,6 +142,20 @@ LRESULT CALLBACK SetupWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       return 1;
     case WM_NCHITTEST:
       return HitTest(hwnd, wParam, lParam);
+    case WM_LBUTTONUP:
+      // The link is the only client area: the button went up on it. (One
+      // pressed elsewhere on the splash dragged it, and went up there.)
+      OpenFallbackPage();
+      return 0;
+    case WM_KEYDOWN:
+      // Enter or Space opens the link while it is there; a key held down,
+      // once. The default procedure does nothing with either.
+      if ((wParam == VK_RETURN || wParam == VK_SPACE) && (lParam & (1 << 30)) == 0)
+        OpenFallbackPage();
+      break;
+    case kOpenFallbackPageMessage:
+      OpenFallbackPage();
+      return 0;
     case WM_DPICHANGED:
       HandleDpiChange(hwnd, wParam, lParam);
       return 0;

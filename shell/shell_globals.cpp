@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "splash/fallback_link.h"
 #include "state/setup_state.h"
 #include "tag/setup_tag.h"
 
@@ -43,4 +44,5 @@ void TakeTagTexts(const TagFields& tag) {
   TakeText(tag.hint, setupGlobals.hint);
   TakeText(tag.cancelQuestion, shellGlobals.cancelQuestion);
   TakeText(tag.cancelTitle, shellGlobals.cancelTitle);
+  fallbackLink = FallbackLink{tag.fallbackPage, tag.fallbackText};
 }

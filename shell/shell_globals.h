@@ -32,5 +32,6 @@ void ResetShellGlobals();
 
 // Takes each text the tag carries in place of its built-in one: the
 // headline, the failure headline, the hint and the cancel question and its
-// title. Start-up calls it before the window exists.
+// title; and the fallback page with its link's text. Start-up calls it
+// before the window exists.
 void TakeTagTexts(const TagFields& tag);

@@ -5,12 +5,25 @@
 
 #include <cstdint>
 
+#include <cstddef>
+
 // The properties of the accessible object that carry a text of the splash.
-enum class AccessibleProperty { kName, kValue, kDescription };
+enum class AccessibleProperty { kName, kValue, kDescription, kDefaultAction };
+
+// Room for an answer made of two texts, the hint and the link's, and the
+// line break between them. Any two texts of one tag fit (its payload holds
+// 767 bytes: 383 units at most), and so does either beside a built-in one.
+inline constexpr std::size_t kAccessibleAnswerCapacity = 512;  // units, the NUL included
+using AccessibleAnswer = char16_t[kAccessibleAnswerCapacity];
 
 // The text that answers `property` at this moment: the headline names the
 // object, the progress text is its value and the hint its description.
-const char16_t* AccessibleText(AccessibleProperty property);
+// After a failure, in a copy that names a fallback page, the description
+// ends with the link's text on a line of its own, and the link's text names
+// the object's default action, which opens the page; null otherwise, when
+// the object has no default action of its own. A composed answer is written
+// into `room`.
+const char16_t* AccessibleText(AccessibleProperty property, AccessibleAnswer& room);
 
 // The splash's two texts that change, as assistive technology last heard of
 // them. Every text is an immutable string, so a new pointer is a new text.

@@ -6,6 +6,8 @@
 #include "base/system_library_win.h"
 #include "base/system_text_win.h"
 #include "splash/accessible_splash.h"
+#include "splash/fallback_link.h"
+#include "state/setup_state.h"
 
 static_assert(kNameChangeEvent == EVENT_OBJECT_NAMECHANGE);
 static_assert(kValueChangeEvent == EVENT_OBJECT_VALUECHANGE);
@@ -27,7 +29,8 @@ constexpr IID kUnknownInterface{0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 #define ZORVA_FORWARDED(operation) asm("zorva_forward_" #operation)
 
 // The client area as a progress bar. It answers the four properties that say
-// what the splash shows; every other operation of IAccessible (location,
+// what the splash shows and, once a failure offers the fallback page, its
+// default action; every other operation of IAccessible (location,
 // state, parent, navigation, hit test, focus, ...) is the system's standard
 // client object's, which it holds. One object lives for the whole process,
 // so no reference is counted.
@@ -85,8 +88,12 @@ class AccessibleSplash final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* child) override ZORVA_FORWARDED(get_accFocus);
   HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override
       ZORVA_FORWARDED(get_accSelection);
-  HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
-      ZORVA_FORWARDED(get_accDefaultAction);
+  // After a failure, in a copy that names a fallback page, the link's text.
+  // Otherwise none: S_FALSE and no text, as the standard client object
+  // answers.
+  HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
+    return AnswerText(child.vt, child.lVal, AccessibleProperty::kDefaultAction, action);
+  }
   HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override
       ZORVA_FORWARDED(accSelect);
   HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height,
@@ -95,8 +102,14 @@ class AccessibleSplash final : public IAccessible {
       ZORVA_FORWARDED(accNavigate);
   HRESULT STDMETHODCALLTYPE accHitTest(LONG x, LONG y, VARIANT* child) override
       ZORVA_FORWARDED(accHitTest);
-  HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override
-      ZORVA_FORWARDED(accDoDefaultAction);
+  // Opens the fallback page while the link is there. Posted to the window,
+  // so the request returns at once rather than when the browser has started.
+  HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
+    if (!IsSelf(child.vt, child.lVal)) return E_INVALIDARG;
+    if (ShownLinkText() == nullptr) return DISP_E_MEMBERNOTFOUND;
+    PostMessageA(SetupWindow(), kOpenFallbackPageMessage, 0, 0);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override
       ZORVA_FORWARDED(put_accName);
   HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override
@@ -106,11 +119,16 @@ class AccessibleSplash final : public IAccessible {
   // The splash has no children: only the object itself answers.
   static bool IsSelf(VARTYPE type, LONG child) { return type == VT_I4 && child == CHILDID_SELF; }
 
+  // A property without a value at this moment (a default action before the
+  // link is there) answers S_FALSE and no text.
   static HRESULT AnswerText(VARTYPE type, LONG child, AccessibleProperty property, BSTR* answer) {
-    const bool self = IsSelf(type, child);
-    *answer = self ? systemFunctions.SysAllocString(SystemText(AccessibleText(property))) : nullptr;
-    if (*answer != nullptr) return S_OK;
-    return self ? E_OUTOFMEMORY : E_INVALIDARG;
+    *answer = nullptr;
+    if (!IsSelf(type, child)) return E_INVALIDARG;
+    AccessibleAnswer room;
+    const char16_t* text = AccessibleText(property, room);
+    if (text == nullptr) return S_FALSE;
+    *answer = systemFunctions.SysAllocString(SystemText(text));
+    return *answer != nullptr ? S_OK : E_OUTOFMEMORY;
   }
 };
 
@@ -143,12 +161,10 @@ zorva_forward_get_accHelpTopic:         push $16;  jmp zorva_forward_to_standard
 zorva_forward_get_accKeyboardShortcut:  push $17;  jmp zorva_forward_to_standard
 zorva_forward_get_accFocus:             push $18;  jmp zorva_forward_to_standard
 zorva_forward_get_accSelection:         push $19;  jmp zorva_forward_to_standard
-zorva_forward_get_accDefaultAction:     push $20;  jmp zorva_forward_to_standard
 zorva_forward_accSelect:                push $21;  jmp zorva_forward_to_standard
 zorva_forward_accLocation:              push $22;  jmp zorva_forward_to_standard
 zorva_forward_accNavigate:              push $23;  jmp zorva_forward_to_standard
 zorva_forward_accHitTest:               push $24;  jmp zorva_forward_to_standard
-zorva_forward_accDoDefaultAction:       push $25;  jmp zorva_forward_to_standard
 zorva_forward_put_accName:              push $26;  jmp zorva_forward_to_standard
 zorva_forward_put_accValue:             push $27;  jmp zorva_forward_to_standard
 zorva_forward_to_standard:

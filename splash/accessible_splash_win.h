@@ -1,6 +1,8 @@
 // The splash as assistive technology meets it (Win32 edge): the client area
 // answers as a progress bar named by the headline, whose value is the
 // progress text and whose description is the hint, and tells of their changes.
+// After a failure its description ends with the fallback page's link, and its
+// default action opens the page.
 #pragma once
 
 #include <windows.h>

@@ -43,6 +43,7 @@ inline constexpr int kPixelOffsetModeHighQuality = 2;
 inline constexpr int kMatrixOrderPrepend = 0;
 inline constexpr int kStringAlignmentCenter = 1;
 inline constexpr int kFontStyleRegular = 0;
+inline constexpr int kFontStyleUnderline = 4;
 inline constexpr int kUnitPixel = 2;
 inline constexpr int kFlushIntentionFlush = 0;
 inline constexpr int kStringFormatFlagsDirectionRightToLeft = 0x0001;

@@ -13,6 +13,11 @@ constexpr int kProgressFont = 30;
 constexpr int kHintCentreY = 460;
 constexpr int kHintFont = 14;
 constexpr int kHeadlineLines = 2;
+// Two lines of 16 pixels centred on 400 span 382 to 418: below the progress
+// text's line (333 to 367) and above the hint's four lines (428 to 492).
+constexpr int kLinkCentreY = 400;
+constexpr int kLinkFont = 16;
+constexpr int kLinkLines = 2;
 
 // The tile and the margins that let the rotated grid reach past every edge
 // of the layer: two tiles on each side.
@@ -114,6 +119,7 @@ SplashLayout LayoutSplash(int windowWidth, int dpi) {
                 kHeadlineLines},
       .progress{centreX, ScaleToDpi(kProgressCentreY, dpi), ScaleToDpi(kProgressFont, dpi), 1},
       .hint{centreX, ScaleToDpi(kHintCentreY, dpi), ScaleToDpi(kHintFont, dpi), kMaxTextLines},
+      .link{centreX, ScaleToDpi(kLinkCentreY, dpi), ScaleToDpi(kLinkFont, dpi), kLinkLines},
   };
 }
 
@@ -137,8 +143,8 @@ FittedText FitText(const char16_t* text, const TextPlacement& placement,
   FittedText fitted;
   fitted.fontPixels = placement.fontPixels;
   for (;;) {
-    const int widest = LayOutLines(text, placement, maxWidth, measure, fitted);
-    if (widest <= maxWidth || fitted.fontPixels <= 1) return fitted;
+    fitted.width = LayOutLines(text, placement, maxWidth, measure, fitted);
+    if (fitted.width <= maxWidth || fitted.fontPixels <= 1) return fitted;
     // A pixel smaller each time: a layout measures each line and half at
     // most once, so even a long shrink takes few measurements.
     --fitted.fontPixels;

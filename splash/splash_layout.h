@@ -2,6 +2,8 @@
 // and DPI. Portable arithmetic, shared by the painter and the native tests.
 #pragma once
 
+#include <cstdlib>
+
 // A layout length given at 96 DPI in pixels at `dpi`, rounded to nearest with
 // halves away from zero (the rounding of the system's MulDiv). For any length
 // of the splash (the window's 500 at most) at any DPI a message can carry
@@ -33,6 +35,9 @@ struct SplashLayout {
   TextPlacement headline;
   TextPlacement progress;
   TextPlacement hint;
+  // The fallback page's link, drawn only after a failure: between the
+  // progress text and the hint, clear of both at their most lines.
+  TextPlacement link;
 };
 
 SplashLayout LayoutSplash(int windowWidth, int dpi);
@@ -66,10 +71,12 @@ struct TextLine {
   int length;
 };
 
-// A text as it is drawn: its lines, top to bottom, in a font of fontPixels.
+// A text as it is drawn: its lines, top to bottom, in a font of fontPixels;
+// `width` is the widest line's.
 struct FittedText {
   int fontPixels;
   int lineCount;
+  int width;
   TextLine lines[kMaxTextLines];
 };
 
@@ -106,4 +113,20 @@ inline float LineSpacing(int fontPixels) {
 // block is centred on `centreY`.
 inline float FirstLineCentreY(int centreY, int count, float spacing) {
   return static_cast<float>(centreY) - static_cast<float>(count - 1) * spacing / 2.0f;
+}
+
+// Whether a press at the window point (x, y) is on the link laid out as
+// `fitted` for `placement`: on its block of lines, as wide as its widest line
+// and half the font size more on each side (the system's layout pads a
+// line, and a pointer need not be exact), as high as its lines, edges
+// included.
+// Inline: its one caller, the hit test, then needs no call.
+inline bool LinkHolds(const TextPlacement& placement, const FittedText& fitted, int x, int y) {
+  const int width = fitted.width + fitted.fontPixels;
+  // The lines' spacing (LineSpacing) in whole pixels, rounded up so that the
+  // block holds every pixel row of the lines. A shift, since every length is
+  // positive: a signed division brings its sign fix-up.
+  const int height = (fitted.lineCount * fitted.fontPixels * 2355 + 2047) >> 11;
+  return 2 * std::abs(x - placement.centreX) <= width &&
+         2 * std::abs(y - placement.centreY) <= height;
 }

@@ -6,6 +6,7 @@
 
 #include "base/system_text_win.h"
 #include "splash/accessible_splash.h"
+#include "splash/fallback_link.h"
 #include "splash/gdiplus_flat_win.h"
 #include "splash/high_contrast_win.h"
 #include "splash/shared_text_win.h"
@@ -44,6 +45,8 @@ struct PainterCache {
   LaidOutText headline;
   LaidOutText progress;
   LaidOutText hint;
+  // Null until a frame since the last renewal has drawn the link.
+  LaidOutText link;
 };
 
 // In .bss, which takes no room in the file: with a section of its own per
@@ -118,11 +121,12 @@ struct TextTools {
   GpGraphics* graphics;
   GpFontFamily* family;
   GpStringFormat* format;
+  int fontStyle;
 };
 
 GpFont* PixelFont(const TextTools& tools, int pixels) {
   GpFont* font = nullptr;
-  gdiplus.GdipCreateFont(tools.family, static_cast<float>(pixels), kFontStyleRegular, kUnitPixel,
+  gdiplus.GdipCreateFont(tools.family, static_cast<float>(pixels), tools.fontStyle, kUnitPixel,
                          &font);
   return font;
 }
@@ -172,8 +176,19 @@ void DrawFittedText(const TextTools& tools, const char16_t* text, const TextPlac
   gdiplus.GdipDeleteFont(font);
 }
 
+// After a failure, in a copy that names a fallback page: its link, underlined
+// in the link's colour, under the failure texts.
+void DrawLink(TextTools& tools, const TextPlacement& placement) {
+  const char16_t* text = ShownLinkText();
+  if (text == nullptr) return;
+  GpBrush* linkBrush = SolidBrush(cache.palette.link);
+  tools.fontStyle = kFontStyleUnderline;
+  DrawFittedText(tools, text, placement, cache.link, linkBrush);
+  gdiplus.GdipDeleteBrush(linkBrush);
+}
+
 void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
-  TextTools tools{frameGraphics, nullptr, nullptr};
+  TextTools tools{frameGraphics, nullptr, nullptr, kFontStyleRegular};
   gdiplus.GdipCreateFontFamilyFromName(kFontFamily, nullptr, &tools.family);
   gdiplus.GdipCreateStringFormat(0, LANG_NEUTRAL, &tools.format);
   gdiplus.GdipSetStringFormatLineAlign(tools.format, kStringAlignmentCenter);
@@ -187,6 +202,7 @@ void DrawTexts(GpGraphics* frameGraphics, const SplashLayout& layout) {
   GpBrush* hintBrush = SolidBrush(cache.palette.hint);
   DrawFittedText(tools, setupGlobals.hint.load(std::memory_order_acquire), layout.hint,
                  cache.hint, hintBrush);
+  DrawLink(tools, layout.link);
   gdiplus.GdipDeleteBrush(hintBrush);
   gdiplus.GdipDeleteBrush(textBrush);
   gdiplus.GdipDeleteStringFormat(tools.format);
@@ -233,7 +249,7 @@ void RenewCache(int width, int height, int dpi) {
   cache.dpi = dpi;
   cache.palette = ReadPalette();
   cache.layout = LayoutSplash(width, dpi);
-  cache.headline.text = cache.progress.text = cache.hint.text = nullptr;
+  cache.headline.text = cache.progress.text = cache.hint.text = cache.link.text = nullptr;
   // Zeroed: a fresh bitmap starts fully transparent.
   cache.pixels = static_cast<std::uint32_t*>(std::calloc(2 * PixelCount(), sizeof(std::uint32_t)));
   if (cache.pixels != nullptr) DrawStaticLayer();
@@ -275,3 +291,7 @@ void PaintSplash(HWND hwnd) {
 }
 
 void ForgetSplashTheme() { cache.dpi = -1; }
+
+bool SplashLinkAt(int x, int y) {
+  return cache.link.text != nullptr && LinkHolds(cache.layout.link, cache.link.fitted, x, y);
+}

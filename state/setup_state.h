@@ -63,6 +63,9 @@ enum SetupWindowMessage : std::uint32_t {
   // Each repaint request: the window thread brings the taskbar button up to
   // date, which a minimised window's missing WM_PAINT would not.
   kRunChangedMessage = 0x8001,
+  // Assistive technology asked for the splash's default action: the window
+  // thread opens the fallback page, so the request returns at once.
+  kOpenFallbackPageMessage = 0x8002,
 };
 
 struct SetupGlobals {

@@ -86,6 +86,27 @@ TEST_P(SplashLayoutAtDpi, TileGridDoesNotScale) {
   EXPECT_EQ(grid.rows, c.rows);
 }
 
+// The link's lines at its font, as many as it may take, stand clear of the
+// progress text's line above and of the hint's four lines below, at every
+// DPI; it wraps and shrinks in the room of the other texts.
+TEST_P(SplashLayoutAtDpi, LinkFitsBetweenTheProgressTextAndTheHint) {
+  const LayoutCase& c = GetParam();
+  const SplashLayout layout = LayoutSplash(c.window.width, c.dpi);
+  const auto top = [](const TextPlacement& p) {
+    return FirstLineCentreY(p.centreY, p.maxLines, LineSpacing(p.fontPixels)) -
+           LineSpacing(p.fontPixels) / 2;
+  };
+  const auto bottom = [&](const TextPlacement& p) { return 2.0f * p.centreY - top(p); };
+  EXPECT_EQ(layout.link.centreX, c.centreX);
+  EXPECT_EQ(layout.link.centreY, ScaleToDpi(400, c.dpi));
+  EXPECT_EQ(layout.link.fontPixels, ScaleToDpi(16, c.dpi));
+  EXPECT_EQ(layout.link.maxLines, 2);
+  EXPECT_EQ(TextWidth(layout.link), TextWidth(layout.hint));
+  EXPECT_LT(bottom(layout.progress), top(layout.link));
+  EXPECT_LT(bottom(layout.link), top(layout.hint));
+  EXPECT_LT(bottom(layout.hint), c.window.height);
+}
+
 INSTANTIATE_TEST_SUITE_P(Dpi, SplashLayoutAtDpi, testing::ValuesIn(kLayouts),
                          [](const testing::TestParamInfo<LayoutCase>& info) {
                            return std::to_string(info.param.dpi);
@@ -181,6 +202,36 @@ TEST(SplashLayout, TextsWrapOnceThenShrinkAndDrawNoControlCharacter) {
     EXPECT_EQ(lines, c.lines);
     for (const auto& line : lines) EXPECT_FALSE(HasControl(line));
   }
+}
+
+// A press opens the link on its lines' block, half the font size wider on
+// each side, edges included; at 16 pixels two lines are 37 high (36.8).
+TEST(SplashLayout, APressOnTheLinksBlockOpensIt) {
+  const TextPlacement link{200, 400, 16, 2};
+  FittedText oneLine{16, 1, 200, {}};
+  FittedText twoLines{16, 2, 200, {}};
+  struct Case {
+    const char* where;
+    const FittedText& fitted;
+    int x, y;
+    bool holds;
+  };
+  const Case cases[] = {
+      {"the centre", oneLine, 200, 400, true},
+      {"the left edge", oneLine, 92, 400, true},   // 200 - (200 + 16) / 2
+      {"left of it", oneLine, 91, 400, false},
+      {"the right edge", oneLine, 308, 400, true},
+      {"right of it", oneLine, 309, 400, false},
+      {"the top of one line", oneLine, 200, 391, true},  // 19 high: 400 - 9.5
+      {"above one line", oneLine, 200, 390, false},
+      {"the bottom of one line", oneLine, 200, 409, true},
+      {"below one line", oneLine, 200, 410, false},
+      {"the second line's bottom", twoLines, 200, 418, true},
+      {"below two lines", twoLines, 200, 419, false},
+      {"the first line's top", twoLines, 200, 382, true},
+      {"above two lines", twoLines, 200, 381, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LinkHolds(link, c.fitted, c.x, c.y), c.holds) << c.where;
 }
 
 // Lines are Arial's line spacing apart, 2355/2048 of the font size, and

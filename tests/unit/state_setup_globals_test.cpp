@@ -78,11 +78,12 @@ TEST_F(SetupGlobalsTest, TagTextsReplaceTheBuiltInOnesTheyCarry) {
     ResetShellGlobals();
     TakeTagTexts(c.tag);
     EXPECT_EQ(std::u16string_view(setupGlobals.headline.load()), c.headline);
-    EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kDescription)), c.hint);
+    AccessibleAnswer room;
+    EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kDescription, room)), c.hint);
     EXPECT_EQ(std::u16string_view(shellGlobals.cancelQuestion.load()), c.question);
     EXPECT_EQ(std::u16string_view(shellGlobals.cancelTitle.load()), c.title);
     ShowFailureTexts();
-    EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kName)), c.failure);
+    EXPECT_EQ(std::u16string_view(AccessibleText(AccessibleProperty::kName, room)), c.failure);
   }
 }
 

@@ -260,10 +260,11 @@ class Session:
         return out
 
     @contextlib.contextmanager
-    def running(self, exe, screen_reader=None, **extra_env):
+    def running(self, exe, screen_reader=None, reader_acts=False, **extra_env):
         """The exe running; with screen_reader (seconds), a ScreenReader
-        waiting for its window from before it starts."""
-        run = SetupRun(self.prefix, exe, screen_reader, **extra_env)
+        waiting for its window from before it starts, which with reader_acts
+        does the default action once it has read the object last."""
+        run = SetupRun(self.prefix, exe, screen_reader, reader_acts, **extra_env)
         try:
             yield run
         finally:
@@ -286,7 +287,7 @@ class SetupRun:
     """The setup exe running in a prefix, with a recorder standing in for the
     installer (served) and for Update.exe (placed in the product folder)."""
 
-    def __init__(self, prefix, exe, screen_reader=None, **extra_env):
+    def __init__(self, prefix, exe, screen_reader=None, reader_acts=False, **extra_env):
         self.prefix = prefix
         self.record = os.path.join(prefix.root, "record.txt")
         self.ran_copy = os.path.join(prefix.root, "ran-installer.exe")
@@ -294,7 +295,7 @@ class SetupRun:
         os.makedirs(product, exist_ok=True)
         shutil.copy(winetest.program("command_recorder"), os.path.join(product, "Update.exe"))
         prefix.boot()
-        self.screen_reader = ScreenReader(prefix, screen_reader) if screen_reader else None
+        self.screen_reader = ScreenReader(prefix, screen_reader, reader_acts) if screen_reader else None
         self.later_starts = []
         self.process = self._start(exe, **extra_env)
         self.rect = None
@@ -473,8 +474,9 @@ class ScreenReader:
     starts, listening to its changes for `seconds` and ending at a name
     change or at the setup's end."""
 
-    def __init__(self, prefix, seconds):
-        self.process = prefix.start([winetest.program("screen_reader"), str(int(seconds))])
+    def __init__(self, prefix, seconds, act=False):
+        self.process = prefix.start([winetest.program("screen_reader"), str(int(seconds))] +
+                                    (["act"] if act else []))
         if not wait_until(self.waiting, 30, interval=0.05):
             raise AssertionError("the screen reader did not start")
 
@@ -505,16 +507,46 @@ class Reading:
         self.code = code
         self.output = output
         self.first, self.last, self.heard = {}, {}, []
+        self.did = {}
         for line in output.splitlines():
             when, _, field = line.partition(" ")
             name, _, text = field.partition("=")
             if when == "heard":
                 self.heard.append((name, text))
-            elif when in ("first", "last"):
+            elif when in ("first", "last", "did"):
                 getattr(self, when)[name] = text
 
     def heard_texts(self, name):
         return [text for heard, text in self.heard if heard == name]
+
+
+# The browser ------------------------------------------------------------
+class BrowserRecorder:
+    """Stands in for the person's browser: Wine's shell hands an http(s) URL
+    to winebrowser, which runs the (Unix) programs named in
+    HKCU\Software\Wine\WineBrowser "Browsers" with the URL as their
+    argument; here a script that writes it down, a line each."""
+
+    def __init__(self, prefix):
+        self.path = os.path.join(prefix.root, "opened.txt")
+        script = os.path.join(prefix.root, "browser.sh")
+        with open(script, "w") as f:
+            f.write(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.path}"\n')
+        os.chmod(script, 0o755)
+        prefix.reg_add(r"HKCU\Software\Wine\WineBrowser", "Browsers", script)
+
+    def opened(self):
+        """The URLs opened so far, in order."""
+        if not os.path.exists(self.path):
+            return []
+        with open(self.path) as f:
+            return f.read().splitlines()
+
+
+def x_input(prefix, *args):
+    """Keyboard and mouse input on the prefix's X display, as a person's."""
+    subprocess.run(["xdotool"] + [str(a) for a in args], check=True,
+                   env=dict(os.environ, DISPLAY=prefix.display))
 
 
 def percent_of(progress_text):

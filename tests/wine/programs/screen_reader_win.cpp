@@ -1,19 +1,22 @@
 // Reads the setup window as a screen reader does, from its own process:
-//   screen_reader SECONDS
+//   screen_reader SECONDS [act]
 // says "waiting", waits for the window, listens to the setup process's name
 // and value changes, asks the window for its client object and reads it;
 // then, until SECONDS have passed since the start, a name change is read or
 // the setup ends, reads the object again for each change heard, in order;
-// last it reads the object once more, if the window is still there.
+// last it reads the object once more, if the window is still there, and
+// with "act" then does the object's default action.
 // Listening starts before the object is asked for, so no change the object
 // tells of goes unheard. Lines on stdout, texts in UTF-8 with CR and LF
 // written as \r and \n:
 //   waiting           (started, looking for the window)
 //   first name=... / first role=48 / first value=... / first description=...
 //   first location=x y width height
+//   first action=...  (the default action's name, or <failed 0x...>)
 //   heard value=37%   (a value change, and the value read for it)
 //   heard name=...    (a name change, and the name read for it)
 //   last name=... and the rest, as under first
+//   did action=0x...  (what the default action answered)
 // Exit codes: 0 done, 1 usage, 2 no setup window, 3 no accessible object.
 #include <windows.h>
 #include <oleacc.h>
@@ -79,6 +82,7 @@ void PrintObject(const char* prefix) {
   LONG left = 0, top = 0, width = 0, height = 0;
   accessible->accLocation(&left, &top, &width, &height, Self());
   std::printf("%s location=%ld %ld %ld %ld\n", prefix, left, top, width, height);
+  PrintProperty(prefix, "action", &IAccessible::get_accDefaultAction);
   std::fflush(stdout);
 }
 
@@ -136,7 +140,7 @@ void ListenUntil(ULONGLONG deadline, HANDLE setup) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) return 1;
+  if (argc != 2 && !(argc == 3 && std::wcscmp(argv[2], L"act") == 0)) return 1;
   const ULONGLONG deadline = GetTickCount64() + 1000ull * _wtoi(argv[1]);
   setupWindow = WaitForSetupWindow(deadline);
   if (setupWindow == nullptr) return 2;
@@ -155,6 +159,11 @@ int wmain(int argc, wchar_t** argv) {
   PrintObject("first");
   ReadHeardChanges();
   ListenUntil(deadline, setup);
-  if (IsWindow(setupWindow)) PrintObject("last");
+  if (!IsWindow(setupWindow)) return 0;
+  PrintObject("last");
+  if (argc == 3) {
+    std::printf("did action=0x%08lx\n",
+                static_cast<unsigned long>(accessible->accDoDefaultAction(Self())));
+  }
   return 0;
 }
