@@ -6,6 +6,14 @@
 # and omitting them takes 300 bytes off the code.
 add_compile_options(-malign-data=abi -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
                     -fomit-frame-pointer -ffunction-sections -fdata-sections)
+# 32-bit Windows keeps the stack aligned to 4 bytes only, so every callback
+# (window procedure, thread start) arrives so aligned whatever the compiler
+# prefers; keeping 16 between our own calls only pads frames: 224 bytes of
+# code. Nothing here needs more than 4 (no SSE on the i686 target). The x64
+# convention aligns to 16 and stays as it is.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_options(-mpreferred-stack-boundary=2)
+endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
                         _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 
