@@ -180,10 +180,14 @@ SignatureBlob ReadSignatureBlob(const ByteCursor& bytes, std::uint64_t start, st
   RequireTag(signer, kSequence, "the SignerInfo");
   // version, signer, digest algorithm, [0] signed attributes, signature
   // algorithm, signature, [1] unsigned attributes
-  const DerElement last = ChildrenOf(der, signer, "the SignerInfo", 5, 7).back();
+  const auto signerParts = ChildrenOf(der, signer, "the SignerInfo", 5, 7);
+  const DerElement last = signerParts.back();
 
   SignatureBlob blob{{contentInfo, content, signedData, signers, signer}, std::nullopt, std::nullopt};
   if (last.tag == kUnsignedAttributesTag) {
+    // The signature comes right before them: a blob whose tag is removed
+    // again must still end in it.
+    RequireTag(signerParts[signerParts.size() - 2], kOctetString, "the SignerInfo's signature");
     blob.unsignedAttributes = last;
     ReadUnsignedAttributes(der, blob);
   } else {

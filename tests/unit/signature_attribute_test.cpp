@@ -28,6 +28,7 @@ const Bytes kSignedDataType = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0
 struct BlobShape {
   std::size_t certificates = 16;
   std::size_t signature = 256;
+  std::uint8_t signatureTag = 0x04;
   std::optional<Bytes> unsignedAttributes = std::nullopt;
   std::uint8_t unsignedTag = 0xA1;
   int signers = 1;
@@ -36,7 +37,7 @@ struct BlobShape {
 
 Bytes Blob(const BlobShape& shape) {
   const Bytes signer = Der(0x30, Cat({Der(0x02, {1}), Der(0x30, {}), Der(0x30, {}), Der(0x30, {}),
-                                      Der(0x04, Bytes(shape.signature, 0x5A)),
+                                      Der(shape.signatureTag, Bytes(shape.signature, 0x5A)),
                                       shape.unsignedAttributes ? Der(shape.unsignedTag, *shape.unsignedAttributes)
                                                                : Bytes{}}));
   Bytes signers;
@@ -158,6 +159,9 @@ TEST(SignatureAttribute, RefusesWhatAuthenticodeDoesNotSign) {
       {Blob({.signers = 0}), "holds 0 elements, not 1"},
       {Blob({.unsignedAttributes = manyAttributes}), "holds more than 65 elements, not 0 to 64"},
       {Blob({.unsignedAttributes = Bytes{}, .unsignedTag = 0x30}), "last element at "},
+      // Found by the placement fuzzer: taking the tag out again would leave
+      // a SignerInfo that ends in no signature.
+      {Blob({.signatureTag = 0x00, .unsignedAttributes = Bytes{}}), "the SignerInfo's signature at "},
       {Blob({.unsignedAttributes = Der(0x04, {})}), "an unsigned attribute at "},
       {Blob({.unsignedAttributes = Cat({tagAttribute, tagAttribute})}), "a second tag attribute at "},
   };
