@@ -101,10 +101,14 @@ NOTES = """
   floor does not have: the 32-pixel image of its icon (LoadIconA) and the two
   splash images. Under Wine the first PNG decode of each kind also loads the
   image codecs, which is most of the difference to the floor.
-- Paint: the splash composes every frame afresh (two window-sized bitmaps, 23°
-  rotated tiles, a resized logo, three texts). Wine's GDI+ draws rotated
-  images in software, which is where most of a frame goes; the same calls run
-  in hardware-assisted GDI+ on Windows.
+- Paint: each frame copies the static layer (background, 23° rotated tiles,
+  resized logo, drawn once per window size, DPI and theme), draws the three
+  texts over it (laid out once per text change) and blits it. The floor
+  makes, fills and blits a fresh bitmap of the window's size each frame;
+  the splash copies a ready one, and under Wine comes out below the floor.
+  The first frame after a change of size, DPI or theme draws the
+  layer as well, which costs about what every frame cost before (Wine's
+  GDI+ draws rotated images in software).
 - Download: from the moment the request reaches the server until the
   installer process starts; start-up is left out, as it has its own row.
   The percent rule repaints only when the whole percentage changes, so never
