@@ -64,6 +64,10 @@ struct SystemFunctions {
 #undef ZORVA_SYSTEM_POINTER
 };
 
+// The process's own pseudo-handle, which GetCurrentProcess returns, without
+// the call.
+inline const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
 // Each pointer is null until LookUpSystemFunctions has found it.
 extern SystemFunctions systemFunctions;
 

@@ -38,9 +38,6 @@ constexpr DWORD kPingFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE
                              INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_AUTO_REDIRECT |
                              INTERNET_FLAG_NO_UI;
 
-// GetCurrentProcess's pseudo-handle, without the call.
-const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
-
 // kernel32 is in every process: nothing is loaded for the look-up.
 // GetModuleHandle adds ".dll".
 void LookUpMachineFunctions() {

@@ -1,5 +1,6 @@
 #include "shell/setup_window_proc_win.h"
 
+#include "base/system_functions_win.h"
 #include "base/system_text_win.h"
 #include "download/run_ping_win.h"
 #include "shell/earlier_setup_win.h"
@@ -16,9 +17,6 @@ namespace {
 // A thread being terminated is gone within moments; the bound only keeps a
 // close from hanging should the system never report it.
 constexpr DWORD kWorkerEndWaitMs = 5000;
-
-// GetCurrentProcess's pseudo-handle, without the call.
-const HANDLE kThisProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
 // Whether the watchdog gave the worker up: the worker may then stand
 // anywhere, inside WinINet or holding one of its locks. The window thread's.

@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kIconResource = 102;
 
-
 int ScreenLogicalDpi(HWND window) {
   HDC dc = GetDC(window);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
