@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tag/sha256.h"
+#include "tag/sha256_blocks.h"
 #include "tools/tag_keys.h"
 
 namespace {
@@ -79,6 +80,21 @@ TEST(TagSha256, MatchesOpenSslOnRandomInputsInRandomSplits) {
     SHA256(message.data(), message.size(), expected);
     EXPECT_EQ(DigestHex(pieces), HexOf(expected, sizeof expected)) << "length " << message.size();
   }
+}
+
+// The digest above takes the processor's instructions where it has them:
+// both ways must give the same chaining values, block after block.
+TEST(TagSha256, TheProcessorsInstructionsCompressAsThePortableCodeDoes) {
+  if (!HasShaExtensions()) GTEST_SKIP() << "this processor has no SHA instructions";
+  std::mt19937 random(20261210);
+  std::vector<std::uint8_t> blocks(64 * 37);
+  for (auto& byte : blocks) byte = static_cast<std::uint8_t>(random());
+  std::uint32_t portable[8], extended[8];
+  for (auto& word : portable) word = random();
+  std::copy(std::begin(portable), std::end(portable), extended);
+  for (std::size_t at = 0; at < blocks.size(); at += 64) CompressBlock(portable, blocks.data() + at);
+  CompressBlocksWithShaExtensions(extended, blocks.data(), blocks.size() / 64);
+  EXPECT_TRUE(std::equal(std::begin(portable), std::end(portable), extended));
 }
 
 }  // namespace
