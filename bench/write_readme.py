@@ -116,10 +116,10 @@ NOTES = """
 - Tag signing: the token signer gives each signing thread a session of its
   own, so two threads sign in parallel where the token can (SoftHSM2 can);
   a machine whose cores are busy elsewhere shows less of it.
-- Installer pin check: the program's SHA-256 in plain C++, without the
-  processor's SHA instructions that OpenSSL uses, streamed through the exe's
-  64 KB buffer from a file in the page cache. The native build is optimised
-  for speed; the shipping exe is built for size, so there it takes longer.
+- Installer pin check: the program's SHA-256, 64 KB at a time as the exe
+  takes it while the bytes are written, from a file in the page cache. It
+  uses the processor's SHA instructions where there are any (as OpenSSL
+  does), and plain C++ otherwise.
 - Memory: the peak working set of the wine process running the program. The
   installer goes to a file, so the peak does not follow its size.
 - Tagging service (`bench/serve_bench.py`, wrk with `bench/serve_load.lua`,

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/bytes_equal.h"
 #include "tag/sha256.h"
 
 inline constexpr char16_t kDefaultDownloadUrl[] = u"https://api.zorva.app/client/download";
@@ -52,21 +51,3 @@ UrlSet UsableUrls(const char* const (&mirrorUrls)[2]);
 // which `request` keeps, holds for every URL of the copy.
 void PrepareMirror(const char* mirror, DownloadRequest& request);
 
-// Hashes everything `read` delivers through `buffer` and compares the digest
-// with `pinned`. `read(buffer, capacity)` returns the bytes read, 0 at the end
-// of the file, or a negative number for a failed read, which fails the check.
-template <typename Read>
-bool ContentMatchesPin(Read read, std::uint8_t* buffer, std::size_t capacity,
-                       const std::uint8_t (&pinned)[kSha256DigestSize]) {
-  Sha256Context context;
-  context.Init();
-  for (;;) {
-    const long count = read(buffer, capacity);
-    if (count < 0) return false;
-    if (count == 0) break;
-    context.Update(buffer, static_cast<std::size_t>(count));
-  }
-  std::uint8_t digest[kSha256DigestSize];
-  context.Final(digest);
-  return BytesEqual(digest, pinned, kSha256DigestSize);
-}

@@ -272,9 +272,8 @@ void FailDownload(FailureClass failure) {
 
 // What the whole file that came amounts to: kComplete once it is held
 // checked, kPinMismatch when it is not the installer, or, when it could not
-// be read back, the outcome of an attempt that failed on its file.
-AttemptOutcome CheckWholeFile(const DownloadRequest& request, AttemptFacts& facts) {
-  const FileCheck check = HoldCheckedInstallerFile(request, facts.failure);
+// be opened again, the outcome of an attempt that failed on its file.
+AttemptOutcome CheckedOutcome(FileCheck check, AttemptFacts& facts) {
   if (check == FileCheck::kHeld) return AttemptOutcome::kComplete;
   if (check == FileCheck::kMismatch) return AttemptOutcome::kPinMismatch;
   facts.fileFailed = true;
@@ -302,7 +301,15 @@ DownloadEnd DownloadWithRetries(const WorkerInputs& inputs, DownloadRequest& req
     AttemptOutcome outcome = ClassifyAttempt(facts);
     const std::uint32_t kept = InstallerFileKept();
     if (outcome == AttemptOutcome::kComplete) {
-      outcome = CheckWholeFile(request, facts);
+      const FileCheck check = HoldCheckedInstallerFile(request, facts.failure);
+      if (check == FileCheck::kNotAProgram) {
+        // Every byte came, but no URL would bring a program in its place.
+        runReport.stage = RunStage::kDownloaded;
+        runReport.numbers[kDetail] = facts.failure;
+        FailDownload(FailureClass::kOther);
+        return DownloadEnd::kFailed;
+      }
+      outcome = CheckedOutcome(check, facts);
       if (outcome == AttemptOutcome::kComplete) {
         runReport.numbers[kMirror] = history.url;
         return DownloadEnd::kHeld;
@@ -348,7 +355,7 @@ DownloadEnd DownloadInstaller(const WorkerInputs& inputs) {
     FailDownload(FailureClass::kOther);
     return DownloadEnd::kFailed;
   }
-  if (!StartInstallerFileOver()) {
+  if (!CreateInstallerFile(request.pin == InstallerPin::kPinned)) {
     FailDownload(FailureClass::kDisk);
     return DownloadEnd::kFailed;
   }

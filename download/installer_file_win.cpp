@@ -2,10 +2,12 @@
 
 #include <initializer_list>
 
+#include "base/bytes_equal.h"
 #include "base/system_path.h"
 #include "base/system_text_win.h"
 #include "base/zero_filled.h"
 #include "download/handoff_commands.h"
+#include "download/installer_file_open_win.h"
 #include "tag/sha256.h"
 
 ZERO_FILLED std::uint8_t transferBuffer[kTransferBufferSize];
@@ -17,6 +19,7 @@ struct HeldFile {
   InstallerLocation location;
   HANDLE handle = nullptr;  // for writing, or after the check for reading
   std::uint32_t kept = 0;
+  bool digested = false;    // a pinned download: its bytes are hashed as they are written
   Sha256Context written{};  // the digest of the bytes written so far
 };
 
@@ -81,9 +84,7 @@ void CloseHeldHandle() {
 // Opens the file as `access` allows, shared only with readers: nobody else may
 // write it, rename it or delete it while the handle lives.
 HANDLE OpenHeld(DWORD access, DWORD disposition) {
-  const HANDLE file = CreateFileW(SystemText(held.location.file.Text()), access, FILE_SHARE_READ,
-                                  nullptr, disposition, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+  return OpenInstallerFile(held.location.file.Text(), access, FILE_SHARE_READ, disposition);
 }
 
 // While it is written, the file is marked to go when its handle closes,
@@ -95,11 +96,20 @@ void DeleteHeldFileOnClose(bool deleteOnClose) {
   SetFileInformationByHandle(held.handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
+// The same file: the same volume and the same index on it.
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 
+bool CreateInstallerFile(bool digested) {
+  held.digested = digested;
+  return ChooseLocation() && StartInstallerFileOver();
+}
+
 bool StartInstallerFileOver() {
-  if (held.location.file.Length() == 0 && !ChooseLocation())
-    return false;
   CloseHeldHandle();
   // An existing folder changes nothing; one that cannot be made fails the create.
   CreateDirectoryW(SystemText(held.location.folder.Text()), nullptr);
@@ -117,43 +127,57 @@ std::uint32_t AppendToInstallerFile(const std::uint8_t* bytes, std::uint32_t cou
   DWORD written = 0;
   if (!WriteFile(held.handle, bytes, count, &written, nullptr)) return GetLastError();
   held.kept += count;
-  held.written.Update(bytes, count);
+  if (held.digested) held.written.Update(bytes, count);
   return 0;
 }
 
 std::uint32_t InstallerFileKept() { return held.kept; }
 
 FileCheck HoldCheckedInstallerFile(const DownloadRequest& request, std::uint32_t& failure) {
-  // Started again with the file, should the check fail.
-  std::uint8_t expected[kSha256DigestSize];
-  held.written.Final(expected);
-  // The process could not be created from a file open for writing. Whatever
-  // another process did to it in between, the digest read back tells. A
-  // reader shared with writers keeps a new run's clean-up off it meanwhile.
-  const HANDLE between = CreateFileW(SystemText(held.location.file.Text()), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
-  DeleteHeldFileOnClose(false);
-  CloseHeldHandle();
-  const HANDLE file = OpenHeld(GENERIC_READ, OPEN_EXISTING);
-  if (between != INVALID_HANDLE_VALUE) CloseHandle(between);
   failure = 0;
-  if (file == nullptr) {
-    failure = GetLastError();
-    return FileCheck::kUnreadable;
+  if (held.digested) {
+    std::uint8_t digest[kSha256DigestSize];
+    held.written.Final(digest);
+    if (!BytesEqual(digest, request.digest, kSha256DigestSize)) return FileCheck::kMismatch;
   }
-  held.handle = file;
-  const auto read = [file, &failure](std::uint8_t* buffer, std::size_t capacity) -> long {
-    DWORD count = 0;
-    if (ReadFile(file, buffer, static_cast<DWORD>(capacity), &count, nullptr))
-      return static_cast<long>(count);
+  // The process cannot be created from a file open for writing, and every
+  // handle opened while the writer is open must share writing, so sharing
+  // alone cannot keep writers off once the writer closes. An image section
+  // can: while one exists, no open for writing succeeds. It is made from a
+  // reader opened before the writer closes (the writer shares no deletion,
+  // so the path still names its file); then the strict reader, which the
+  // installer runs through, is opened by the path the process is created
+  // from. It must be the file written, whole: a rename in between would
+  // leave another file at the path, and an opener for appending alone could
+  // still have grown it.
+  DeleteHeldFileOnClose(false);
+  const HANDLE image =
+      OpenInstallerFile(held.location.file.Text(), GENERIC_READ | GENERIC_EXECUTE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+  const HANDLE section =
+      image == nullptr
+          ? nullptr
+          : CreateFileMappingW(image, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+  if (section == nullptr) {
+    // Not a program Windows can load: nothing will run from it.
     failure = GetLastError();
-    return -1;
-  };
-  const auto& digest = request.pin == InstallerPin::kPinned ? request.digest : expected;
-  if (ContentMatchesPin(read, transferBuffer, kTransferBufferSize, digest)) return FileCheck::kHeld;
+    if (image != nullptr) CloseHandle(image);
+    return FileCheck::kNotAProgram;
+  }
+  BY_HANDLE_FILE_INFORMATION written, reopened;
+  GetFileInformationByHandle(held.handle, &written);
   CloseHeldHandle();
-  return failure == 0 ? FileCheck::kMismatch : FileCheck::kUnreadable;
+  held.handle = OpenHeld(GENERIC_READ, OPEN_EXISTING);
+  if (held.handle == nullptr) failure = GetLastError();
+  CloseHandle(section);
+  CloseHandle(image);
+  if (held.handle == nullptr) return FileCheck::kUnreadable;
+  if (GetFileInformationByHandle(held.handle, &reopened) && IsSameFile(written, reopened) &&
+      reopened.nFileSizeHigh == 0 && reopened.nFileSizeLow == held.kept) {
+    return FileCheck::kHeld;
+  }
+  CloseHeldHandle();
+  return FileCheck::kMismatch;
 }
 
 const char16_t* InstallerFilePath() { return held.location.file.Text(); }

@@ -97,54 +97,6 @@ TEST(DownloadMirror, KeepsThePinAndSkipsAMirrorTooLongToSend) {
   EXPECT_EQ(UsableUrls(none), UrlBit(0));
 }
 
-// The file's bytes, handed out in reads of at most `step` bytes; a failed
-// read after `failAfter` bytes.
-struct FileReads {
-  std::vector<std::uint8_t> content;
-  std::size_t step;
-  std::size_t failAfter = SIZE_MAX;
-  std::size_t offset = 0;
-
-  long operator()(std::uint8_t* buffer, std::size_t capacity) {
-    if (offset >= failAfter) return -1;
-    const std::size_t count = std::min({step, capacity, content.size() - offset});
-    std::memcpy(buffer, content.data() + offset, count);
-    offset += count;
-    return static_cast<long>(count);
-  }
-};
-
-TEST(DownloadPin, AFileMatchesOnlyItsOwnDigestAndOnlyWhenReadWhole) {
-  std::vector<std::uint8_t> installer(300000);
-  for (std::size_t i = 0; i < installer.size(); ++i) installer[i] = static_cast<std::uint8_t>(i * 131 >> 3);
-  std::uint8_t pinned[kSha256DigestSize];
-  SHA256(installer.data(), installer.size(), pinned);
-  std::vector<std::uint8_t> altered = installer;
-  altered[123456] ^= 0x01;
-  std::uint8_t emptyDigest[kSha256DigestSize];
-  SHA256(nullptr, 0, emptyDigest);
-  std::uint8_t buffer[4096];
-
-  struct Case {
-    const char* name;
-    FileReads reads;
-    const std::uint8_t (&pin)[kSha256DigestSize];
-    bool matches;
-  };
-  const Case cases[] = {
-      {"whole buffers", {installer, SIZE_MAX}, pinned, true},
-      {"short reads", {installer, 1000}, pinned, true},
-      {"one byte altered", {altered, SIZE_MAX}, pinned, false},
-      {"cut short", {{installer.begin(), installer.end() - 1}, SIZE_MAX}, pinned, false},
-      {"a read fails", {installer, SIZE_MAX, 200000}, pinned, false},
-      {"empty file", {{}, SIZE_MAX}, emptyDigest, true},
-      {"empty file, other pin", {{}, SIZE_MAX}, pinned, false},
-  };
-  for (const Case& test : cases) {
-    EXPECT_EQ(ContentMatchesPin(test.reads, buffer, sizeof buffer, test.pin), test.matches) << test.name;
-  }
-}
-
 TEST(DownloadUrl, NullSelectsTheBuiltInUrlAndAnyTagUrlIsKeptEvenEmpty) {
   EXPECT_EQ(ChooseDownloadUrl(nullptr), kDefaultDownloadUrl);
   EXPECT_EQ(std::u16string_view(kDefaultDownloadUrl).substr(0, 8), u"https://");

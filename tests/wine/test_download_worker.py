@@ -93,7 +93,7 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
         self.assert_installer_then_launcher(run.wait_for_records(2), local + r"\Zorva\Update.exe",
                                             worker_run.LAUNCHER_PARAMETERS + argument + '"')
 
-    def test_installer_that_cannot_start_fails_after_making_the_folders(self):
+    def test_installer_that_is_no_program_fails_before_anything_is_made(self):
         local_unix, local = self.local_appdata("not a program")
         # No "MZ": Wine would hand an MZ file that is no PE file to its DOS
         # and Win16 runner, which starts (wine32 has one) and fails later.
@@ -101,8 +101,7 @@ class DownloadWorkerTest(worker_run.PrefixAndServerTest):
         run = worker_run.WorkerRun(self.prefix, "garbage")
         values = run.run("run", url, local_appdata=local)
         self.assert_state(values, worker_run.FAILURE_TEXTS)
-        for folder in self.setup_folders(local_unix):
-            self.assertTrue(os.path.isdir(folder), folder)
+        self.assertEqual(os.listdir(local_unix), [])
         self.assertEqual(run.records(), [])
 
     def test_failed_downloads_show_the_failure_texts(self):

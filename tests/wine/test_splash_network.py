@@ -26,6 +26,7 @@ import winetest  # noqa: E402
 from splash_run import failure_shown  # noqa: E402
 
 SHORT_SCHEDULE_EXE = splash_run.BUILD.program("ZorvaSetupShortDownloadSchedule")
+PAUSED_EXE = splash_run.BUILD.program("ZorvaSetupPausedBeforeStrictHold")
 # The test build's schedule: a 5 s stall bound and 2 s of grace, waits of
 # 0.5 s and 1 s.
 SHORT_STALL, SHORT_GRACE, SHORT_WAITS = 5, 2, (0.5, 1)
@@ -273,6 +274,34 @@ class BadNetwork(unittest.TestCase):
                 self.assertEqual(given[-1] == expected, answer != "cancel", given)
                 self.assertEqual(given.count(expected), 2 if "cut" in answer else
                                  int(answer != "cancel"), given)
+
+    def test_no_other_bytes_get_in_between_the_writer_and_the_hold(self):
+        # Another process of the user tries to change the file while the run
+        # is held between the writer's close and the strict reader's open.
+        # An overwrite is refused outright. An append or a swap may get
+        # through; the run then starts over, and the installer that runs is
+        # the served one either way.
+        for how, pin, requests in (("write", "", 1), ("append", pinned(), 2), ("swap", "", 2)):
+            route = served_route()
+            with self.subTest(how), splash_run.session({"/installer.exe": route}) as s:
+                marker = os.path.join(s.prefix.root, "paused")
+                copy = s.tagged_copy("/installer.exe" + pin, exe=PAUSED_EXE)
+                with s.running(copy, ZORVA_TEST_PAUSE_MARKER=s.prefix.windows_path(marker)) as run:
+                    self.assertTrue(winetest.wait_until(lambda: os.path.exists(marker),
+                                                        splash_run.seconds(60)), "never held")
+                    folder = os.path.join(s.prefix.local_appdata, "ZorvaSetup")
+                    [name] = [n for n in os.listdir(folder) if n.endswith(".exe")]
+                    code, out = s.prefix.run([winetest.program("file_poke"), how,
+                                              s.prefix.windows_path(os.path.join(folder, name))])
+                    self.assertEqual(code, 0, out)
+                    if how == "write":
+                        self.assertIn("refused 32", out)
+                    open(marker + ".go", "w").close()
+                    self.assertEqual(run.wait_for_exit(60), 0)
+                    self.assertEqual(run.ran_sha256(),
+                                     hashlib.sha256(splash_run.padded_installer()).hexdigest(),
+                                     f"the installer that ran is not the one served ({out.strip()})")
+                    self.assertEqual(route.requests, requests if "changed" in out else 1, out)
 
     def test_shipping_schedule_gives_up_a_stall_within_75_seconds(self):
         self.assertLessEqual(STALL + WAITS[0] + STALL, 75)
