@@ -119,10 +119,14 @@ __attribute__((target("sha,sse4.1"))) void CompressBlocksWithShaExtensions(
 
 namespace {
 
+// Asked once: in a virtual machine each CPUID is a trip to the host, and
+// the installer's bytes come in thousands of pieces.
+const bool shaExtensions = HasShaExtensions();
+
 // A pinned installer is hashed as it arrives: at the processor's own pace
 // where it has the instructions for it.
 void CompressBlocks(std::uint32_t (&chaining)[8], const std::uint8_t* blocks, std::size_t count) {
-  if (HasShaExtensions()) {
+  if (shaExtensions) {
     CompressBlocksWithShaExtensions(chaining, blocks, count);
     return;
   }
