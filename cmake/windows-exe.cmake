@@ -21,8 +21,20 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
 add_library(zorva_edge STATIC)
 target_link_libraries(zorva_edge PUBLIC zorva_core)
 
+# The C runtime's crtbegin.o and crtend.o register DWARF unwind tables, with
+# a libgcc DLL they look for by its bare name when one is loaded. The exe
+# throws nothing and unwinds nothing, so it starts from crt2.o alone: four
+# imports and 224 bytes of code fewer. Its test builds start the same way.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crt2.o
+                OUTPUT_VARIABLE zorva_crt2 OUTPUT_STRIP_TRAILING_WHITESPACE)
+function(zorva_start_without_unwind_registration target)
+  target_link_options(${target} PRIVATE -nostartfiles)
+  target_link_libraries(${target} PRIVATE ${zorva_crt2})
+endfunction()
+
 add_executable(ZorvaSetup WIN32)
 target_link_libraries(ZorvaSetup PRIVATE zorva_edge)
+zorva_start_without_unwind_registration(ZorvaSetup)
 target_link_options(ZorvaSetup PRIVATE
   # Static runtime: the exe needs no DLL beyond Windows' own.
   -static -static-libgcc -static-libstdc++
