@@ -27,6 +27,17 @@ extern "C" int _matherr(struct _exception*) { return 0; }
 // so the runtime takes this definition instead of its own.
 extern "C" void _pei386_runtime_relocator() {}
 
+// The runtime's filter of unhandled exceptions turns a crash into the signal
+// whose handler signal() set, and passes it on to the filter it replaced
+// otherwise. Nothing here sets one, and a new process has no filter before
+// it, so every crash goes on to the system's own handling, as with these
+// definitions, which the runtime takes instead of its own (400 bytes of code
+// and the import of signal()).
+extern "C" {
+LPTOP_LEVEL_EXCEPTION_FILTER __mingw_oldexcpt_handler;
+long CALLBACK _gnu_exception_handler(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+}
+
 namespace {
 
 // What the worker is handed: the tag's download URL and launch argument. The
