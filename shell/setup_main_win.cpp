@@ -19,6 +19,10 @@
 // formatted print into the exe; nothing here raises one. The runtime takes
 // this definition instead of its own.
 extern "C" int _matherr(struct _exception*) { return 0; }
+// Start-up hands that handler to the C library, whose handling without one is
+// the same. Unregistered, the runtime's registration stays out of the exe,
+// and with its unwind table a 512-byte block.
+extern "C" void __mingw_setusermatherr(int (*)(struct _exception*)) {}
 
 // The runtime's start-up mends references to data imported without
 // __declspec(dllimport) ("pseudo relocations") by rewriting them in place,
