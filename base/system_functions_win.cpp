@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "base/system_function_win.h"
+#include "base/system_library_win.h"
 
 SystemFunctions systemFunctions{};
 
@@ -39,4 +40,8 @@ bool LookUpSystemFunctions(SystemModule module, HMODULE handle) {
                 sizeof function);
   }
   return found;
+}
+
+bool LookUpShell() {
+  return LookUpSystemFunctions(SystemModule::kShell32, LoadSystemLibrary(u"shell32.dll"));
 }

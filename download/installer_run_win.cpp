@@ -1,8 +1,8 @@
 #include "download/installer_run_win.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
+#include "base/system_functions_win.h"
 #include "base/system_text_win.h"
 #include "download/handoff_commands.h"
 #include "download/run_ping.h"
@@ -44,7 +44,9 @@ void LaunchApplication(const char16_t* localAppData, const char16_t* launchArgum
   HandOff handOff;
   if (!ComposeHandOff(localAppData, launchArgument, handOff)) return;
   const wchar_t* parameters = handOff.hasParameters ? SystemText(handOff.parameters.Text()) : nullptr;
-  ShellExecuteW(nullptr, nullptr, SystemText(handOff.file.Text()), parameters, nullptr, SW_SHOW);
+  if (!LookUpShell()) return;
+  systemFunctions.ShellExecuteW(nullptr, nullptr, SystemText(handOff.file.Text()), parameters,
+                                nullptr, SW_SHOW);
 }
 
 }  // namespace

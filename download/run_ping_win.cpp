@@ -9,7 +9,7 @@
 
 // RtlGenRandom: random bytes from the system's generator. advapi32, a
 // KnownDLL, is in every process of the exe before its first instruction
-// (shell32 and shlwapi import it), so the import loads nothing.
+// (shlwapi imports it), so the import loads nothing.
 extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(void* buffer, ULONG length);
 
 namespace {
