@@ -15,9 +15,8 @@
 //   initialise for a call at the run's end; oleacc, ole32 and oleaut32 once
 //   assistive technology asks for the window's object; ole32 once the shell
 //   has made the taskbar button), the functions that some supported Windows
-//   lacks
-//   (GetDpiForWindow, GetDpiForMonitor, IsWow64Process2): an import of those
-//   would keep the exe from starting there at all.
+//   lacks (GetDpiForWindow, GetDpiForMonitor, IsWow64Process2): an import of
+//   those would keep the exe from starting there at all.
 // GDI+, loaded the same way for the painter, has a table of its own beside
 // the painter (splash/gdiplus_flat_win.h), since no header here declares its
 // flat functions; SetDefaultDllDirectories is looked up before anything

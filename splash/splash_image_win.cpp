@@ -3,26 +3,13 @@
 #include <objidl.h>
 #include <shlwapi.h>
 
-#include <cstring>
-#include <new>
-
-namespace {
-// The allocation size of the platform's image object.
-constexpr std::size_t kImageObjectSize = 16;
-static_assert(sizeof(Image) <= kImageObjectSize);
-}  // namespace
-
-Image* LoadEmbeddedImage(const EmbeddedFile& png) {
-  if (!GdiplusLoaded()) return nullptr;
-  void* memory = gdiplus.GdipAlloc(kImageObjectSize);
-  if (memory == nullptr) return nullptr;
-  std::memset(memory, 0, kImageObjectSize);
-  // The stream holds its own copy of the bytes. Its reference is never
-  // released: GDI+ may read from it for as long as the image lives.
+GpImage* LoadEmbeddedImage(const EmbeddedFile& png) {
+  GpImage* image = nullptr;
+  if (!GdiplusLoaded()) return image;
+  // The stream holds its own copy of the bytes; the image takes a reference
+  // of its own for as long as it reads from them.
   IStream* stream = SHCreateMemStream(png.bytes, png.size);
-  Image* image = new (memory) Image{nullptr, 0};
-  image->lastResult = gdiplus.GdipLoadImageFromStream(stream, &image->nativeImage);
+  gdiplus.GdipLoadImageFromStream(stream, &image);
+  if (stream != nullptr) stream->Release();
   return image;
 }
-
-GpImage* NativeImage(const Image* image) { return image ? image->nativeImage : nullptr; }

@@ -5,18 +5,19 @@
 #include <atomic>
 #include <cstdint>
 
-// A GDI+ image wrapper of the Win32 edge (splash/splash_image_win.h).
-class Image;
+// A GDI+ image of the Win32 edge (splash/splash_image_win.h).
+struct GpImage;
 
 struct SplashLook {
   std::uint32_t backgroundColor;
   std::uint32_t textColor;
   std::uint32_t hintColor;
-  // Loaded by start-up on the main thread, before the window shows.
-  std::atomic<Image*> tileImage;
-  std::atomic<Image*> logoImage;
+  // Decoded by start-up on the main thread, before the window shows; null
+  // once the painter's static layer holds them, until the next layer.
+  std::atomic<GpImage*> tileImage;
+  std::atomic<GpImage*> logoImage;
 };
 
-static_assert(std::atomic<Image*>::is_always_lock_free);
+static_assert(std::atomic<GpImage*>::is_always_lock_free);
 
 extern SplashLook splashLook;

@@ -1,5 +1,6 @@
 #include "splash/splash_painter_win.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -93,6 +94,22 @@ void FillBackground(GpGraphics* graphics) {
   gdiplus.GdipDeleteBrush(background);
 }
 
+// The image `slot` holds, decoded again from `png` when the last static
+// layer let it go.
+GpImage* SplashImage(std::atomic<GpImage*>& slot, const EmbeddedFile& png) {
+  GpImage* image = slot.load(std::memory_order_acquire);
+  if (image == nullptr) {
+    image = LoadEmbeddedImage(png);
+    slot.store(image, std::memory_order_release);
+  }
+  return image;
+}
+
+// GDI+ refuses a null image, as a failed decode leaves.
+void ReleaseSplashImage(std::atomic<GpImage*>& slot) {
+  gdiplus.GdipDisposeImage(slot.exchange(nullptr, std::memory_order_acq_rel));
+}
+
 // The tiles go into a layer of their own over `pixels` (fully transparent),
 // turned as a whole, which is then laid over the background with source-over
 // blending.
@@ -100,7 +117,7 @@ void DrawPattern(GpGraphics* graphics, std::uint32_t* pixels) {
   const Canvas layer = CanvasOver(pixels);
   gdiplus.GdipRotateWorldTransform(layer.graphics, kPatternAngleDegrees, kMatrixOrderPrepend);
   const TileGrid grid = PatternTileGrid(cache.width, cache.height);
-  GpImage* tile = NativeImage(splashLook.tileImage.load(std::memory_order_acquire));
+  GpImage* tile = SplashImage(splashLook.tileImage, kPatternTilePng);
   for (int row = 0; row < grid.rows; ++row) {
     for (int column = 0; column < grid.columns; ++column) {
       gdiplus.GdipDrawImageRectI(layer.graphics, tile, grid.firstX + column * grid.stepX,
@@ -113,7 +130,7 @@ void DrawPattern(GpGraphics* graphics, std::uint32_t* pixels) {
 }
 
 void DrawLogo(GpGraphics* frameGraphics, const PixelRect& logo) {
-  GpImage* image = NativeImage(splashLook.logoImage.load(std::memory_order_acquire));
+  GpImage* image = SplashImage(splashLook.logoImage, kLogoPng);
   gdiplus.GdipDrawImageRectI(frameGraphics, image, logo.left, logo.top, logo.width, logo.height);
 }
 
@@ -227,8 +244,8 @@ SplashPalette ReadPalette() {
 std::size_t PixelCount() { return static_cast<std::size_t>(cache.width) * cache.height; }
 
 // The background, the pattern (unless the theme drops it) and the logo, as
-// the frame's first layers. The images are loaded before the window shows,
-// so a layer never lacks one that comes later.
+// the frame's first layers. The images are first decoded before the window
+// shows, so the first layer never lacks one that comes later.
 void DrawStaticLayer() {
   const Canvas layer = CanvasOver(cache.pixels);
   ApplyQualitySettings(layer.graphics);
@@ -253,6 +270,9 @@ void RenewCache(int width, int height, int dpi) {
   // Zeroed: a fresh bitmap starts fully transparent.
   cache.pixels = static_cast<std::uint32_t*>(std::calloc(2 * PixelCount(), sizeof(std::uint32_t)));
   if (cache.pixels != nullptr) DrawStaticLayer();
+  // The layer holds the images now: they are decoded again only for the next one.
+  ReleaseSplashImage(splashLook.tileImage);
+  ReleaseSplashImage(splashLook.logoImage);
 }
 
 // Composes the whole frame off-screen, the static layer and the texts, and
