@@ -18,7 +18,8 @@ from winetest import HttpServer, Route, WinePrefix  # noqa: E402
 
 BENCH_DIR = os.path.join(winetest.WIN64_BUILD, "bench", "wine")
 STARTUP_RUNS = 21
-DOWNLOAD_RUNS = 5
+DOWNLOAD_RUNS = 6  # twice in each place of the order
+TIMED_DOWNLOADS = ["unpinned", "pinned", "floor"]
 MB = 1024 * 1024
 
 
@@ -117,13 +118,14 @@ def bench_download(prefix, server, scratch):
         routes = {kind: Route(body, chunk=256 * 1024) for kind in kinds}
         for kind, route in routes.items():
             server.routes[f"/{kind}-{run}.exe"] = route
-        for kind, fragment in (("unpinned", ""), ("pinned", pin)):
-            exe = tagged_copy(winetest.SETUP_EXE, server.url(f"/{kind}-{run}.exe") + fragment,
-                              scratch)
-            times[kind].append(time_to_installer(prefix, [exe], marker, routes[kind]))
-        times["floor"].append(time_to_installer(
-            prefix, [bench_program("download_floor"), server.url(f"/floor-{run}.exe")], marker,
-            routes["floor"]))
+        # Each takes each place in the order equally often: the one after a
+        # program's 64 MB file was written and deleted meets its writeback.
+        for kind in TIMED_DOWNLOADS[run % 3:] + TIMED_DOWNLOADS[:run % 3]:
+            url = server.url(f"/{kind}-{run}.exe")
+            args = ([bench_program("download_floor"), url] if kind == "floor" else
+                    [tagged_copy(winetest.SETUP_EXE, url + (pin if kind == "pinned" else ""),
+                                 scratch)])
+            times[kind].append(time_to_installer(prefix, args, marker, routes[kind]))
         start = time.monotonic()
         subprocess.run(["curl", "-s", "-o", "/dev/null", server.url(f"/curl-{run}.exe")], check=True)
         times["curl"].append(time.monotonic() - start)
